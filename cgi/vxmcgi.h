@@ -1,0 +1,72 @@
+/*
+ * VXM CGI request library.
+ *
+ * The request object through which a CGI program sees its form parameters
+ * and CGI variables, the parsing and URL decoding of form input, and the
+ * capture/replay file that lets a request be reproduced outside a web server.
+ *
+ * Texts are bytes ending at the first zero byte. Lists are CPL string lists
+ * of "name=value" entries; lookups ignore ASCII letter case and accept "=" or
+ * ":" as the separator. Buffers handed to a caller come from the CPL memory
+ * functions and are released with CPLFree / CSLDestroy.
+ */
+#ifndef VXMCGI_H_INCLUDED
+#define VXMCGI_H_INCLUDED
+
+#include <cpl_string.h>
+
+/* Separator line of a capture file: parameter lines before it, variable
+ * lines after it. */
+#define VXMCGI_ENV_SEPARATOR "--- end params/start env vars ---"
+
+class VXMCgiRequest
+{
+  public:
+    VXMCgiRequest();
+    ~VXMCgiRequest();
+
+    VXMCgiRequest(const VXMCgiRequest &) = delete;
+    VXMCgiRequest &operator=(const VXMCgiRequest &) = delete;
+
+    /* Reads and decodes the form input once; later calls do nothing. */
+    void EnsureParsed();
+
+    /* Value of a form parameter; never null, "" when absent. Borrowed. */
+    const char *GetParam(const char *pszName);
+    /* Copies of the values of every matching parameter, in order; the caller
+     * releases the list with CSLDestroy. Null when nothing matches. */
+    char **GetParamValues(const char *pszName);
+    /* The parameter list itself (borrowed); may be null when empty. */
+    char **GetParamList();
+
+    /* A CGI variable: the replay list first, then the process environment;
+     * never null, "" when absent. Never reads the form input. */
+    const char *GetEnv(const char *pszName);
+    /* Sets a replay value; the process environment is not changed. A null
+     * name or value leaves the replay list as it is. */
+    void SetEnv(const char *pszName, const char *pszValue);
+
+    /* Writes the decoded parameters and the CGI variables to a capture file. */
+    void SaveEnvironment(const char *pszFilename);
+    /* Replaces the parameter and replay lists from a capture file. */
+    void LoadEnvironment(const char *pszFilename);
+
+  private:
+    int m_bParsed;
+    char **m_papszParams;
+    char **m_papszEnv;
+};
+
+/* Reads the form input (a POST body or QUERY_STRING), splits it at every "&"
+ * and URL-decodes each piece. Never returns null; the caller owns the list. */
+char **VXMCgiParseInput();
+
+/* Decodes "+" and %XX sequences in place. */
+void VXMCgiUrlDecode(char *pszText);
+
+/* Reads a decimal integer the way atoi does (leading white space, optional
+ * sign, digits up to the first other character, 0 without digits), but
+ * saturates at INT_MIN / INT_MAX instead of overflowing. Null reads as 0. */
+int VXMCgiAtoi(const char *pszText);
+
+#endif /* VXMCGI_H_INCLUDED */

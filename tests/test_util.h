@@ -1,0 +1,108 @@
+/* Helpers shared by the tests: environment and files set up for one test,
+ * running the swatch program, and reading GIF replies. */
+#ifndef SWATCH_TEST_UTIL_H
+#define SWATCH_TEST_UTIL_H
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gd.h>
+
+namespace swatchtest
+{
+
+/* Sets (or, with nullopt, unsets) environment variables and restores the
+ * previous values when it goes out of scope. */
+class ScopedEnv
+{
+  public:
+    ScopedEnv() = default;
+    explicit ScopedEnv(const std::map<std::string, std::optional<std::string>> &oVars)
+    {
+        for (const auto &oVar : oVars)
+            Set(oVar.first, oVar.second);
+    }
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv &) = delete;
+    ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+    void Set(const std::string &osName, const std::optional<std::string> &osValue);
+
+  private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> m_aoSaved;
+};
+
+/* Unsets every CGI variable the request library reads. */
+void ClearCgiEnvironment(ScopedEnv &oEnv);
+
+/* A file in a private temporary folder, removed with the folder. */
+class TempDir
+{
+  public:
+    TempDir();
+    ~TempDir();
+    std::string Path(const std::string &osName) const { return m_osDir + "/" + osName; }
+
+  private:
+    std::string m_osDir;
+};
+
+void WriteFile(const std::string &osPath, const std::string &osContent);
+std::string ReadFile(const std::string &osPath);
+
+/* Makes stdin read the given bytes until the object goes out of scope. */
+class ScopedStdin
+{
+  public:
+    explicit ScopedStdin(const std::string &osContent);
+    ~ScopedStdin();
+
+  private:
+    int m_nSavedFd;
+    std::string m_osPath;
+};
+
+/* Result of running a program. */
+struct RunResult
+{
+    int nExitStatus = -1; /* -1 when killed by a signal */
+    int nSignal = 0;
+    std::string osStdout;
+    std::string osStderr;
+};
+
+/* Runs the program with exactly the given environment (nothing inherited),
+ * the given bytes on stdin, in the given working directory. */
+RunResult RunProgram(const std::string &osProgram, const std::vector<std::string> &aosArgs,
+                     const std::map<std::string, std::string> &oEnv,
+                     const std::string &osStdin = "", const std::string &osWorkDir = "");
+
+/* Splits a CGI reply into header lines text and body at the first empty
+ * line ("\n\n"). */
+bool SplitReply(const std::string &osReply, std::string &osHeader, std::string &osBody);
+
+/* What a GIF file says about itself, read from its bytes. */
+struct GifInfo
+{
+    std::string osSignature;        /* "GIF87a" or "GIF89a" */
+    int nWidth = 0, nHeight = 0;    /* logical screen */
+    std::vector<int> anPalette;     /* 0xRRGGBB, the whole global table */
+    int nTransparent = -1;          /* from the graphic control extension */
+    bool bInterlaced = false;
+};
+bool ParseGif(const std::string &osGif, GifInfo &sInfo);
+
+/* Decodes a GIF with GD; the caller destroys the image. */
+gdImagePtr DecodeGif(const std::string &osGif);
+
+/* The image's palette indexes as rows of characters, '0' + index, for
+ * readable comparisons. */
+std::vector<std::string> PixelRows(gdImagePtr hImage);
+
+} // namespace swatchtest
+
+#endif
