@@ -11,6 +11,7 @@
 #ifndef VXM_SWATCH_H_INCLUDED
 #define VXM_SWATCH_H_INCLUDED
 
+#include <cpl_error.h>
 #include <gd.h>
 
 /* Largest swatch, in pixels, that the program draws. The image takes one
@@ -34,5 +35,13 @@ int DrawSymbolSample(gdImagePtr &hImage, int nWidth, int nHeight, int nColor,
  * pixels; an index of 0 or less leaves that part out. */
 int DrawFrame(gdImagePtr &hImage, int nOutlineColor, int nCornerColor, int nWidth,
               int nHeight);
+
+/* Writes the banner page, the reply to a request without a path. */
+void PrintUsage();
+
+/* CPL error handler: writes the error page and ends the process with exit
+ * status 1. */
+void CPL_STDCALL CgiErrorHandler(CPLErr eErrClass, CPLErrorNum nErrorNum,
+                                 const char *pszMessage);
 
 #endif /* VXM_SWATCH_H_INCLUDED */

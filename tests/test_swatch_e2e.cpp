@@ -1,0 +1,383 @@
+/* The swatch program run as a web server runs it: CGI variables in the
+ * environment, a POST body on stdin, the reply read back and decoded. */
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "test_util.h"
+
+using namespace swatchtest;
+
+namespace
+{
+
+const char kImageHeader[] = "Content-Type: image/gif\n\n";
+const char kErrorHeader[] = "Content-type: text/plain\n\n";
+const char kBannerHeader[] = "Content-Type: text/plain\n\n";
+
+constexpr int kWhite = 0xFFFFFF;
+constexpr int kBlack = 0x000000;
+
+/* A GET request for the path and query string. */
+std::map<std::string, std::string> Get(const std::string &osPath, const std::string &osQuery = "")
+{
+    return {{"GATEWAY_INTERFACE", "CGI/1.1"},
+            {"REQUEST_METHOD", "GET"},
+            {"SCRIPT_NAME", "/cgi-bin/swatch"},
+            {"PATH_INFO", osPath},
+            {"QUERY_STRING", osQuery}};
+}
+
+/* A decoded image reply. */
+struct Swatch
+{
+    RunResult sRun;
+    GifInfo sGif;
+    gdImagePtr hImage = nullptr;
+    Swatch() = default;
+    Swatch(const Swatch &) = delete;
+    Swatch &operator=(const Swatch &) = delete;
+    ~Swatch()
+    {
+        if (hImage)
+            gdImageDestroy(hImage);
+    }
+    std::vector<std::string> Rows() const
+    {
+        return PixelRows(hImage);
+    }
+    /* The first n palette entries. */
+    std::vector<int> Palette(size_t n) const
+    {
+        return std::vector<int>(sGif.anPalette.begin(),
+                                sGif.anPalette.begin() + std::min(n, sGif.anPalette.size()));
+    }
+};
+
+/* Runs the program and expects an image reply; fills in the decoded GIF. */
+void RunForImage(Swatch &sSwatch, const std::map<std::string, std::string> &oEnv,
+                 const std::string &osStdin = "")
+{
+    sSwatch.sRun = RunProgram(SWATCH_EXE, {}, oEnv, osStdin);
+    ASSERT_EQ(sSwatch.sRun.nExitStatus, 0) << sSwatch.sRun.osStdout << sSwatch.sRun.osStderr;
+    const std::string &osOut = sSwatch.sRun.osStdout;
+    ASSERT_EQ(osOut.compare(0, strlen(kImageHeader), kImageHeader), 0) << osOut.substr(0, 80);
+    const std::string osGif = osOut.substr(strlen(kImageHeader));
+    ASSERT_TRUE(ParseGif(osGif, sSwatch.sGif));
+    EXPECT_FALSE(sSwatch.sGif.bInterlaced);
+    sSwatch.hImage = DecodeGif(osGif);
+    ASSERT_NE(sSwatch.hImage, nullptr);
+    EXPECT_EQ(gdImageSX(sSwatch.hImage), sSwatch.sGif.nWidth);
+    EXPECT_EQ(gdImageSY(sSwatch.hImage), sSwatch.sGif.nHeight);
+}
+
+std::vector<std::string> Filled(int nWidth, int nHeight, char chIndex)
+{
+    return std::vector<std::string>(nHeight, std::string(nWidth, chIndex));
+}
+
+} // namespace
+
+TEST(SwatchImage, SingleSlashIsFiftyByFiftyBlack)
+{
+    Swatch s;
+    RunForImage(s, Get("/"));
+    EXPECT_EQ(s.sGif.osSignature, "GIF89a");
+    EXPECT_EQ(s.Palette(2), (std::vector<int>{kWhite, kBlack}));
+    EXPECT_EQ(s.sGif.nTransparent, 0);
+    EXPECT_EQ(s.Rows(), Filled(50, 50, '1'));
+    EXPECT_EQ(s.sRun.osStderr, "");
+}
+
+TEST(SwatchImage, PathFields)
+{
+    const struct
+    {
+        const char *pszPath;
+        int nWidth, nHeight, nColor;
+    } asCases[] = {
+        {"/40/20/255/0/0", 40, 20, 0xFF0000},
+        {"/1/1", 2, 2, kBlack},
+        {"/0/-5", 2, 2, kBlack},
+        {"/abc/x7", 2, 2, kBlack},
+        {"/3/3", 3, 3, kBlack},
+        {"/40//20", 40, 20, kBlack},
+        {"//40/20/", 40, 20, kBlack},
+        {"/40/20/0/0/255/9", 40, 20, 0x0000FF},
+        {"/40/20/255", 40, 20, 0xFF0000},
+        {"/7", 7, 50, kBlack},
+        {"/5/4/18/52/86", 5, 4, 0x123456},
+    };
+    for (const auto &sCase : asCases)
+    {
+        SCOPED_TRACE(sCase.pszPath);
+        Swatch s;
+        RunForImage(s, Get(sCase.pszPath));
+        EXPECT_EQ(s.sGif.nWidth, sCase.nWidth);
+        EXPECT_EQ(s.sGif.nHeight, sCase.nHeight);
+        EXPECT_EQ(s.Palette(2), (std::vector<int>{kWhite, sCase.nColor}));
+        // The flat patch covers every pixel, narrow swatches included.
+        EXPECT_EQ(s.Rows(), Filled(sCase.nWidth, sCase.nHeight, '1'));
+    }
+}
+
+TEST(SwatchImage, ColorParameter)
+{
+    const struct
+    {
+        const char *pszQuery;
+        int nColor;
+    } asCases[] = {
+        {"Color=00FF00", 0x00FF00},   {"Color=%2300FF00", kBlack}, {"Color=0x00ff00", 0x00FF00},
+        {"Color=+00FF00", 0x00FF00},  {"Color=1000000FF", kWhite}, {"Color=100FF00", 0x00FF00},
+        {"Color=-1", kWhite},         {"Color=ff8000", 0xFF8000},  {"Color=0XFF8000", 0xFF8000},
+        {"Color=zz", kBlack},         {"color=0000ff", 0x0000FF},  {"Color=12g", 0x000012},
+        {"Color=--1", kBlack},        {"Color=", 0xFF0000},
+    };
+    for (const auto &sCase : asCases)
+    {
+        SCOPED_TRACE(sCase.pszQuery);
+        Swatch s;
+        RunForImage(s, Get("/4/4/255/0/0", sCase.pszQuery));
+        EXPECT_EQ(s.Palette(2), (std::vector<int>{kWhite, sCase.nColor}));
+    }
+}
+
+TEST(SwatchImage, PaletteOrderAndTransparency)
+{
+    const struct
+    {
+        const char *pszQuery;
+        std::vector<int> anPalette;
+        int nTransparent;
+        const char *pszSignature;
+    } asCases[] = {
+        {"", {kWhite, kBlack}, 0, "GIF89a"},
+        {"BgColor=00FF00", {0x00FF00, kBlack}, -1, "GIF87a"},
+        {"Corner=FF0000", {kWhite, 0xFF0000, kBlack}, 1, "GIF89a"},
+        {"Outline=0000FF", {kWhite, 0x0000FF, kBlack}, 0, "GIF89a"},
+        {"Outline=0000FF&Corner=FF0000", {kWhite, 0x0000FF, 0xFF0000, kBlack}, 2, "GIF89a"},
+        {"BgColor=FFFF00&Outline=0000FF&Corner=FF0000&Color=00FFFF",
+         {0xFFFF00, 0x0000FF, 0xFF0000, 0x00FFFF}, 2, "GIF89a"},
+        // Equal colours still get slots of their own.
+        {"BgColor=000000", {kBlack, kBlack}, -1, "GIF87a"},
+    };
+    for (const auto &sCase : asCases)
+    {
+        SCOPED_TRACE(sCase.pszQuery);
+        Swatch s;
+        RunForImage(s, Get("/6/5", sCase.pszQuery));
+        EXPECT_EQ(s.Palette(sCase.anPalette.size()), sCase.anPalette);
+        EXPECT_EQ(s.sGif.nTransparent, sCase.nTransparent);
+        EXPECT_EQ(s.sGif.osSignature, sCase.pszSignature);
+    }
+}
+
+TEST(SwatchImage, FrameOverTheSample)
+{
+    Swatch s;
+    RunForImage(s, Get("/5/4", "Outline=0000FF&Corner=FF0000"));
+    EXPECT_EQ(s.Rows(), (std::vector<std::string>{"21112", "13331", "13331", "21112"}));
+
+    Swatch sOutline;
+    RunForImage(sOutline, Get("/4/3", "Outline=0000FF"));
+    EXPECT_EQ(sOutline.Rows(), (std::vector<std::string>{"1111", "1221", "1111"}));
+
+    Swatch sCorner;
+    RunForImage(sCorner, Get("/4/3", "Corner=FF0000"));
+    EXPECT_EQ(sCorner.Rows(), (std::vector<std::string>{"1221", "2222", "1221"}));
+}
+
+TEST(SwatchImage, WhichSampleIsDrawn)
+{
+    // Hatch parameters alone do not select the line sample.
+    Swatch sFlat;
+    RunForImage(sFlat, Get("/10/10", "HatchType=3&HatchSpacing=4"));
+    EXPECT_EQ(sFlat.Rows(), Filled(10, 10, '1'));
+
+    // A line parameter wins over a symbol.
+    Swatch sLine;
+    RunForImage(sLine, Get("/10/10", "LineWidth=1&SymbolId=1"));
+    std::vector<std::string> aosBand = Filled(10, 10, '0');
+    aosBand[5] = std::string(10, '1');
+    EXPECT_EQ(sLine.Rows(), aosBand);
+
+    // A hatch through the whole pipeline: the 10 x 10 horizontal example.
+    Swatch sHatch;
+    RunForImage(sHatch, Get("/10/10", "LineType=hatch&HatchType=3&HatchSpacing=4"));
+    std::vector<std::string> aosHatch = Filled(10, 10, '0');
+    aosHatch[4] = aosHatch[9] = std::string(10, '1');
+    EXPECT_EQ(sHatch.Rows(), aosHatch);
+
+    // Symbols: id 1 fills the centred square; 0, negative and non-numeric
+    // ids give the flat patch; an id without a symbol leaves the background.
+    Swatch sSquare;
+    RunForImage(sSquare, Get("/6/6", "SymbolId=1&SymbolSize=2"));
+    EXPECT_EQ(sSquare.Rows(),
+              (std::vector<std::string>{"000000", "000000", "001110", "001110", "001110", "000000"}));
+    for (const char *pszId : {"SymbolId=0", "SymbolId=-3", "SymbolId=abc"})
+    {
+        Swatch sNoSymbol;
+        RunForImage(sNoSymbol, Get("/6/6", pszId));
+        EXPECT_EQ(sNoSymbol.Rows(), Filled(6, 6, '1')) << pszId;
+    }
+    Swatch sNothing;
+    RunForImage(sNothing, Get("/6/6", "SymbolId=7&Outline=0000FF"));
+    EXPECT_EQ(sNothing.Rows(),
+              (std::vector<std::string>{"111111", "100001", "100001", "100001", "100001", "111111"}));
+
+    // A size that is present but not a number is 0: the centre pixel only.
+    Swatch sZero;
+    RunForImage(sZero, Get("/5/5", "SymbolId=1&SymbolSize=x"));
+    EXPECT_EQ(sZero.Rows(), (std::vector<std::string>{"00000", "00000", "00100", "00000", "00000"}));
+}
+
+TEST(SwatchImage, PostBody)
+{
+    auto oEnv = Get("/4/4", "Color=FF0000");
+    oEnv["REQUEST_METHOD"] = "POST";
+    oEnv["CONTENT_TYPE"] = "application/x-www-form-urlencoded";
+    const std::string osBody = "Color=00FF00&BgColor=0000FF";
+    oEnv["CONTENT_LENGTH"] = std::to_string(osBody.size());
+    Swatch s;
+    RunForImage(s, oEnv, osBody);
+    EXPECT_EQ(s.Palette(2), (std::vector<int>{0x0000FF, 0x00FF00}));
+
+    // Announced longer than sent, and beyond the range of int.
+    for (const char *pszLength : {"500", "99999999999999999999"})
+    {
+        oEnv["CONTENT_LENGTH"] = pszLength;
+        Swatch sShort;
+        RunForImage(sShort, oEnv, osBody);
+        EXPECT_EQ(sShort.Palette(2), (std::vector<int>{0x0000FF, 0x00FF00})) << pszLength;
+    }
+}
+
+TEST(SwatchImage, SizeAtThePixelLimit)
+{
+    Swatch s;
+    RunForImage(s, Get("/8192/8192"));
+    EXPECT_EQ(s.sGif.nWidth, 8192);
+    EXPECT_EQ(s.sGif.nHeight, 8192);
+    EXPECT_EQ(gdImageGetPixel(s.hImage, 8191, 8191), 1);
+}
+
+TEST(SwatchErrors, SizeBeyondThePixelLimit)
+{
+    for (const char *pszPath : {"/8193/8192", "/2147483647/2147483647", "/99999999999/3"})
+    {
+        SCOPED_TRACE(pszPath);
+        const RunResult sRun = RunProgram(SWATCH_EXE, {}, Get(pszPath));
+        EXPECT_EQ(sRun.nExitStatus, 1);
+        EXPECT_EQ(sRun.osStdout.rfind(std::string(kErrorHeader) + "ERROR 5: ", 0), 0u)
+            << sRun.osStdout;
+        EXPECT_EQ(sRun.osStdout.find("GIF"), std::string::npos);
+        EXPECT_EQ(sRun.osStdout.back(), '\n');
+    }
+}
+
+TEST(SwatchErrors, ClosedStandardOutput)
+{
+    // The switch to binary output fails without an output descriptor; the
+    // error ends the process with status 1 and no image.
+    const std::string osShell = "exec " SWATCH_EXE " >&-";
+    const RunResult sRun = RunProgram("/bin/sh", {"-c", osShell}, Get("/4/4"));
+    EXPECT_EQ(sRun.nExitStatus, 1);
+}
+
+TEST(SwatchBanner, EmptyPathGivesTheBanner)
+{
+    auto oEnv = Get("");
+    const RunResult sRun = RunProgram(SWATCH_EXE, {}, oEnv);
+    EXPECT_EQ(sRun.nExitStatus, 1);
+    const std::string &osOut = sRun.osStdout;
+    EXPECT_EQ(osOut.rfind(std::string(kBannerHeader) + "VXM Swatchery\n\n", 0), 0u) << osOut;
+    EXPECT_NE(osOut.find("\n\nUses the GD (gd1.3) library from "), std::string::npos);
+    EXPECT_NE(osOut.find(")\n\n$Revision: 1.6 $  $Date: 2002/02/18 16:30:59 $ (Built "),
+              std::string::npos);
+    EXPECT_EQ(osOut.back(), '\n');
+    EXPECT_EQ(sRun.osStderr, "");
+}
+
+/* Replay of the capture file, read when SCRIPT_NAME, PATH_INFO and
+ * QUERY_STRING are all empty. The tests own the file for their duration. */
+class SwatchReplay : public ::testing::Test
+{
+  protected:
+    static constexpr const char *kDir = "/temp";
+    static constexpr const char *kFile = "/temp/cgienv.env";
+
+    void SetUp() override
+    {
+        struct stat sStat;
+        m_bCreatedDir = stat(kDir, &sStat) != 0;
+        if (m_bCreatedDir && mkdir(kDir, 0755) != 0)
+            GTEST_SKIP() << "cannot create " << kDir;
+        m_bHadFile = stat(kFile, &sStat) == 0;
+        if (m_bHadFile)
+            m_osSaved = ReadFile(kFile);
+        unlink(kFile);
+        if (access(kDir, W_OK) != 0)
+            GTEST_SKIP() << kDir << " is not writable";
+    }
+    void TearDown() override
+    {
+        unlink(kFile);
+        if (m_bHadFile)
+            WriteFile(kFile, m_osSaved);
+        if (m_bCreatedDir)
+            rmdir(kDir);
+    }
+
+    bool m_bCreatedDir = false;
+    bool m_bHadFile = false;
+    std::string m_osSaved;
+};
+
+TEST_F(SwatchReplay, CapturedRequestIsAnswered)
+{
+    WriteFile(kFile, "Color=00FF00\nOutline=0000FF\n"
+                     "--- end params/start env vars ---\n"
+                     "SCRIPT_NAME=/cgi-bin/swatch\n"
+                     "PATH_INFO=/4/3\n"
+                     "QUERY_STRING=Color=00FF00&Outline=0000FF\n");
+    Swatch s;
+    RunForImage(s, {});
+    EXPECT_EQ(s.Palette(3), (std::vector<int>{kWhite, 0x0000FF, 0x00FF00}));
+    EXPECT_EQ(s.Rows(), (std::vector<std::string>{"1111", "1221", "1111"}));
+}
+
+TEST_F(SwatchReplay, CaptureFileIsIgnoredWhenARequestIsPresent)
+{
+    WriteFile(kFile, "--- end params/start env vars ---\nPATH_INFO=/4/3\n");
+    auto oEnv = Get("");
+    const RunResult sRun = RunProgram(SWATCH_EXE, {}, oEnv); // SCRIPT_NAME is set
+    EXPECT_EQ(sRun.nExitStatus, 1);
+    EXPECT_EQ(sRun.osStdout.rfind(kBannerHeader, 0), 0u);
+}
+
+TEST_F(SwatchReplay, MissingEmptyOrPathlessFileGivesTheBanner)
+{
+    // Missing: CPL's default handler reports the failed open on stderr.
+    RunResult sRun = RunProgram(SWATCH_EXE, {}, {});
+    EXPECT_EQ(sRun.nExitStatus, 1);
+    EXPECT_EQ(sRun.osStdout.rfind(std::string(kBannerHeader) + "VXM Swatchery", 0), 0u);
+    EXPECT_NE(sRun.osStderr.find("ERROR 4: "), std::string::npos) << sRun.osStderr;
+    EXPECT_NE(sRun.osStderr.find(kFile), std::string::npos);
+
+    // Without a separator the PATH_INFO line is a parameter, not a variable.
+    for (const char *pszContent : {"", "PATH_INFO=/4/4\nColor=00FF00\n"})
+    {
+        SCOPED_TRACE(pszContent);
+        WriteFile(kFile, pszContent);
+        sRun = RunProgram(SWATCH_EXE, {}, {});
+        EXPECT_EQ(sRun.nExitStatus, 1);
+        EXPECT_EQ(sRun.osStdout.rfind(kBannerHeader, 0), 0u);
+        EXPECT_EQ(sRun.osStderr, "");
+    }
+}
