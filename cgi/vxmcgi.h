@@ -3,7 +3,8 @@
  *
  * The request object through which a CGI program sees its form parameters
  * and CGI variables, the parsing and URL decoding of form input, and the
- * capture/replay file that lets a request be reproduced outside a web server.
+ * capture/replay file that lets a request be reproduced outside a web server,
+ * and codecs for URLs and HTML entities.
  *
  * Texts are bytes ending at the first zero byte. Lists are CPL string lists
  * of "name=value" entries; lookups ignore ASCII letter case and accept "=" or
@@ -68,5 +69,27 @@ void VXMCgiUrlDecode(char *pszText);
  * sign, digits up to the first other character, 0 without digits), but
  * saturates at INT_MIN / INT_MAX instead of overflowing. Null reads as 0. */
 int VXMCgiAtoi(const char *pszText);
+
+/* Returns a new, form-encoded copy of the text (letters, digits and
+ * -_.!~*'() unchanged, space as "+", every other byte as %XX), or null for
+ * a null text. Release it with CPLFree. */
+char *VXMCgiUrlEncode(const char *pszText);
+
+/* Returns base followed by "?name=value&name=value..." built from the list,
+ * each name and value encoded with VXMCgiUrlEncode; a list without entries
+ * gives a copy of base. Null base and null list count as empty. The list is
+ * left as it was. Never null; release it with CPLFree. */
+char *VXMCgiBuildQueryString(const char *pszBase, CSLConstList papszList);
+
+/* Decodes HTML entities in place: decimal numeric entities (&#233;) and the
+ * named entities of the table (each entry: replacement byte, then the text
+ * from "&" to ";"). Anything not a complete, known entity, or a numeric one
+ * whose byte would be zero, stays as it is. */
+void VXMCgiDecodeEntities(char *pszText, const char *pszTable);
+/* ... with &quot; &amp; &lt; &gt; &nbsp; and 24 accented letters as their
+ * ISO 8859-1 bytes. */
+void VXMCgiDecodeEntitiesLatin1(char *pszText);
+/* ... with the same entities, accented letters folded to plain ASCII. */
+void VXMCgiDecodeEntitiesAscii(char *pszText);
 
 #endif /* VXMCGI_H_INCLUDED */

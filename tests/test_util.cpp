@@ -132,6 +132,10 @@ RunResult RunProgram(const std::string &osProgram, const std::vector<std::string
     std::vector<std::string> aosEnvText;
     for (const auto &oVar : oEnv)
         aosEnvText.push_back(oVar.first + "=" + oVar.second);
+    // Sanitizer settings of the test run reach the program under test.
+    for (const char *pszName : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+        if (const char *pszValue = getenv(pszName))
+            aosEnvText.push_back(std::string(pszName) + "=" + pszValue);
     std::vector<char *> apszEnv;
     for (auto &osText : aosEnvText)
         apszEnv.push_back(&osText[0]);

@@ -75,7 +75,8 @@ struct RunResult
     std::string osStderr;
 };
 
-/* Runs the program with exactly the given environment (nothing inherited),
+/* Runs the program with the given environment (nothing else is inherited
+ * but sanitizer settings),
  * the given bytes on stdin, in the given working directory. */
 RunResult RunProgram(const std::string &osProgram, const std::vector<std::string> &aosArgs,
                      const std::map<std::string, std::string> &oEnv,
