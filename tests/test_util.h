@@ -82,6 +82,42 @@ RunResult RunProgram(const std::string &osProgram, const std::vector<std::string
                      const std::map<std::string, std::string> &oEnv,
                      const std::string &osStdin = "", const std::string &osWorkDir = "");
 
+/* A process started in the background; stopped with SIGTERM and reaped
+ * when the object goes out of scope. Its output goes to the given file. */
+class BackgroundProcess
+{
+  public:
+    BackgroundProcess(const std::string &osProgram, const std::vector<std::string> &aosArgs,
+                      const std::map<std::string, std::string> &oExtraEnv,
+                      const std::string &osLogPath);
+    ~BackgroundProcess();
+    BackgroundProcess(const BackgroundProcess &) = delete;
+    BackgroundProcess &operator=(const BackgroundProcess &) = delete;
+    bool Running();
+    /* Sends SIGTERM and waits; returns the exit status (-1 for a signal). */
+    int Stop();
+
+  private:
+    int m_nPid = -1;
+    int m_nStatus = -1;
+};
+
+/* A TCP port on 127.0.0.1 that was free a moment ago. */
+int FreeLoopbackPort();
+/* True once something accepts connections on 127.0.0.1:port. */
+bool WaitForPort(int nPort, int nTimeoutMs);
+
+struct HttpResponse
+{
+    int nStatus = 0;
+    std::map<std::string, std::string> oHeaders; /* names in lower case */
+    std::string osBody;
+};
+/* One HTTP/1.0 request to 127.0.0.1:port; nStatus 0 when it failed. */
+HttpResponse HttpRequest(int nPort, const std::string &osMethod, const std::string &osTarget,
+                         const std::string &osBody = "",
+                         const std::string &osContentType = "");
+
 /* Splits a CGI reply into header lines text and body at the first empty
  * line ("\n\n"). */
 bool SplitReply(const std::string &osReply, std::string &osHeader, std::string &osBody);

@@ -1,0 +1,159 @@
+/* Swatches served by a real web server: scripts/serve starts lighttpd on a
+ * loopback port with swatch as a CGI program; requests go over HTTP. The
+ * browser test loads the gallery in headless Chromium. */
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "test_util.h"
+
+using namespace swatchtest;
+
+namespace
+{
+
+class ServedSwatch : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        m_nPort = FreeLoopbackPort();
+        ASSERT_GT(m_nPort, 0);
+        m_poServer = std::make_unique<BackgroundProcess>(
+            SERVE_SCRIPT, std::vector<std::string>{"--port", std::to_string(m_nPort)},
+            std::map<std::string, std::string>{{"SWATCH_BIN", SWATCH_EXE}}, m_oDir.Path("serve.log"));
+        ASSERT_TRUE(WaitForPort(m_nPort, 20000)) << ReadFile(m_oDir.Path("serve.log"));
+    }
+
+    /* Expects a GIF reply and decodes it; the caller destroys the image. */
+    gdImagePtr ExpectGif(const HttpResponse &sResponse)
+    {
+        EXPECT_EQ(sResponse.nStatus, 200);
+        EXPECT_EQ(sResponse.oHeaders.at("content-type"), "image/gif");
+        return DecodeGif(sResponse.osBody);
+    }
+
+    TempDir m_oDir;
+    int m_nPort = 0;
+    std::unique_ptr<BackgroundProcess> m_poServer;
+};
+
+int Rgb(gdImagePtr hImage, int nIndex)
+{
+    return (gdImageRed(hImage, nIndex) << 16) | (gdImageGreen(hImage, nIndex) << 8) |
+           gdImageBlue(hImage, nIndex);
+}
+
+} // namespace
+
+TEST_F(ServedSwatch, GetWithPathAndQueryString)
+{
+    const HttpResponse sResponse =
+        HttpRequest(m_nPort, "GET", "/cgi-bin/swatch/40/20/255/0/0?Outline=0000FF");
+    gdImagePtr hImage = ExpectGif(sResponse);
+    ASSERT_NE(hImage, nullptr);
+    EXPECT_EQ(gdImageSX(hImage), 40);
+    EXPECT_EQ(gdImageSY(hImage), 20);
+    EXPECT_EQ(Rgb(hImage, gdImageGetPixel(hImage, 0, 0)), 0x0000FF);
+    EXPECT_EQ(Rgb(hImage, gdImageGetPixel(hImage, 20, 10)), 0xFF0000);
+    EXPECT_EQ(gdImageGetTransparent(hImage), 0);
+    gdImageDestroy(hImage);
+}
+
+TEST_F(ServedSwatch, PostWithFormBody)
+{
+    const HttpResponse sResponse =
+        HttpRequest(m_nPort, "POST", "/cgi-bin/swatch/30/10?Color=FF0000",
+                    "LineType=Hatch&HatchType=3&HatchSpacing=4&Color=00FF00&BgColor=000000",
+                    "application/x-www-form-urlencoded");
+    gdImagePtr hImage = ExpectGif(sResponse);
+    ASSERT_NE(hImage, nullptr);
+    // Rows 4 and 9 of the horizontal hatch, in the body's colour.
+    for (int y = 0; y < 10; y++)
+        EXPECT_EQ(Rgb(hImage, gdImageGetPixel(hImage, 7, y)), (y == 4 || y == 9) ? 0x00FF00 : 0)
+            << y;
+    EXPECT_EQ(gdImageGetTransparent(hImage), -1);
+    gdImageDestroy(hImage);
+}
+
+TEST_F(ServedSwatch, BannerAndErrorPages)
+{
+    const HttpResponse sBanner = HttpRequest(m_nPort, "GET", "/cgi-bin/swatch");
+    EXPECT_EQ(sBanner.nStatus, 200);
+    EXPECT_EQ(sBanner.oHeaders.at("content-type"), "text/plain");
+    EXPECT_EQ(sBanner.osBody.rfind("VXM Swatchery\n\n", 0), 0u) << sBanner.osBody;
+
+    const HttpResponse sError = HttpRequest(m_nPort, "GET", "/cgi-bin/swatch/9000/9000");
+    EXPECT_EQ(sError.nStatus, 200);
+    EXPECT_EQ(sError.oHeaders.at("content-type"), "text/plain");
+    EXPECT_EQ(sError.osBody.rfind("ERROR 5: ", 0), 0u) << sError.osBody;
+}
+
+TEST_F(ServedSwatch, GalleryPage)
+{
+    const HttpResponse sPage = HttpRequest(m_nPort, "GET", "/");
+    EXPECT_EQ(sPage.nStatus, 200);
+    EXPECT_EQ(sPage.oHeaders.at("content-type").rfind("text/html", 0), 0u);
+    EXPECT_NE(sPage.osBody.find("/cgi-bin/swatch"), std::string::npos);
+}
+
+TEST_F(ServedSwatch, SecondStartOnABusyPortSaysSo)
+{
+    const RunResult sRun =
+        RunProgram(SERVE_SCRIPT, {"--port", std::to_string(m_nPort)},
+                   {{"SWATCH_BIN", SWATCH_EXE}, {"PATH", getenv("PATH") ? getenv("PATH") : ""}});
+    EXPECT_EQ(sRun.nExitStatus, 1);
+    EXPECT_NE(sRun.osStderr.find("already in use"), std::string::npos) << sRun.osStderr;
+    // The first server is still serving.
+    EXPECT_EQ(HttpRequest(m_nPort, "GET", "/").nStatus, 200);
+}
+
+TEST_F(ServedSwatch, StopsCleanly)
+{
+    EXPECT_EQ(m_poServer->Stop(), 0) << ReadFile(m_oDir.Path("serve.log"));
+    EXPECT_FALSE(WaitForPort(m_nPort, 200));
+    EXPECT_NE(ReadFile(m_oDir.Path("serve.log")).find("Stopped."), std::string::npos);
+}
+
+/* The gallery in a real browser: every swatch decodes at its requested size,
+ * and a screenshot is kept for people to look at. */
+TEST_F(ServedSwatch, GalleryInHeadlessChromium)
+{
+    if (system("command -v chromium >/dev/null 2>&1") != 0)
+    {
+        ASSERT_EQ(system(INSTALL_DEPS " chromium fonts-dejavu-core >&2"), 0);
+    }
+
+    const std::string osUrl = "http://127.0.0.1:" + std::to_string(m_nPort) + "/";
+    const std::string osChromium =
+        "timeout 120 chromium --headless --no-sandbox --disable-gpu --no-first-run "
+        "--disable-background-networking --disable-component-update --disable-sync "
+        "--hide-scrollbars --user-data-dir=" + m_oDir.Path("profile") +
+        " --virtual-time-budget=15000 ";
+
+    const std::string osDom = m_oDir.Path("dom.html");
+    ASSERT_EQ(system((osChromium + "--dump-dom " + osUrl + " >" + osDom + " 2>/dev/null").c_str()), 0);
+    const std::string osText = ReadFile(osDom);
+    const size_t nChecked = osText.find("data-images-checked=\"");
+    ASSERT_NE(nChecked, std::string::npos) << osText.substr(0, 300);
+    EXPECT_GE(atoi(osText.c_str() + nChecked + strlen("data-images-checked=\"")), 40);
+    EXPECT_NE(osText.find("data-images-bad=\"\""), std::string::npos)
+        << osText.substr(0, osText.find("<head>"));
+
+    mkdir(ARTIFACT_DIR, 0755);
+    const std::string osShot = std::string(ARTIFACT_DIR) + "/gallery.png";
+    unlink(osShot.c_str());
+    ASSERT_EQ(system((osChromium + "--window-size=1280,2400 --screenshot=" + osShot + " " +
+                      osUrl + " >/dev/null 2>&1")
+                         .c_str()),
+              0);
+    const std::string osPng = ReadFile(osShot);
+    EXPECT_GT(osPng.size(), 10000u);
+    EXPECT_EQ(osPng.substr(1, 3), "PNG");
+    printf("gallery screenshot: %s\n", osShot.c_str());
+}
