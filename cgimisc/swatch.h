@@ -11,8 +11,12 @@
 #ifndef VXM_SWATCH_H_INCLUDED
 #define VXM_SWATCH_H_INCLUDED
 
+#include <cstdio>
+
 #include <cpl_error.h>
 #include <gd.h>
+
+class VXMCgiRequest;
 
 /* Largest swatch, in pixels, that the program draws. The image takes one
  * byte a pixel. */
@@ -36,8 +40,19 @@ int DrawSymbolSample(gdImagePtr &hImage, int nWidth, int nHeight, int nColor,
 int DrawFrame(gdImagePtr &hImage, int nOutlineColor, int nCornerColor, int nWidth,
               int nHeight);
 
+/* Answers one request on fpOut: the header and GIF (returns 0), or the
+ * banner page for a request without a path (returns 1). Errors are reported
+ * through CPLError; the installed handler writes the error page and does not
+ * return (it ends the process, or the request). */
+int AnswerSwatchRequest(VXMCgiRequest &oRequest, FILE *fpOut);
+
 /* Writes the banner page, the reply to a request without a path. */
 void PrintUsage();
+void PrintUsageTo(FILE *fpOut);
+
+/* Writes the error page: "Content-type: text/plain", an empty line and
+ * "ERROR number: message". */
+void WriteErrorPage(FILE *fpOut, CPLErrorNum nErrorNum, const char *pszMessage);
 
 /* CPL error handler: writes the error page and ends the process with exit
  * status 1. */
