@@ -46,6 +46,10 @@ int DrawFrame(gdImagePtr &hImage, int nOutlineColor, int nCornerColor, int nWidt
  * return (it ends the process, or the request). */
 int AnswerSwatchRequest(VXMCgiRequest &oRequest, FILE *fpOut);
 
+/* The same for a process that serves many requests: an error writes the
+ * error page to fpOut and ends this request only (returns 1). */
+int AnswerSwatchRequestContained(VXMCgiRequest &oRequest, FILE *fpOut);
+
 /* Writes the banner page, the reply to a request without a path. */
 void PrintUsage();
 void PrintUsageTo(FILE *fpOut);

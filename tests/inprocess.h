@@ -1,0 +1,24 @@
+/* Answers a swatch request inside the calling process: the CGI variables
+ * set in the environment, the body on stdin, the reply captured in memory.
+ * Errors end the request only. */
+#ifndef SWATCH_INPROCESS_H
+#define SWATCH_INPROCESS_H
+
+#include <map>
+#include <string>
+
+namespace swatchtest
+{
+
+struct InProcessReply
+{
+    int nStatus = -1;
+    std::string osOutput;
+};
+
+InProcessReply AnswerInProcess(const std::map<std::string, std::string> &oCgiVariables,
+                               const std::string &osBody);
+
+} // namespace swatchtest
+
+#endif
