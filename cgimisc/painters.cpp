@@ -194,10 +194,10 @@ namespace
 {
 
 /* gdImageFillToBorder recurses once a row; on the default stack it is safe
- * for fills of this many rows. Taller fills run on a thread whose stack is
- * sized for them. */
-constexpr long long kMaxFillRowsOnStack = 65536;
-constexpr long long kFillStackBytesPerRow = 64;
+ * for fills of this many rows, sanitizer builds included. Taller fills run
+ * on a thread whose stack is sized for them. */
+constexpr long long kMaxFillRowsOnStack = 16384;
+constexpr long long kFillStackBytesPerRow = 256;
 
 struct FillToBorderJob
 {

@@ -146,6 +146,14 @@ int AnswerSwatchRequest(VXMCgiRequest &oRequest, FILE *fpOut)
                  nWidth, nHeight, kMaxSwatchPixels);
         return 1;
     }
+    if (nWidth > kMaxSwatchSide || nHeight > kMaxSwatchSide)
+    {
+        CPLError(CE_Failure, CPLE_IllegalArg,
+                 "A swatch of %d x %d pixels does not fit a GIF, whose sides are at most %d "
+                 "pixels.",
+                 nWidth, nHeight, kMaxSwatchSide);
+        return 1;
+    }
     gdImagePtr hImage = gdImageCreate(nWidth, nHeight);
     // Released on every way out of this function; an error handler that
     // ends the process leaves it to the process's end.

@@ -21,6 +21,8 @@ class VXMCgiRequest;
 /* Largest swatch, in pixels, that the program draws. The image takes one
  * byte a pixel. */
 constexpr long long kMaxSwatchPixels = 64LL * 1024 * 1024;
+/* Longest side a GIF can describe: its header holds 16-bit sizes. */
+constexpr int kMaxSwatchSide = 65535;
 
 /* A line drawn with a dash pattern and a width, as a centred band, a
  * zig-zag or a hatch. The five texts are the form parameters LineStyle,

@@ -267,16 +267,28 @@ TEST(SwatchImage, SizeAtThePixelLimit)
     EXPECT_EQ(gdImageGetPixel(s.hImage, 8191, 8191), 1);
 }
 
+TEST(SwatchImage, LongestSideAGifHolds)
+{
+    // A GIF stores its sides in 16 bits: 65535 is the longest that fits.
+    Swatch s;
+    RunForImage(s, Get("/65535/3", "LineWidth=1"));
+    EXPECT_EQ(s.sGif.nWidth, 65535);
+    EXPECT_EQ(s.sGif.nHeight, 3);
+    EXPECT_EQ(gdImageGetPixel(s.hImage, 65534, 1), 1);
+    EXPECT_EQ(gdImageGetPixel(s.hImage, 65534, 0), 0);
+}
+
 TEST(SwatchErrors, SizeBeyondThePixelLimit)
 {
-    for (const char *pszPath : {"/8193/8192", "/2147483647/2147483647", "/99999999999/3"})
+    for (const char *pszPath : {"/8193/8192", "/2147483647/2147483647", "/99999999999/3",
+                                "/65536/2", "/2/65536"})
     {
         SCOPED_TRACE(pszPath);
         const RunResult sRun = RunProgram(SWATCH_EXE, {}, Get(pszPath));
         EXPECT_EQ(sRun.nExitStatus, 1);
-        EXPECT_EQ(sRun.osStdout.rfind(std::string(kErrorHeader) + "ERROR 5: ", 0), 0u)
+        EXPECT_EQ(sRun.osStdout.rfind(std::string(kErrorHeader) + "ERROR 5: A swatch of ", 0), 0u)
             << sRun.osStdout;
-        EXPECT_EQ(sRun.osStdout.find("GIF"), std::string::npos);
+        EXPECT_EQ(sRun.osStdout.find("GIF8"), std::string::npos); // no image data
         EXPECT_EQ(sRun.osStdout.back(), '\n');
     }
 }

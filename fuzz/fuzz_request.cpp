@@ -1,0 +1,102 @@
+/* A whole request handled in the process: method, path, query string and
+ * body come from the input (separated by zero bytes). The reply must be an
+ * image of the requested size, the banner page or the error page. */
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gd.h>
+
+#include "inprocess.h"
+#include "swatch.h"
+#include "vxmcgi.h"
+
+namespace
+{
+
+/* Width and height the path asks for: "/"-separated fields, empty ones
+ * skipped, at least 2 each. */
+void RequestedSize(const std::string &osPath, long long &nWidth, long long &nHeight)
+{
+    std::vector<std::string> aosFields;
+    size_t nPos = 0;
+    while (nPos <= osPath.size())
+    {
+        const size_t nEnd = std::min(osPath.find('/', nPos), osPath.size());
+        if (nEnd > nPos)
+            aosFields.push_back(osPath.substr(nPos, nEnd - nPos));
+        nPos = nEnd + 1;
+    }
+    nWidth = aosFields.size() > 0 ? VXMCgiAtoi(aosFields[0].c_str()) : 50;
+    nHeight = aosFields.size() > 1 ? VXMCgiAtoi(aosFields[1].c_str()) : 50;
+    nWidth = std::max(nWidth, 2LL);
+    nHeight = std::max(nHeight, 2LL);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pabyData, size_t nSize)
+{
+    const std::string osInput(reinterpret_cast<const char *>(pabyData), nSize);
+    std::vector<std::string> aosParts;
+    size_t nPos = 0;
+    for (int i = 0; i < 3; i++)
+    {
+        const size_t nEnd = osInput.find('\0', nPos);
+        aosParts.push_back(osInput.substr(nPos, nEnd == std::string::npos ? std::string::npos
+                                                                          : nEnd - nPos));
+        nPos = nEnd == std::string::npos ? osInput.size() : nEnd + 1;
+    }
+    const std::string osBody = osInput.substr(std::min(nPos, osInput.size()));
+    const std::string &osMethod = aosParts[0];
+    const std::string &osPath = aosParts[1];
+    const std::string &osQuery = aosParts[2];
+
+    long long nWidth = 0, nHeight = 0;
+    RequestedSize(osPath, nWidth, nHeight);
+    // Large swatches are slow without being more interesting; sizes past the
+    // limit still run (they end in the error page at once).
+    if (nWidth * nHeight > 512 * 512 && nWidth * nHeight <= kMaxSwatchPixels)
+        return 0;
+
+    const swatchtest::InProcessReply sReply = swatchtest::AnswerInProcess(
+        {{"REQUEST_METHOD", osMethod},
+         {"SCRIPT_NAME", "/cgi-bin/swatch"},
+         {"PATH_INFO", osPath},
+         {"QUERY_STRING", osQuery},
+         {"CONTENT_LENGTH", std::to_string(osBody.size())}},
+        osBody);
+
+    static const std::string osImage = "Content-Type: image/gif\n\n";
+    if (sReply.osOutput.compare(0, osImage.size(), osImage) == 0)
+    {
+        if (sReply.nStatus != 0 || osPath.empty())
+            abort();
+        const std::string osGif = sReply.osOutput.substr(osImage.size());
+        gdImagePtr hImage =
+            gdImageCreateFromGifPtr(static_cast<int>(osGif.size()), const_cast<char *>(osGif.data()));
+        if (hImage == nullptr || gdImageSX(hImage) != nWidth || gdImageSY(hImage) != nHeight)
+            abort();
+        gdImageDestroy(hImage);
+    }
+    else if (sReply.osOutput.compare(0, 26, "Content-Type: text/plain\n\n") == 0)
+    {
+        if (sReply.nStatus != 1 || !osPath.empty())
+            abort();
+    }
+    else if (sReply.osOutput.compare(0, 26, "Content-type: text/plain\n\n") == 0)
+    {
+        if (sReply.nStatus != 1 ||
+            (nWidth * nHeight <= kMaxSwatchPixels && nWidth <= kMaxSwatchSide &&
+             nHeight <= kMaxSwatchSide))
+            abort();
+    }
+    else
+    {
+        abort();
+    }
+    return 0;
+}
