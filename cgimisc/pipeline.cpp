@@ -230,5 +230,12 @@ int AnswerSwatchRequest(VXMCgiRequest &oRequest, FILE *fpOut)
      * follow it. */
     fprintf(fpOut, "Content-Type: image/gif\n\n");
     gdImageGif(hImage, fpOut);
+    // GD does not report failed writes. A reply that did not reach the
+    // reader (it went away, or the disk is full) is no success.
+    if (fflush(fpOut) != 0 || ferror(fpOut))
+    {
+        CPLError(CE_Failure, CPLE_FileIO, "Cannot write the image: %s", strerror(errno));
+        return 1;
+    }
     return 0;
 }

@@ -393,3 +393,70 @@ TEST_F(SwatchReplay, MissingEmptyOrPathlessFileGivesTheBanner)
         EXPECT_EQ(sRun.osStderr, "");
     }
 }
+
+TEST_F(SwatchReplay, HostileCaptureFiles)
+{
+    const std::string osSep = "--- end params/start env vars ---";
+    const struct
+    {
+        const char *pszName;
+        std::string osContent;
+        bool bImage; /* else the banner page */
+    } asCases[] = {
+        {"1 MiB line", "LineStyle=" + std::string(1 << 20, 'x') + "\n" + osSep + "\nPATH_INFO=/30/10\n",
+         true},
+        {"1 MiB variable", osSep + "\nPATH_INFO=/30/10" + std::string(1 << 20, '/') + "\n", true},
+        {"CR LF", "Color=00FF00\r\n" + osSep + "\r\nPATH_INFO=/30/10\r\n", true},
+        {"binary bytes", std::string("\x01\xff=\x00\xfe\n\x80\x81\n", 9) + osSep +
+                             "\nPATH_INFO=/30/10\n\xff\xfe\x00\x01\n",
+         true},
+        {"no line end at all", osSep + "\nPATH_INFO=/30/10", true},
+        {"no separator", "PATH_INFO=/30/10\n", false},
+        {"only zero bytes", std::string(4096, '\0'), false},
+        // A zero byte ends its line: the separator line reads as empty.
+        {"zero byte before the separator", std::string("a=1\n\0", 5) + osSep + "\nPATH_INFO=/30/10\n",
+         false},
+    };
+    for (const auto &sCase : asCases)
+    {
+        SCOPED_TRACE(sCase.pszName);
+        WriteFile(kFile, sCase.osContent);
+        const RunResult sRun = RunProgram(SWATCH_EXE, {}, {});
+        if (sCase.bImage)
+        {
+            EXPECT_EQ(sRun.nExitStatus, 0);
+            GifInfo sGif;
+            ASSERT_TRUE(ParseGif(sRun.osStdout.substr(strlen(kImageHeader)), sGif));
+            EXPECT_EQ(sGif.nWidth, 30);
+            EXPECT_EQ(sGif.nHeight, 10);
+        }
+        else
+        {
+            EXPECT_EQ(sRun.nExitStatus, 1);
+            EXPECT_EQ(sRun.osStdout.rfind(kBannerHeader, 0), 0u);
+        }
+        EXPECT_LE(sRun.dfSeconds, 5.0);
+    }
+}
+
+TEST_F(SwatchReplay, CaptureFileThatCannotBeRead)
+{
+    // A folder in the file's place: nothing to read, the banner page.
+    ASSERT_EQ(mkdir(kFile, 0755), 0);
+    RunResult sRun = RunProgram(SWATCH_EXE, {}, {});
+    rmdir(kFile);
+    EXPECT_EQ(sRun.nExitStatus, 1);
+    EXPECT_EQ(sRun.osStdout.rfind(kBannerHeader, 0), 0u);
+
+    // A file without read permission, read by an unprivileged user: CPL
+    // reports the failed open on stderr, then the banner page.
+    WriteFile(kFile, "--- end params/start env vars ---\nPATH_INFO=/4/4\n");
+    chmod(kFile, 0);
+    if (geteuid() != 0 || system("command -v setpriv >/dev/null") != 0)
+        GTEST_SKIP() << "needs root and setpriv to run the program as another user";
+    sRun = RunProgram("/usr/bin/setpriv",
+                      {"--reuid=nobody", "--regid=nogroup", "--clear-groups", SWATCH_EXE}, {});
+    EXPECT_EQ(sRun.nExitStatus, 1);
+    EXPECT_EQ(sRun.osStdout.rfind(kBannerHeader, 0), 0u) << sRun.osStdout << sRun.osStderr;
+    EXPECT_NE(sRun.osStderr.find("ERROR 4: "), std::string::npos) << sRun.osStderr;
+}

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -122,6 +123,41 @@ static std::string ReadAllFd(int fd)
     return osOut;
 }
 
+static void WaitMeasured(pid_t nPid, std::chrono::steady_clock::time_point tStart,
+                         RunResult &sResult)
+{
+    int nStatus = 0;
+    struct rusage sUsage = {};
+    wait4(nPid, &nStatus, 0, &sUsage);
+    sResult.dfSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
+    sResult.nMaxRssKb = sUsage.ru_maxrss;
+    if (WIFEXITED(nStatus))
+        sResult.nExitStatus = WEXITSTATUS(nStatus);
+    else if (WIFSIGNALED(nStatus))
+        sResult.nSignal = WTERMSIG(nStatus);
+}
+
+RunResult RunForked(const std::function<int()> &fnChild)
+{
+    RunResult sResult;
+    FILE *fpOut = tmpfile();
+    fflush(nullptr);
+    const auto tStart = std::chrono::steady_clock::now();
+    const pid_t nPid = fork();
+    if (nPid == 0)
+    {
+        dup2(fileno(fpOut), 1);
+        const int nStatus = fnChild();
+        fflush(nullptr);
+        _exit(nStatus);
+    }
+    WaitMeasured(nPid, tStart, sResult);
+    sResult.osStdout = ReadAllFd(fileno(fpOut));
+    fclose(fpOut);
+    return sResult;
+}
+
 RunResult RunProgram(const std::string &osProgram, const std::vector<std::string> &aosArgs,
                      const std::map<std::string, std::string> &oEnv, const std::string &osStdin,
                      const std::string &osWorkDir)
@@ -154,6 +190,7 @@ RunResult RunProgram(const std::string &osProgram, const std::vector<std::string
         apszArgv.push_back(&osArg[0]);
     apszArgv.push_back(nullptr);
 
+    const auto tStart = std::chrono::steady_clock::now();
     const pid_t nPid = fork();
     if (nPid == 0)
     {
@@ -165,12 +202,7 @@ RunResult RunProgram(const std::string &osProgram, const std::vector<std::string
         execve(osProgram.c_str(), apszArgv.data(), apszEnv.data());
         _exit(127);
     }
-    int nStatus = 0;
-    waitpid(nPid, &nStatus, 0);
-    if (WIFEXITED(nStatus))
-        sResult.nExitStatus = WEXITSTATUS(nStatus);
-    else if (WIFSIGNALED(nStatus))
-        sResult.nSignal = WTERMSIG(nStatus);
+    WaitMeasured(nPid, tStart, sResult);
     sResult.osStdout = ReadAllFd(fileno(fpOut));
     sResult.osStderr = ReadAllFd(fileno(fpErr));
     fclose(fpIn);

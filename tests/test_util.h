@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -73,6 +74,8 @@ struct RunResult
     int nSignal = 0;
     std::string osStdout;
     std::string osStderr;
+    double dfSeconds = 0;  /* wall-clock time of the run */
+    long nMaxRssKb = 0;    /* peak resident memory of the program */
 };
 
 /* Runs the program with the given environment (nothing else is inherited
@@ -117,6 +120,11 @@ struct HttpResponse
 HttpResponse HttpRequest(int nPort, const std::string &osMethod, const std::string &osTarget,
                          const std::string &osBody = "",
                          const std::string &osContentType = "");
+
+/* Runs fnChild in a forked process whose stdout goes to the result; the
+ * child's exit status is fnChild's result. Time and memory are measured as
+ * for RunProgram. */
+RunResult RunForked(const std::function<int()> &fnChild);
 
 /* Splits a CGI reply into header lines text and body at the first empty
  * line ("\n\n"). */
