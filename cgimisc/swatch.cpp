@@ -21,6 +21,10 @@ static const char szCaptureFile[] = "/temp/cgienv.env";
 
 int main(int /* argc */, char ** /* argv */)
 {
+    /* Started by a FastCGI process manager: serve request after request. */
+    if (IsStartedByFastCgi())
+        return ServeFastCgi();
+
     VXMCgiRequest oRequest;
 
     /* Run by hand, without a web server: replay the captured request. Errors

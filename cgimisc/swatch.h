@@ -52,6 +52,12 @@ int AnswerSwatchRequest(VXMCgiRequest &oRequest, FILE *fpOut);
  * error page to fpOut and ends this request only (returns 1). */
 int AnswerSwatchRequestContained(VXMCgiRequest &oRequest, FILE *fpOut);
 
+/* True when a FastCGI process manager started the program (standard input
+ * is a listening socket). */
+bool IsStartedByFastCgi();
+/* Answers FastCGI requests until the manager stops the program. */
+int ServeFastCgi();
+
 /* Writes the banner page, the reply to a request without a path. */
 void PrintUsage();
 void PrintUsageTo(FILE *fpOut);

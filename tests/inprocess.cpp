@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <stdio_ext.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -33,8 +34,8 @@ InProcessReply AnswerInProcess(const std::map<std::string, std::string> &oCgiVar
     const int fdSavedStdin = dup(0);
     dup2(fdBody, 0);
     close(fdBody);
+    __fpurge(stdin); // a seek could keep the previous request's bytes
     clearerr(stdin);
-    fseek(stdin, 0, SEEK_SET);
 
     char *pabyOutput = nullptr;
     size_t nOutput = 0;
@@ -50,8 +51,7 @@ InProcessReply AnswerInProcess(const std::map<std::string, std::string> &oCgiVar
 
     dup2(fdSavedStdin, 0);
     close(fdSavedStdin);
-    clearerr(stdin);
-    fseek(stdin, 0, SEEK_SET);
+    __fpurge(stdin);
     clearerr(stdin);
     for (const char *pszName : apszCgiVariables)
         unsetenv(pszName);

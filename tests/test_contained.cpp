@@ -66,6 +66,23 @@ TEST(ContainedRequest, RequestsDoNotShareState)
     EXPECT_EQ(sBlack.anPalette[1], 0x000000); // a GET does not read the body
 }
 
+TEST(ContainedRequest, EachPostReadsItsOwnBody)
+{
+    // Bodies of equal length: stale bytes buffered from the first body
+    // would pass for the second.
+    auto oPost = Get("/2/2");
+    oPost["REQUEST_METHOD"] = "POST";
+    oPost["CONTENT_LENGTH"] = "12";
+    for (const char *pszColor : {"0000FF", "00FF00", "FF0000"})
+    {
+        const InProcessReply sReply = AnswerInProcess(oPost, std::string("Color=") + pszColor);
+        ASSERT_EQ(sReply.nStatus, 0);
+        GifInfo sGif;
+        ASSERT_TRUE(ParseGif(sReply.osOutput.substr(kImageHeader.size()), sGif));
+        EXPECT_EQ(sGif.anPalette[1], static_cast<int>(strtol(pszColor, nullptr, 16)));
+    }
+}
+
 TEST(ContainedRequest, AllocationFailureEndsTheRequestOnly)
 {
     VXMCgiRequest oRequest;

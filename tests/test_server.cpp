@@ -1,11 +1,13 @@
 /* Swatches served by a real web server: scripts/serve starts lighttpd on a
  * loopback port with swatch as a CGI program; requests go over HTTP. The
  * browser test loads the gallery in headless Chromium. */
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -156,4 +158,131 @@ TEST_F(ServedSwatch, GalleryInHeadlessChromium)
     EXPECT_GT(osPng.size(), 10000u);
     EXPECT_EQ(osPng.substr(1, 3), "PNG");
     printf("gallery screenshot: %s\n", osShot.c_str());
+}
+
+/* Persistent mode: the same program as FastCGI workers of the same server. */
+namespace
+{
+
+class FastCgiSwatch : public ::testing::Test
+{
+  protected:
+    /* Starts a server in the given mode; returns its port. */
+    int Start(const std::string &osMode, const std::string &osWorkers = "2")
+    {
+        const int nPort = FreeLoopbackPort();
+        const std::string osLog = m_oDir.Path("serve-" + osMode + ".log");
+        m_apoServers.push_back(std::make_unique<BackgroundProcess>(
+            SERVE_SCRIPT,
+            std::vector<std::string>{"--port", std::to_string(nPort), "--mode", osMode},
+            std::map<std::string, std::string>{{"SWATCH_BIN", SWATCH_EXE},
+                                               {"SWATCH_WORKERS", osWorkers}},
+            osLog));
+        EXPECT_TRUE(WaitForPort(nPort, 20000)) << ReadFile(osLog);
+        return nPort;
+    }
+
+    /* Resident memory, in kB, of the processes running the given program. */
+    static long WorkerRssKb(const std::string &osProgram, int &nWorkers)
+    {
+        long nTotal = 0;
+        nWorkers = 0;
+        DIR *psDir = opendir("/proc");
+        while (dirent *psEntry = readdir(psDir))
+        {
+            const std::string osProc = std::string("/proc/") + psEntry->d_name;
+            std::string osCmdline = ReadFile(osProc + "/cmdline");
+            if (osCmdline.c_str() != osProgram)
+                continue;
+            std::istringstream oStatus(ReadFile(osProc + "/status"));
+            std::string osLine;
+            while (std::getline(oStatus, osLine))
+                if (osLine.rfind("VmRSS:", 0) == 0)
+                    nTotal += atol(osLine.c_str() + 6);
+            nWorkers++;
+        }
+        closedir(psDir);
+        return nTotal;
+    }
+
+    TempDir m_oDir;
+    std::vector<std::unique_ptr<BackgroundProcess>> m_apoServers;
+};
+
+struct MixedRequest
+{
+    const char *pszMethod, *pszTarget, *pszBody;
+};
+
+const MixedRequest asMixedRequests[] = {
+    {"GET", "/cgi-bin/swatch/40/20/255/0/0", ""},
+    {"POST", "/cgi-bin/swatch/30/10", "LineType=Hatch&HatchType=5&Color=00FF00"},
+    {"GET", "/cgi-bin/swatch/9000/9000", ""},
+    {"GET", "/cgi-bin/swatch", ""},
+    {"GET", "/cgi-bin/swatch/20/20?SymbolId=5&Outline=0000FF&Corner=FF0000", ""},
+    {"POST", "/cgi-bin/swatch/5/5?Color=FF0000", "BgColor=000000"},
+    {"GET", "/cgi-bin/swatch/5/5?Color=FF0000", ""}, // the body of the last POST is gone
+    {"GET", "/cgi-bin/swatch/60/20?LineType=ZigZag&LineWidth=3&LineStyle=xx+", ""},
+    {"POST", "/cgi-bin/swatch/8/8", "LineWidth=%zz&Color=%"},
+    {"GET", "/cgi-bin/swatch/65536/2", ""},
+    {"GET", "/cgi-bin/swatch/4/4", ""},
+};
+
+} // namespace
+
+TEST_F(FastCgiSwatch, RepliesAreIdenticalToCgiMode)
+{
+    const int nCgi = Start("cgi");
+    const int nFastCgi = Start("fastcgi");
+    for (int nRound = 0; nRound < 3; nRound++)
+    {
+        for (const auto &sRequest : asMixedRequests)
+        {
+            SCOPED_TRACE(std::string(sRequest.pszMethod) + " " + sRequest.pszTarget);
+            const std::string osType =
+                *sRequest.pszBody ? "application/x-www-form-urlencoded" : "";
+            HttpResponse sCgi = HttpRequest(nCgi, sRequest.pszMethod, sRequest.pszTarget,
+                                                  sRequest.pszBody, osType);
+            HttpResponse sFast = HttpRequest(nFastCgi, sRequest.pszMethod,
+                                                   sRequest.pszTarget, sRequest.pszBody, osType);
+            EXPECT_EQ(sCgi.nStatus, 200);
+            EXPECT_EQ(sFast.nStatus, sCgi.nStatus);
+            EXPECT_EQ(sFast.oHeaders["content-type"], sCgi.oHeaders["content-type"]);
+            EXPECT_EQ(sFast.osBody, sCgi.osBody);
+            EXPECT_FALSE(sCgi.osBody.empty());
+        }
+    }
+}
+
+TEST_F(FastCgiSwatch, ErrorRequestsLeaveTheWorkersMemoryWhereItWas)
+{
+    const int nPort = Start("fastcgi", "1");
+    const std::string osLog = ReadFile(m_oDir.Path("serve-fastcgi.log"));
+    const size_t nAt = osLog.find("FastCGI workers: ");
+    ASSERT_NE(nAt, std::string::npos) << osLog;
+    const std::string osWorker =
+        osLog.substr(nAt + 17, osLog.find('\n', nAt) - (nAt + 17));
+
+    const auto oErrorRequest = [nPort](int i) {
+        // Alternate the two kinds of error page.
+        return HttpRequest(nPort, "GET",
+                           i % 2 ? "/cgi-bin/swatch/9000/9000" : "/cgi-bin/swatch/2/70000");
+    };
+    for (int i = 0; i < 200; i++)
+        ASSERT_EQ(oErrorRequest(i).osBody.rfind("ERROR 5: ", 0), 0u);
+    int nWorkers = 0;
+    const long nBefore = WorkerRssKb(osWorker, nWorkers);
+    ASSERT_EQ(nWorkers, 1);
+    for (int i = 0; i < 10000; i++)
+    {
+        const HttpResponse sResponse = oErrorRequest(i);
+        ASSERT_EQ(sResponse.osBody.rfind("ERROR 5: ", 0), 0u) << i;
+    }
+    const long nAfter = WorkerRssKb(osWorker, nWorkers);
+    ASSERT_EQ(nWorkers, 1); // the same worker served them all
+    EXPECT_LE(nAfter - nBefore, 256) << nBefore << " kB before, " << nAfter << " kB after";
+
+    // And it still draws.
+    HttpResponse sImage = HttpRequest(nPort, "GET", "/cgi-bin/swatch/4/4");
+    EXPECT_EQ(sImage.oHeaders["content-type"], "image/gif");
 }

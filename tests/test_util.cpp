@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <stdio_ext.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -100,14 +101,15 @@ ScopedStdin::ScopedStdin(const std::string &osContent)
     m_nSavedFd = dup(0);
     dup2(fd, 0);
     close(fd);
+    __fpurge(stdin); // a seek could keep bytes buffered from the old stdin
     clearerr(stdin);
-    fseek(stdin, 0, SEEK_SET);
 }
 
 ScopedStdin::~ScopedStdin()
 {
     dup2(m_nSavedFd, 0);
     close(m_nSavedFd);
+    __fpurge(stdin);
     clearerr(stdin);
     unlink(m_osPath.c_str());
 }
