@@ -217,10 +217,14 @@ int AnswerSwatchRequest(VXMCgiRequest &oRequest, FILE *fpOut)
     }
     else
     {
-        /* Flat patch. A flood fill from (1, 1) would do on a blank image, but
-         * GD fills images narrower than 4 pixels only right of and below the
-         * seed; the rectangle covers every pixel at any size. */
-        gdImageFilledRectangle(hImage, 0, 0, nWidth - 1, nHeight - 1, nForeground);
+        /* Flat patch: every pixel takes the foreground index. A flood fill
+         * from (1, 1) would do on a blank image, but GD fills images narrower
+         * than 4 pixels only right of and below the seed. The rows are set
+         * whole through GD's pixel rows (what gdImagePalettePixel reads and
+         * writes): pixel by pixel, the fill would cost as much again as
+         * encoding the GIF. */
+        for (int y = 0; y < nHeight; y++)
+            memset(hImage->pixels[y], nForeground, static_cast<size_t>(nWidth));
     }
 
     if (nOutlineColor > 0 || *pszCorner != '\0')
