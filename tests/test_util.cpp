@@ -125,6 +125,17 @@ static std::string ReadAllFd(int fd)
     return osOut;
 }
 
+/* The texts as a null-terminated array of pointers, the way exec takes its
+ * arguments and environment. */
+static std::vector<char *> PointerArray(std::vector<std::string> &aosTexts)
+{
+    std::vector<char *> apszTexts;
+    for (auto &osText : aosTexts)
+        apszTexts.push_back(&osText[0]);
+    apszTexts.push_back(nullptr);
+    return apszTexts;
+}
+
 static void WaitMeasured(pid_t nPid, std::chrono::steady_clock::time_point tStart,
                          RunResult &sResult)
 {
@@ -181,16 +192,10 @@ RunResult RunProgram(const std::string &osProgram, const std::vector<std::string
     for (const char *pszName : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
         if (const char *pszValue = getenv(pszName))
             aosEnvText.push_back(std::string(pszName) + "=" + pszValue);
-    std::vector<char *> apszEnv;
-    for (auto &osText : aosEnvText)
-        apszEnv.push_back(&osText[0]);
-    apszEnv.push_back(nullptr);
+    std::vector<char *> apszEnv = PointerArray(aosEnvText);
     std::vector<std::string> aosArgv = {osProgram};
     aosArgv.insert(aosArgv.end(), aosArgs.begin(), aosArgs.end());
-    std::vector<char *> apszArgv;
-    for (auto &osArg : aosArgv)
-        apszArgv.push_back(&osArg[0]);
-    apszArgv.push_back(nullptr);
+    std::vector<char *> apszArgv = PointerArray(aosArgv);
 
     const auto tStart = std::chrono::steady_clock::now();
     const pid_t nPid = fork();
@@ -220,10 +225,7 @@ BackgroundProcess::BackgroundProcess(const std::string &osProgram,
 {
     std::vector<std::string> aosArgv = {osProgram};
     aosArgv.insert(aosArgv.end(), aosArgs.begin(), aosArgs.end());
-    std::vector<char *> apszArgv;
-    for (auto &osArg : aosArgv)
-        apszArgv.push_back(&osArg[0]);
-    apszArgv.push_back(nullptr);
+    std::vector<char *> apszArgv = PointerArray(aosArgv);
     fflush(nullptr);
     m_nPid = fork();
     if (m_nPid == 0)
