@@ -33,6 +33,7 @@ void RunRequests(benchmark::State &oState, const char *pszQuery)
 {
     const int nSize = static_cast<int>(oState.range(0));
     SetRequest(nSize, pszQuery);
+    KeepMemoryBetweenRequests(); // as the persistent mode does
     for (auto _ : oState)
     {
         VXMCgiRequest oRequest;

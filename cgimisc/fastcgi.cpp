@@ -12,6 +12,7 @@
 #include <cstring>
 #include <stdio_ext.h>
 #include <sys/mman.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <fcgiapp.h>
@@ -35,36 +36,46 @@ void SetRequestEnvironment(FCGX_ParamArray papszParams)
 }
 
 /* Puts the request's body on standard input: up to CONTENT_LENGTH bytes of
- * it, all that a CGI run could read. */
-void SetRequestBody(FCGX_Stream *poIn)
+ * it, all that a CGI run could read. A request without a body gets an empty
+ * standard input. */
+void SetRequestBody(FCGX_Stream *poIn, int fdEmpty)
 {
-    const int fdBody = memfd_create("swatch-body", 0);
-    if (fdBody < 0)
-        return;
     long long nLeft = VXMCgiAtoi(getenv("CONTENT_LENGTH"));
-    char abyBuffer[65536];
-    while (nLeft > 0)
+    int fdBody = fdEmpty;
+    if (nLeft > 0 && (fdBody = memfd_create("swatch-body", 0)) >= 0)
     {
-        const int nRead = FCGX_GetStr(abyBuffer, static_cast<int>(std::min<long long>(
-                                                     nLeft, sizeof(abyBuffer))),
-                                      poIn);
-        if (nRead <= 0 || write(fdBody, abyBuffer, static_cast<size_t>(nRead)) != nRead)
-            break;
-        nLeft -= nRead;
+        char abyBuffer[65536];
+        while (nLeft > 0)
+        {
+            const int nRead = FCGX_GetStr(
+                abyBuffer, static_cast<int>(std::min<long long>(nLeft, sizeof(abyBuffer))), poIn);
+            if (nRead <= 0 || write(fdBody, abyBuffer, static_cast<size_t>(nRead)) != nRead)
+                break;
+            nLeft -= nRead;
+        }
+        lseek(fdBody, 0, SEEK_SET);
     }
-    lseek(fdBody, 0, SEEK_SET);
-    dup2(fdBody, 0);
-    close(fdBody);
+    else
+    {
+        fdBody = fdEmpty;
+    }
+    // Standard input already empty from the last request: nothing to do.
+    static bool bStdinEmpty = false;
+    if (fdBody != fdEmpty || !bStdinEmpty)
+        dup2(fdBody, 0);
+    bStdinEmpty = fdBody == fdEmpty;
+    if (fdBody != fdEmpty)
+        close(fdBody);
     // Forget whatever the previous request left in stdin's buffer: a seek
     // may keep a buffer that seems to cover the new position.
     __fpurge(stdin);
     clearerr(stdin);
 }
 
-void ServeOneRequest(FCGX_Request &sRequest)
+void ServeOneRequest(FCGX_Request &sRequest, int fdEmpty)
 {
     SetRequestEnvironment(sRequest.envp);
-    SetRequestBody(sRequest.in);
+    SetRequestBody(sRequest.in, fdEmpty);
 
     char *pabyReply = nullptr;
     size_t nReply = 0;
@@ -96,14 +107,16 @@ int ServeFastCgi()
     // The listening socket arrives as standard input, which each request's
     // body takes over; the socket moves to a descriptor of its own.
     const int fdListen = dup(0);
+    const int fdEmpty = open("/dev/null", O_RDONLY);
     environ = apszNoEnvironment;
-    if (fdListen < 0 || FCGX_Init() != 0)
+    if (fdListen < 0 || fdEmpty < 0 || FCGX_Init() != 0)
         return 1;
+    KeepMemoryBetweenRequests();
     FCGX_Request sRequest;
     FCGX_InitRequest(&sRequest, fdListen, 0);
     while (FCGX_Accept_r(&sRequest) >= 0)
     {
-        ServeOneRequest(sRequest);
+        ServeOneRequest(sRequest, fdEmpty);
         FCGX_Finish_r(&sRequest);
     }
     return 0;

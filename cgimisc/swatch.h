@@ -52,6 +52,10 @@ int AnswerSwatchRequest(VXMCgiRequest &oRequest, FILE *fpOut);
  * error page to fpOut and ends this request only (returns 1). */
 int AnswerSwatchRequestContained(VXMCgiRequest &oRequest, FILE *fpOut);
 
+/* Tunes the process for answering many requests: memory freed after one
+ * request is kept for the next. */
+void KeepMemoryBetweenRequests();
+
 /* True when a FastCGI process manager started the program (standard input
  * is a listening socket). */
 bool IsStartedByFastCgi();
