@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -257,7 +259,13 @@ TEST_F(FastCgiSwatch, RepliesAreIdenticalToCgiMode)
 TEST_F(FastCgiSwatch, ErrorRequestsLeaveTheWorkersMemoryWhereItWas)
 {
     const int nPort = Start("fastcgi", "1");
-    const std::string osLog = ReadFile(m_oDir.Path("serve-fastcgi.log"));
+    // The script reports the workers' program once the server answers.
+    std::string osLog;
+    for (int i = 0; i < 200 && osLog.find("Press Ctrl-C") == std::string::npos; i++)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        osLog = ReadFile(m_oDir.Path("serve-fastcgi.log"));
+    }
     const size_t nAt = osLog.find("FastCGI workers: ");
     ASSERT_NE(nAt, std::string::npos) << osLog;
     const std::string osWorker =
