@@ -12,6 +12,7 @@
 #include <cstring>
 #include <stdio_ext.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -96,7 +97,12 @@ void ServeOneRequest(FCGX_Request &sRequest, int fdEmpty)
 
 bool IsStartedByFastCgi()
 {
-    return !FCGX_IsCGI();
+    // A FastCGI process manager hands over a listening socket as standard
+    // input. (FCGX_IsCGI would tell as well, but it initialises the library,
+    // which takes over SIGTERM and SIGPIPE also in a plain CGI run.)
+    int bListening = 0;
+    socklen_t nLength = sizeof(bListening);
+    return getsockopt(0, SOL_SOCKET, SO_ACCEPTCONN, &bListening, &nLength) == 0 && bListening;
 }
 
 int ServeFastCgi()

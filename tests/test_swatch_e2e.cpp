@@ -302,6 +302,19 @@ TEST(SwatchErrors, ClosedStandardOutput)
     EXPECT_EQ(sRun.nExitStatus, 1);
 }
 
+TEST(SwatchErrors, TerminationSignalEndsAWaitingRequest)
+{
+    // A POST whose body never comes: the program waits on stdin until the
+    // server gives up and sends SIGTERM, which must end it.
+    const std::string osCommand = "sleep 3 | env PATH_INFO=/4/4 SCRIPT_NAME=/x "
+                                  "REQUEST_METHOD=POST CONTENT_LENGTH=10 " SWATCH_EXE
+                                  " & pid=$!; sleep 0.5; kill -TERM $pid; wait $pid; "
+                                  "echo status=$?";
+    const RunResult sRun = RunProgram("/bin/bash", {"-c", osCommand}, {{"PATH", "/usr/bin:/bin"}});
+    EXPECT_NE(sRun.osStdout.find("status=143"), std::string::npos) << sRun.osStdout << sRun.osStderr;
+    EXPECT_LE(sRun.dfSeconds, 10.0);
+}
+
 TEST(SwatchBanner, EmptyPathGivesTheBanner)
 {
     auto oEnv = Get("");
