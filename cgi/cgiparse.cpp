@@ -4,6 +4,7 @@
  */
 #include "vxmcgi.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -29,24 +30,34 @@ int VXMCgiAtoi(const char *pszText)
     return static_cast<int>(nValue);
 }
 
-/* Reads a POST body of nLength bytes into a zero-filled buffer of one byte
- * more. Returns null when the buffer cannot be had. */
+/* Reads a POST body of up to nLength bytes into a buffer of text (ending at
+ * a zero byte). The buffer grows with the bytes that actually arrive, so an
+ * announced length far beyond the body costs no memory; a body shorter than
+ * announced simply ends where the data ended. Returns null, after reporting
+ * the failure, when memory runs out. */
 static char *ReadPostBody(int nLength)
 {
-    // nLength is positive and at most INT_MAX, so the size never wraps.
-    const size_t nBytes = static_cast<size_t>(nLength) + 1;
-    char *pszBody = static_cast<char *>(VSICalloc(nBytes, 1));
-    if (pszBody == nullptr)
+    const size_t nWanted = static_cast<size_t>(nLength);
+    size_t nCapacity = std::min<size_t>(nWanted, 64 * 1024);
+    size_t nRead = 0;
+    char *pszBody = static_cast<char *>(VSIMalloc(nCapacity + 1));
+    while (pszBody != nullptr)
     {
-        CPLError(CE_Failure, CPLE_OutOfMemory,
-                 "Cannot allocate %d bytes for the request body.", nLength);
-        return nullptr;
+        nRead += fread(pszBody + nRead, 1, nCapacity - nRead, stdin);
+        if (nRead < nCapacity || nCapacity == nWanted)
+        {
+            pszBody[nRead] = '\0';
+            return pszBody;
+        }
+        nCapacity = std::min(nWanted, 2 * nCapacity);
+        char *pszGrown = static_cast<char *>(VSIRealloc(pszBody, nCapacity + 1));
+        if (pszGrown == nullptr)
+            VSIFree(pszBody);
+        pszBody = pszGrown;
     }
-    // A short body leaves the rest of the buffer zero, so the text simply
-    // ends where the data ended; the count read is therefore not needed.
-    const size_t nRead = fread(pszBody, 1, static_cast<size_t>(nLength), stdin);
-    (void)nRead;
-    return pszBody;
+    CPLError(CE_Failure, CPLE_OutOfMemory,
+             "Cannot allocate memory for a request body of %d bytes.", nLength);
+    return nullptr;
 }
 
 char **VXMCgiParseInput()

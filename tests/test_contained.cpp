@@ -1,5 +1,6 @@
 /* Requests answered one after another in one process, with errors that end
  * the request only. */
+#include <fstream>
 #include <string>
 #include <sys/resource.h>
 
@@ -83,37 +84,57 @@ TEST(ContainedRequest, EachPostReadsItsOwnBody)
     }
 }
 
-TEST(ContainedRequest, AllocationFailureEndsTheRequestOnly)
+namespace
 {
-    VXMCgiRequest oRequest;
-    char *pabyOut = nullptr;
-    size_t nOut = 0;
-    FILE *fpOut = open_memstream(&pabyOut, &nOut);
-    // The handler in force around the request must not see its errors.
+
+/* The address space the process maps now, in bytes. */
+long long MappedBytes()
+{
+    std::ifstream oStatus("/proc/self/status");
+    std::string osLine;
+    while (std::getline(oStatus, osLine))
+        if (osLine.rfind("VmSize:", 0) == 0)
+            return atoll(osLine.c_str() + 7) * 1024;
+    return 0;
+}
+
+} // namespace
+
+TEST(ContainedRequest, AllocationFailuresEndTheRequestOnly)
+{
+    if (kSanitized)
+        GTEST_SKIP() << "AddressSanitizer cannot run under a limited address space";
+
+    // The handler in force around the requests must not see their errors.
     static int nOuterCalls = 0;
     CPLPushErrorHandlerEx([](CPLErr, CPLErrorNum, const char *) { nOuterCalls++; }, nullptr);
+
+    auto oBigImage = Get("/8192/8192");
+    auto oBigBody = Get("/4/4");
+    oBigBody["REQUEST_METHOD"] = "POST";
+    oBigBody["CONTENT_LENGTH"] = std::to_string(128 << 20);
+    const std::string osBigBody(128 << 20, 'x');
+
+    for (const auto *poCase : {&oBigImage, &oBigBody})
     {
-        ScopedEnv oEnv;
-        ClearCgiEnvironment(oEnv);
-        // A POST body too large for the address space fails its allocation.
-        oEnv.Set("REQUEST_METHOD", "POST");
-        oEnv.Set("CONTENT_LENGTH", "2147483647");
-        oEnv.Set("PATH_INFO", "/2/2");
+        const std::string &osBody = poCase == &oBigBody ? osBigBody : std::string();
+        // Room for a little more than the process maps now: neither the
+        // 64 MiB image nor the 128 MiB body fits.
         struct rlimit sOld;
         getrlimit(RLIMIT_AS, &sOld);
         struct rlimit sTight = sOld;
-        sTight.rlim_cur = 1024L * 1024 * 1024;
-        const bool bLimited = setrlimit(RLIMIT_AS, &sTight) == 0;
-        const int nStatus = AnswerSwatchRequestContained(oRequest, fpOut);
+        sTight.rlim_cur = static_cast<rlim_t>(MappedBytes() + (48 << 20));
+        ASSERT_EQ(setrlimit(RLIMIT_AS, &sTight), 0);
+        const InProcessReply sReply = AnswerInProcess(*poCase, osBody);
         setrlimit(RLIMIT_AS, &sOld);
-        if (!bLimited)
-            GTEST_SKIP() << "cannot limit the address space";
-        EXPECT_EQ(nStatus, 1);
+
+        EXPECT_EQ(sReply.nStatus, 1);
+        EXPECT_EQ(sReply.osOutput.rfind("Content-type: text/plain\n\nERROR 2: ", 0), 0u)
+            << sReply.osOutput;
     }
     CPLPopErrorHandler();
-    fclose(fpOut);
-    const std::string osOut(pabyOut, nOut);
-    free(pabyOut);
-    EXPECT_EQ(osOut.rfind("Content-type: text/plain\n\nERROR 2: ", 0), 0u) << osOut;
     EXPECT_EQ(nOuterCalls, 0);
+
+    // With room again, the same process answers as before.
+    EXPECT_EQ(AnswerInProcess(Get("/4/4"), "").nStatus, 0);
 }

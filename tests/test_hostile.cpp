@@ -13,11 +13,7 @@ using namespace swatchtest;
 namespace
 {
 
-#ifdef SWATCH_SANITIZED
-constexpr double kSlowdown = 4.0; // sanitizers cost time and memory
-#else
-constexpr double kSlowdown = 1.0;
-#endif
+constexpr double kSlowdown = kSanitizerSlowdown;
 
 enum class Reply
 {

@@ -16,6 +16,16 @@
 namespace swatchtest
 {
 
+/* Builds with AddressSanitizer and UndefinedBehaviorSanitizer run slower,
+ * take more memory, and cannot run under a tight address-space limit. */
+#ifdef SWATCH_SANITIZED
+constexpr bool kSanitized = true;
+constexpr double kSanitizerSlowdown = 6.0;
+#else
+constexpr bool kSanitized = false;
+constexpr double kSanitizerSlowdown = 1.0;
+#endif
+
 /* Sets (or, with nullopt, unsets) environment variables and restores the
  * previous values when it goes out of scope. */
 class ScopedEnv
