@@ -166,6 +166,21 @@ TEST(ParseInput, HugeContentLengthDoesNotOverflow)
             << pszLength;
 }
 
+TEST(ParseInput, LongBodyIsReadWhole)
+{
+    // Longer than the first read: the buffer grows until the length is in.
+    std::string osBody;
+    for (int i = 0; i < 50000; i++)
+        osBody += "p=" + std::to_string(i) + "&";
+    osBody += "last=yes";
+    const auto aosEntries = Parse({{"REQUEST_METHOD", "POST"},
+                                   {"CONTENT_LENGTH", std::to_string(osBody.size())}},
+                                  osBody + "&beyond=1");
+    ASSERT_EQ(aosEntries.size(), 50001u);
+    EXPECT_EQ(aosEntries[49999], "p=49999");
+    EXPECT_EQ(aosEntries.back(), "last=yes");
+}
+
 TEST(ParseInput, ZeroByteInBodyEndsTheText)
 {
     EXPECT_EQ(Parse({{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", "7"}},
