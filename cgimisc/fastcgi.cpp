@@ -9,7 +9,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <stdio_ext.h>
 #include <sys/mman.h>
 #include <sys/socket.h>

@@ -12,7 +12,7 @@
 namespace swatchtest
 {
 
-static const char *const apszCgiVariables[] = {
+const char *const apszCgiVariables[17] = {
     "SERVER_SOFTWARE", "SERVER_NAME",  "GATEWAY_INTERFACE", "SERVER_PROTOCOL", "SERVER_PORT",
     "REQUEST_METHOD",  "PATH_INFO",    "PATH_TRANSLATED",   "SCRIPT_NAME",     "QUERY_STRING",
     "REMOTE_HOST",     "REMOTE_ADDR",  "AUTH_TYPE",         "REMOTE_USER",     "REMOTE_IDENT",

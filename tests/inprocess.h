@@ -10,6 +10,9 @@
 namespace swatchtest
 {
 
+/* The CGI variables a request is made of (those a capture file stores). */
+extern const char *const apszCgiVariables[17];
+
 struct InProcessReply
 {
     int nStatus = -1;

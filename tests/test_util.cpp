@@ -1,5 +1,7 @@
 #include "test_util.h"
 
+#include "inprocess.h"
+
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -45,11 +47,7 @@ void ScopedEnv::Set(const std::string &osName, const std::optional<std::string> 
 
 void ClearCgiEnvironment(ScopedEnv &oEnv)
 {
-    for (const char *pszName :
-         {"SERVER_SOFTWARE", "SERVER_NAME", "GATEWAY_INTERFACE", "SERVER_PROTOCOL", "SERVER_PORT",
-          "REQUEST_METHOD", "PATH_INFO", "PATH_TRANSLATED", "SCRIPT_NAME", "QUERY_STRING",
-          "REMOTE_HOST", "REMOTE_ADDR", "AUTH_TYPE", "REMOTE_USER", "REMOTE_IDENT",
-          "CONTENT_TYPE", "CONTENT_LENGTH"})
+    for (const char *pszName : apszCgiVariables)
         oEnv.Set(pszName, std::nullopt);
 }
 
