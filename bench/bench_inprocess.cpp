@@ -8,6 +8,7 @@
 #include <benchmark/benchmark.h>
 #include <gd.h>
 
+#include "painters.h"
 #include "swatch.h"
 #include "vxmcgi.h"
 

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
@@ -60,6 +61,19 @@ static char *ReadPostBody(int nLength)
     return nullptr;
 }
 
+namespace
+{
+/* Releases a buffer from the CPL memory functions (CPL keeps its own such
+ * helper to its own compilation). */
+struct CPLBufferReleaser
+{
+    void operator()(char *pszBuffer) const
+    {
+        CPLFree(pszBuffer);
+    }
+};
+} // namespace
+
 char **VXMCgiParseInput()
 {
     const char *pszMethod = getenv("REQUEST_METHOD");
@@ -81,12 +95,13 @@ char **VXMCgiParseInput()
         const char *pszQuery = getenv("QUERY_STRING");
         pszInput = CPLStrdup(pszQuery != nullptr ? pszQuery : "");
     }
+    // Held until the pieces are made, also when the error handler leaves
+    // this function by an exception.
+    const std::unique_ptr<char, CPLBufferReleaser> poInput(pszInput);
 
     // Every "&" separates, empty pieces are kept, quotes and backslashes are
     // ordinary characters. An empty text gives a list without entries.
     char **papszList = CSLTokenizeStringComplex(pszInput, "&", FALSE, TRUE);
-    CPLFree(pszInput);
-
     for (char **papszIter = papszList; papszIter != nullptr && *papszIter != nullptr;
          ++papszIter)
     {

@@ -36,7 +36,7 @@ class VXMCgiRequest
     const char *GetParam(const char *pszName);
     /* Copies of the values of every matching parameter, in order; the caller
      * releases the list with CSLDestroy. Null when nothing matches. */
-    char **GetParamValues(const char *pszName);
+    char **GetParamValues(const char *pszName) CPL_WARN_UNUSED_RESULT;
     /* The parameter list itself (borrowed); may be null when empty. */
     char **GetParamList();
 
@@ -60,7 +60,7 @@ class VXMCgiRequest
 
 /* Reads the form input (a POST body or QUERY_STRING), splits it at every "&"
  * and URL-decodes each piece. Never returns null; the caller owns the list. */
-char **VXMCgiParseInput();
+char **VXMCgiParseInput() CPL_WARN_UNUSED_RESULT;
 
 /* Decodes "+" and %XX sequences in place. */
 void VXMCgiUrlDecode(char *pszText);
@@ -73,13 +73,14 @@ int VXMCgiAtoi(const char *pszText);
 /* Returns a new, form-encoded copy of the text (letters, digits and
  * -_.!~*'() unchanged, space as "+", every other byte as %XX), or null for
  * a null text. Release it with CPLFree. */
-char *VXMCgiUrlEncode(const char *pszText);
+char *VXMCgiUrlEncode(const char *pszText) CPL_WARN_UNUSED_RESULT;
 
 /* Returns base followed by "?name=value&name=value..." built from the list,
  * each name and value encoded with VXMCgiUrlEncode; a list without entries
  * gives a copy of base. Null base and null list count as empty. The list is
  * left as it was. Never null; release it with CPLFree. */
-char *VXMCgiBuildQueryString(const char *pszBase, CSLConstList papszList);
+char *VXMCgiBuildQueryString(const char *pszBase,
+                             CSLConstList papszList) CPL_WARN_UNUSED_RESULT;
 
 /* Decodes HTML entities in place: decimal numeric entities (&#233;) and the
  * named entities of the table (each entry: replacement byte, then the text

@@ -1,20 +1,20 @@
 /*
  * Persistent mode: started by a FastCGI process manager (standard input is
  * then a listening socket), the program answers request after request in
- * one process. Each request sees exactly what a CGI run would: its own CGI
- * variables as the environment, its body on standard input, a fresh request
- * object; and its reply is the same bytes. An error ends that request only.
+ * one process. Each request goes through AnswerRequestInProcess: it sees
+ * exactly what a CGI run would, its own CGI variables as the environment
+ * and its body on standard input, and its reply is the same bytes. An error
+ * ends that request only.
  */
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <stdio_ext.h>
-#include <sys/mman.h>
+#include <string>
 #include <sys/socket.h>
-#include <fcntl.h>
 #include <unistd.h>
 
+#include <cpl_error.h>
 #include <fcgiapp.h>
 
 #include "swatch.h"
@@ -23,73 +23,48 @@
 namespace
 {
 
-/* Between requests the environment is empty. */
-char *apszNoEnvironment[] = {nullptr};
-
-/* Makes the request's parameters the whole environment, as a CGI run sees
- * it. The parameter array stays valid until the request is finished; it is
- * used as it stands, since setenv would keep a copy of every value it was
- * ever given. */
-void SetRequestEnvironment(FCGX_ParamArray papszParams)
+/* Reads the request's whole input: the body, up to CONTENT_LENGTH bytes (all
+ * that a CGI run could read), into osBody; whatever follows is read and
+ * dropped. A connection the server keeps open then starts the next request
+ * on a record boundary, however the server split the end of this input
+ * (an empty closing record may come in a write of its own). */
+void ReadRequestInput(FCGX_Request &sRequest, std::string &osBody)
 {
-    environ = papszParams != nullptr ? papszParams : apszNoEnvironment;
+    const char *pszLength = FCGX_GetParam("CONTENT_LENGTH", sRequest.envp);
+    long long nLeft = std::max(0, VXMCgiAtoi(pszLength));
+    char abyBuffer[16384];
+    int nRead = 0;
+    while ((nRead = FCGX_GetStr(abyBuffer, sizeof(abyBuffer), sRequest.in)) > 0)
+    {
+        const long long nKeep = std::min<long long>(nLeft, nRead);
+        osBody.append(abyBuffer, static_cast<size_t>(nKeep));
+        nLeft -= nKeep;
+    }
 }
 
-/* Puts the request's body on standard input: up to CONTENT_LENGTH bytes of
- * it, all that a CGI run could read. A request without a body gets an empty
- * standard input. */
-void SetRequestBody(FCGX_Stream *poIn, int fdEmpty)
+/* Answers one accepted request. The reply is built in memory first: the
+ * pipeline writes to a FILE, and an error page must be able to replace a
+ * reply that was never sent. */
+void ServeOneRequest(FCGX_Request &sRequest)
 {
-    long long nLeft = VXMCgiAtoi(getenv("CONTENT_LENGTH"));
-    int fdBody = fdEmpty;
-    if (nLeft > 0 && (fdBody = memfd_create("swatch-body", 0)) >= 0)
-    {
-        char abyBuffer[65536];
-        while (nLeft > 0)
-        {
-            const int nRead = FCGX_GetStr(
-                abyBuffer, static_cast<int>(std::min<long long>(nLeft, sizeof(abyBuffer))), poIn);
-            if (nRead <= 0 || write(fdBody, abyBuffer, static_cast<size_t>(nRead)) != nRead)
-                break;
-            nLeft -= nRead;
-        }
-        lseek(fdBody, 0, SEEK_SET);
-    }
-    else
-    {
-        fdBody = fdEmpty;
-    }
-    // Standard input already empty from the last request: nothing to do.
-    static bool bStdinEmpty = false;
-    if (fdBody != fdEmpty || !bStdinEmpty)
-        dup2(fdBody, 0);
-    bStdinEmpty = fdBody == fdEmpty;
-    if (fdBody != fdEmpty)
-        close(fdBody);
-    // Forget whatever the previous request left in stdin's buffer: a seek
-    // may keep a buffer that seems to cover the new position.
-    __fpurge(stdin);
-    clearerr(stdin);
-}
-
-void ServeOneRequest(FCGX_Request &sRequest, int fdEmpty)
-{
-    SetRequestEnvironment(sRequest.envp);
-    SetRequestBody(sRequest.in, fdEmpty);
+    std::string osBody;
+    ReadRequestInput(sRequest, osBody);
 
     char *pabyReply = nullptr;
     size_t nReply = 0;
     FILE *fpReply = open_memstream(&pabyReply, &nReply);
     if (fpReply == nullptr)
-        return;
     {
-        VXMCgiRequest oRequest;
-        AnswerSwatchRequestContained(oRequest, fpReply);
+        CPLError(CE_Failure, CPLE_OutOfMemory, "FastCGI worker: cannot buffer a reply.");
+        FCGX_FPrintF(sRequest.out, "Status: 500 Internal Server Error\r\n\r\n");
+        return;
     }
+    AnswerRequestInProcess(sRequest.envp, osBody.data(), osBody.size(), fpReply);
+    // The body is let go of as soon as the request is answered.
+    std::string().swap(osBody);
     fclose(fpReply);
     FCGX_PutStr(pabyReply, static_cast<int>(nReply), sRequest.out);
     free(pabyReply);
-    environ = apszNoEnvironment;
 }
 
 } // namespace
@@ -104,24 +79,28 @@ bool IsStartedByFastCgi()
     return getsockopt(0, SOL_SOCKET, SO_ACCEPTCONN, &bListening, &nLength) == 0 && bListening;
 }
 
-int ServeFastCgi()
+int ServeFastCgi(int fdListen)
 {
     // A server that goes away mid-reply must not end the worker.
     signal(SIGPIPE, SIG_IGN);
 
-    // The listening socket arrives as standard input, which each request's
-    // body takes over; the socket moves to a descriptor of its own.
-    const int fdListen = dup(0);
-    const int fdEmpty = open("/dev/null", O_RDONLY);
-    environ = apszNoEnvironment;
-    if (fdListen < 0 || fdEmpty < 0 || FCGX_Init() != 0)
+    // Errors of the worker itself go to CPL's default handler, standard
+    // error, which the server keeps in its error log.
+    if (FCGX_Init() != 0)
+    {
+        CPLError(CE_Failure, CPLE_AppDefined, "FastCGI worker: cannot initialise libfcgi.");
         return 1;
-    KeepMemoryBetweenRequests();
+    }
     FCGX_Request sRequest;
-    FCGX_InitRequest(&sRequest, fdListen, 0);
+    if (FCGX_InitRequest(&sRequest, fdListen, 0) != 0)
+    {
+        CPLError(CE_Failure, CPLE_AppDefined, "FastCGI worker: cannot set up a request.");
+        return 1;
+    }
+    KeepMemoryBetweenRequests();
     while (FCGX_Accept_r(&sRequest) >= 0)
     {
-        ServeOneRequest(sRequest, fdEmpty);
+        ServeOneRequest(sRequest);
         FCGX_Finish_r(&sRequest);
     }
     return 0;

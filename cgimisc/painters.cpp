@@ -1,7 +1,7 @@
 /*
  * The swatch painters: line and hatch samples, point symbols, and the frame.
  */
-#include "swatch.h"
+#include "painters.h"
 
 #include <algorithm>
 #include <cstring>

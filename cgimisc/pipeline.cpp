@@ -6,6 +6,7 @@
  *   parameters    LineStyle, LineWidth, LineType, HatchType, HatchSpacing,
  *                 SymbolId, SymbolSize, BgColor, Outline, Corner, Color
  */
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
@@ -25,6 +26,7 @@
 #include <cpl_string.h>
 #include <gd.h>
 
+#include "painters.h"
 #include "swatch.h"
 #include "vxmcgi.h"
 
@@ -94,12 +96,201 @@ static uint32_t ReadHexColor(const char *pszText)
     return bNegative ? 0U - nValue : nValue;
 }
 
-static int AllocateHexColor(gdImagePtr hImage, const char *pszText)
+namespace
 {
-    const uint32_t nRGB = ReadHexColor(pszText);
-    return gdImageColorAllocate(hImage, (nRGB >> 16) & 0xFF, (nRGB >> 8) & 0xFF,
-                                nRGB & 0xFF);
+
+struct SwatchColor
+{
+    int nRed = 0;
+    int nGreen = 0;
+    int nBlue = 0;
+};
+
+/* RRGGBB in the low 24 bits of a colour number; higher bits are dropped. */
+SwatchColor SplitColor(uint32_t nRGB)
+{
+    SwatchColor sColor;
+    sColor.nRed = (nRGB >> 16) & 0xFF;
+    sColor.nGreen = (nRGB >> 8) & 0xFF;
+    sColor.nBlue = nRGB & 0xFF;
+    return sColor;
 }
+
+int AllocateColor(gdImagePtr hImage, const SwatchColor &sColor)
+{
+    return gdImageColorAllocate(hImage, sColor.nRed, sColor.nGreen, sColor.nBlue);
+}
+
+/* What the path asks for: /width/height/red/green/blue. */
+struct SwatchPath
+{
+    int nWidth = 50;
+    int nHeight = 50;
+    SwatchColor sColor; // black unless the path says otherwise
+};
+
+/* Every "/" separates and empty pieces are dropped; fields past the fifth
+ * are ignored. Width and height are at least 2; the colour is taken as it
+ * stands, whatever its range. */
+SwatchPath ReadSwatchPath(const char *pszPath)
+{
+    SwatchPath sPath;
+    const CPLStringList aosFields(CSLTokenizeStringComplex(pszPath, "/", FALSE, FALSE));
+    int *const apnFields[] = {&sPath.nWidth, &sPath.nHeight, &sPath.sColor.nRed,
+                              &sPath.sColor.nGreen, &sPath.sColor.nBlue};
+    for (int i = 0; i < aosFields.size() && i < 5; i++)
+        *apnFields[i] = VXMCgiAtoi(aosFields[i]);
+    sPath.nWidth = std::max(sPath.nWidth, 2);
+    sPath.nHeight = std::max(sPath.nHeight, 2);
+    return sPath;
+}
+
+/* The style parameters, borrowed from the request. The first lookup makes
+ * the request read its form input. */
+struct SwatchStyle
+{
+    const char *pszLineStyle;
+    const char *pszLineWidth;
+    const char *pszLineType;
+    const char *pszHatchType;
+    const char *pszHatchSpacing;
+    int nSymbolId;
+    int nSymbolSize;
+
+    bool IsLine() const
+    {
+        return *pszLineStyle != '\0' || *pszLineWidth != '\0' || *pszLineType != '\0';
+    }
+};
+
+int ReadNumberParam(VXMCgiRequest &oRequest, const char *pszName)
+{
+    const char *pszValue = oRequest.GetParam(pszName);
+    return *pszValue != '\0' ? VXMCgiAtoi(pszValue) : -1;
+}
+
+SwatchStyle ReadSwatchStyle(VXMCgiRequest &oRequest)
+{
+    SwatchStyle sStyle;
+    sStyle.pszLineStyle = oRequest.GetParam("LineStyle");
+    sStyle.pszLineWidth = oRequest.GetParam("LineWidth");
+    sStyle.pszLineType = oRequest.GetParam("LineType");
+    sStyle.pszHatchType = oRequest.GetParam("HatchType");
+    sStyle.pszHatchSpacing = oRequest.GetParam("HatchSpacing");
+    sStyle.nSymbolId = ReadNumberParam(oRequest, "SymbolId");
+    sStyle.nSymbolSize = ReadNumberParam(oRequest, "SymbolSize");
+    return sStyle;
+}
+
+/* A swatch too large to draw, or to describe in a GIF, is refused. */
+bool CheckSwatchSize(const SwatchPath &sPath)
+{
+    if (static_cast<long long>(sPath.nWidth) * sPath.nHeight > kMaxSwatchPixels)
+    {
+        CPLError(CE_Failure, CPLE_IllegalArg,
+                 "A swatch of %d x %d pixels is larger than the limit of %lld pixels.",
+                 sPath.nWidth, sPath.nHeight, kMaxSwatchPixels);
+        return false;
+    }
+    if (sPath.nWidth > kMaxSwatchSide || sPath.nHeight > kMaxSwatchSide)
+    {
+        CPLError(CE_Failure, CPLE_IllegalArg,
+                 "A swatch of %d x %d pixels does not fit a GIF, whose sides are at most %d "
+                 "pixels.",
+                 sPath.nWidth, sPath.nHeight, kMaxSwatchSide);
+        return false;
+    }
+    return true;
+}
+
+/* The palette indexes the painters draw with. */
+struct SwatchPalette
+{
+    int nOutline = 0; // 0: no outline
+    int nCorner = 0;  // 0: no corner marks
+    bool bCorner = false;
+    int nForeground = 0;
+};
+
+/* Allocates the colours in this order: background (always index 0, so
+ * never painted), outline, corner, foreground. Without a background colour
+ * the white background is transparent; corner marks take the transparent
+ * index for themselves. */
+SwatchPalette AllocatePalette(gdImagePtr hImage, VXMCgiRequest &oRequest,
+                              SwatchColor sForeground)
+{
+    const char *pszBgColor = oRequest.GetParam("BgColor");
+    if (*pszBgColor != '\0')
+        AllocateColor(hImage, SplitColor(ReadHexColor(pszBgColor)));
+    else
+        gdImageColorTransparent(hImage, gdImageColorAllocate(hImage, 255, 255, 255));
+
+    SwatchPalette sPalette;
+    const char *pszOutline = oRequest.GetParam("Outline");
+    const char *pszCorner = oRequest.GetParam("Corner");
+    if (*pszOutline != '\0')
+        sPalette.nOutline = AllocateColor(hImage, SplitColor(ReadHexColor(pszOutline)));
+    if (*pszCorner != '\0')
+    {
+        sPalette.bCorner = true;
+        sPalette.nCorner = AllocateColor(hImage, SplitColor(ReadHexColor(pszCorner)));
+        gdImageColorTransparent(hImage, sPalette.nCorner);
+    }
+
+    const char *pszColor = oRequest.GetParam("Color");
+    if (*pszColor != '\0')
+        sForeground = SplitColor(ReadHexColor(pszColor));
+    sPalette.nForeground = AllocateColor(hImage, sForeground);
+    return sPalette;
+}
+
+/* Exactly one sample: the line if any of its three texts is set, else the
+ * symbol if its id is above 0 (an unknown id draws nothing), else the flat
+ * patch. */
+void DrawSample(gdImagePtr &hImage, const SwatchPath &sPath, const SwatchStyle &sStyle,
+                int nForeground)
+{
+    if (sStyle.IsLine())
+    {
+        DrawLineSample(hImage, sPath.nWidth, sPath.nHeight, nForeground, sStyle.pszLineStyle,
+                       sStyle.pszLineWidth, sStyle.pszLineType, sStyle.pszHatchType,
+                       sStyle.pszHatchSpacing);
+    }
+    else if (sStyle.nSymbolId > 0)
+    {
+        DrawSymbolSample(hImage, sPath.nWidth, sPath.nHeight, nForeground, sStyle.nSymbolId,
+                         sStyle.nSymbolSize);
+    }
+    else
+    {
+        /* Flat patch: every pixel takes the foreground index. A flood fill
+         * from (1, 1) would do on a blank image, but GD fills images narrower
+         * than 4 pixels only right of and below the seed. The rows are set
+         * whole through GD's pixel rows (what gdImagePalettePixel reads and
+         * writes): pixel by pixel, the fill would cost as much again as
+         * encoding the GIF. */
+        for (int y = 0; y < sPath.nHeight; y++)
+            memset(hImage->pixels[y], nForeground, static_cast<size_t>(sPath.nWidth));
+    }
+}
+
+/* The header goes out only after all drawing, so an error page can never
+ * follow it. */
+bool WriteImageReply(gdImagePtr hImage, FILE *fpOut)
+{
+    WriteImageHeader(fpOut);
+    gdImageGif(hImage, fpOut);
+    // GD does not report failed writes. A reply that did not reach the
+    // reader (it went away, or the disk is full) is no success.
+    if (fflush(fpOut) != 0 || ferror(fpOut))
+    {
+        CPLError(CE_Failure, CPLE_FileIO, "Cannot write the image: %s", strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
 
 int AnswerSwatchRequest(VXMCgiRequest &oRequest, FILE *fpOut)
 {
@@ -110,94 +301,22 @@ int AnswerSwatchRequest(VXMCgiRequest &oRequest, FILE *fpOut)
         return 1;
     }
 
-    /* Path: /width/height/red/green/blue, empty pieces dropped. */
-    int nWidth = 50;
-    int nHeight = 50;
-    int nRed = 0;
-    int nGreen = 0;
-    int nBlue = 0;
-    char **papszFields = CSLTokenizeStringComplex(pszPath, "/", FALSE, FALSE);
-    const int nFields = CSLCount(papszFields);
-    int *const apnFields[] = {&nWidth, &nHeight, &nRed, &nGreen, &nBlue};
-    for (int i = 0; i < nFields && i < 5; i++)
-        *apnFields[i] = VXMCgiAtoi(papszFields[i]);
-    CSLDestroy(papszFields);
-
-    if (nWidth <= 2)
-        nWidth = 2;
-    if (nHeight <= 2)
-        nHeight = 2;
-
-    const char *pszLineStyle = oRequest.GetParam("LineStyle");
-    const char *pszLineWidth = oRequest.GetParam("LineWidth");
-    const char *pszLineType = oRequest.GetParam("LineType");
-    const char *pszHatchType = oRequest.GetParam("HatchType");
-    const char *pszHatchSpacing = oRequest.GetParam("HatchSpacing");
-
-    const char *pszSymbolId = oRequest.GetParam("SymbolId");
-    const int nSymbolId = *pszSymbolId != '\0' ? VXMCgiAtoi(pszSymbolId) : -1;
-    const char *pszSymbolSize = oRequest.GetParam("SymbolSize");
-    const int nSymbolSize = *pszSymbolSize != '\0' ? VXMCgiAtoi(pszSymbolSize) : -1;
-
-    if (static_cast<long long>(nWidth) * nHeight > kMaxSwatchPixels)
-    {
-        CPLError(CE_Failure, CPLE_IllegalArg,
-                 "A swatch of %d x %d pixels is larger than the limit of %lld pixels.",
-                 nWidth, nHeight, kMaxSwatchPixels);
+    const SwatchPath sPath = ReadSwatchPath(pszPath);
+    const SwatchStyle sStyle = ReadSwatchStyle(oRequest);
+    if (!CheckSwatchSize(sPath))
         return 1;
-    }
-    if (nWidth > kMaxSwatchSide || nHeight > kMaxSwatchSide)
-    {
-        CPLError(CE_Failure, CPLE_IllegalArg,
-                 "A swatch of %d x %d pixels does not fit a GIF, whose sides are at most %d "
-                 "pixels.",
-                 nWidth, nHeight, kMaxSwatchSide);
-        return 1;
-    }
-    gdImagePtr hImage = gdImageCreate(nWidth, nHeight);
+
+    gdImagePtr hImage = gdImageCreate(sPath.nWidth, sPath.nHeight);
     // Released on every way out of this function; an error handler that
     // ends the process leaves it to the process's end.
-    ImageGuard oImageGuard(hImage);
+    const ImageGuard oImageGuard(hImage);
     if (hImage == nullptr)
     {
         CPLError(CE_Failure, CPLE_OutOfMemory, "Cannot create an image of %d x %d pixels.",
-                 nWidth, nHeight);
+                 sPath.nWidth, sPath.nHeight);
         return 1;
     }
-
-    /* Palette, in this order: background (always index 0, so never painted),
-     * outline, corner, foreground. */
-    const char *pszBgColor = oRequest.GetParam("BgColor");
-    if (*pszBgColor != '\0')
-    {
-        AllocateHexColor(hImage, pszBgColor);
-    }
-    else
-    {
-        gdImageColorTransparent(hImage, gdImageColorAllocate(hImage, 255, 255, 255));
-    }
-
-    const char *pszOutline = oRequest.GetParam("Outline");
-    const char *pszCorner = oRequest.GetParam("Corner");
-    int nOutlineColor = 0;
-    int nCornerColor = 0;
-    if (*pszOutline != '\0')
-        nOutlineColor = AllocateHexColor(hImage, pszOutline);
-    if (*pszCorner != '\0')
-    {
-        nCornerColor = AllocateHexColor(hImage, pszCorner);
-        gdImageColorTransparent(hImage, nCornerColor);
-    }
-
-    const char *pszColor = oRequest.GetParam("Color");
-    if (*pszColor != '\0')
-    {
-        const uint32_t nRGB = ReadHexColor(pszColor);
-        nRed = (nRGB >> 16) & 0xFF;
-        nGreen = (nRGB >> 8) & 0xFF;
-        nBlue = nRGB & 0xFF;
-    }
-    const int nForeground = gdImageColorAllocate(hImage, nRed, nGreen, nBlue);
+    const SwatchPalette sPalette = AllocatePalette(hImage, oRequest, sPath.sColor);
 
     if (SetBinaryMode(fpOut) == -1)
     {
@@ -206,40 +325,9 @@ int AnswerSwatchRequest(VXMCgiRequest &oRequest, FILE *fpOut)
         return 1;
     }
 
-    if (*pszLineStyle != '\0' || *pszLineWidth != '\0' || *pszLineType != '\0')
-    {
-        DrawLineSample(hImage, nWidth, nHeight, nForeground, pszLineStyle, pszLineWidth,
-                       pszLineType, pszHatchType, pszHatchSpacing);
-    }
-    else if (nSymbolId > 0)
-    {
-        DrawSymbolSample(hImage, nWidth, nHeight, nForeground, nSymbolId, nSymbolSize);
-    }
-    else
-    {
-        /* Flat patch: every pixel takes the foreground index. A flood fill
-         * from (1, 1) would do on a blank image, but GD fills images narrower
-         * than 4 pixels only right of and below the seed. The rows are set
-         * whole through GD's pixel rows (what gdImagePalettePixel reads and
-         * writes): pixel by pixel, the fill would cost as much again as
-         * encoding the GIF. */
-        for (int y = 0; y < nHeight; y++)
-            memset(hImage->pixels[y], nForeground, static_cast<size_t>(nWidth));
-    }
+    DrawSample(hImage, sPath, sStyle, sPalette.nForeground);
+    if (sPalette.nOutline > 0 || sPalette.bCorner)
+        DrawFrame(hImage, sPalette.nOutline, sPalette.nCorner, sPath.nWidth, sPath.nHeight);
 
-    if (nOutlineColor > 0 || *pszCorner != '\0')
-        DrawFrame(hImage, nOutlineColor, nCornerColor, nWidth, nHeight);
-
-    /* The header goes out only after all drawing, so an error page can never
-     * follow it. */
-    fprintf(fpOut, "Content-Type: image/gif\n\n");
-    gdImageGif(hImage, fpOut);
-    // GD does not report failed writes. A reply that did not reach the
-    // reader (it went away, or the disk is full) is no success.
-    if (fflush(fpOut) != 0 || ferror(fpOut))
-    {
-        CPLError(CE_Failure, CPLE_FileIO, "Cannot write the image: %s", strerror(errno));
-        return 1;
-    }
-    return 0;
+    return WriteImageReply(hImage, fpOut) ? 0 : 1;
 }

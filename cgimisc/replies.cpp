@@ -1,11 +1,13 @@
 /*
- * The plain-text replies of the swatch program: the banner page and the
- * error page.
+ * The replies of the swatch program beside the GIF itself: the image
+ * header, the banner page and the error page.
  */
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
 #include "swatch.h"
+#include "vxmcgi.h"
 
 void PrintUsageTo(FILE *fpOut)
 {
@@ -24,8 +26,25 @@ void PrintUsage()
     PrintUsageTo(stdout);
 }
 
+void WriteImageHeader(FILE *fpOut)
+{
+    // A swatch is a pure function of its URL, so anything between the
+    // program and the reader may keep it. The server may set the time
+    // (a CDN in front takes a year well).
+    long long nMaxAge = kDefaultSwatchMaxAge;
+    const char *pszMaxAge = getenv("SWATCH_MAX_AGE");
+    if (pszMaxAge != nullptr && *pszMaxAge != '\0')
+        nMaxAge = std::max(0, VXMCgiAtoi(pszMaxAge));
+    fprintf(fpOut, "Content-Type: image/gif\nCache-Control: public, max-age=%lld\n\n", nMaxAge);
+}
+
 void WriteErrorPage(FILE *fpOut, CPLErrorNum nErrorNum, const char *pszMessage)
 {
+    // The program refuses a request with CPLE_IllegalArg; any other error
+    // is a failure of its own. Either way the page is no swatch and must
+    // never be kept in place of one.
+    fprintf(fpOut, "Status: %s\nCache-Control: no-store\n",
+            nErrorNum == CPLE_IllegalArg ? "400 Bad Request" : "500 Internal Server Error");
     fprintf(fpOut, "Content-type: text/plain\n\n");
     fprintf(fpOut, "ERROR %d: %s\n", nErrorNum, pszMessage);
 }

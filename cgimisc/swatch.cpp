@@ -3,6 +3,8 @@
  *
  * The reply is "Content-Type: image/gif" and the GIF; an empty path gets a
  * plain-text banner page, and any reported error a plain-text error page.
+ * Started by a FastCGI process manager, the same program serves request
+ * after request.
  */
 #include <cstdio>
 
@@ -21,9 +23,10 @@ static const char szCaptureFile[] = "/temp/cgienv.env";
 
 int main(int /* argc */, char ** /* argv */)
 {
-    /* Started by a FastCGI process manager: serve request after request. */
+    /* Started by a FastCGI process manager: serve request after request on
+     * the listening socket it handed over as standard input. */
     if (IsStartedByFastCgi())
-        return ServeFastCgi();
+        return ServeFastCgi(0);
 
     VXMCgiRequest oRequest;
 

@@ -1,20 +1,18 @@
 /*
- * VXM Swatchery: the painters that draw a swatch into a GD palette image.
+ * VXM Swatchery: the program's roads from a request to its reply.
  *
- * A painter takes a reference to the image handle, the swatch width and
- * height, the palette index of the drawing colour and its own style values;
- * it draws and returns 0. Painters never create, replace or release the
- * image and allocate no colours. End points may lie on x = width or
- * y = height and shapes may run off the image: GD clips every pixel.
- * Width and height are those of the image, at least 2.
+ * A CGI run answers one request and ends (main, AnswerSwatchRequest with
+ * CgiErrorHandler). A process that goes on serving, the FastCGI worker,
+ * answers each request through AnswerRequestInProcess, where an error ends
+ * that request only.
  */
 #ifndef VXM_SWATCH_H_INCLUDED
 #define VXM_SWATCH_H_INCLUDED
 
+#include <cstddef>
 #include <cstdio>
 
 #include <cpl_error.h>
-#include <gd.h>
 
 class VXMCgiRequest;
 
@@ -24,23 +22,13 @@ constexpr long long kMaxSwatchPixels = 64LL * 1024 * 1024;
 /* Longest side a GIF can describe: its header holds 16-bit sizes. */
 constexpr int kMaxSwatchSide = 65535;
 
-/* A line drawn with a dash pattern and a width, as a centred band, a
- * zig-zag or a hatch. The five texts are the form parameters LineStyle,
- * LineWidth, LineType, HatchType and HatchSpacing (never null). */
-int DrawLineSample(gdImagePtr &hImage, int nWidth, int nHeight, int nColor,
-                   const char *pszLineStyle, const char *pszLineWidth,
-                   const char *pszLineType, const char *pszHatchType,
-                   const char *pszHatchSpacing);
+/* How long a swatch may be kept by a browser or cache, in seconds, unless
+ * the server sets SWATCH_MAX_AGE: a swatch is a pure function of its URL. */
+constexpr long long kDefaultSwatchMaxAge = 24 * 60 * 60;
 
-/* One of six point symbols, centred. A negative size asks for the smaller
- * image side. */
-int DrawSymbolSample(gdImagePtr &hImage, int nWidth, int nHeight, int nColor,
-                     int nSymbolId, int nSymbolSize);
-
-/* A one-pixel outline around the image and marks on its four corner
- * pixels; an index of 0 or less leaves that part out. */
-int DrawFrame(gdImagePtr &hImage, int nOutlineColor, int nCornerColor, int nWidth,
-              int nHeight);
+/************************************************************************/
+/*                               Pipeline                               */
+/************************************************************************/
 
 /* Answers one request on fpOut: the header and GIF (returns 0), or the
  * banner page for a request without a path (returns 1). Errors are reported
@@ -48,31 +36,96 @@ int DrawFrame(gdImagePtr &hImage, int nOutlineColor, int nCornerColor, int nWidt
  * return (it ends the process, or the request). */
 int AnswerSwatchRequest(VXMCgiRequest &oRequest, FILE *fpOut);
 
-/* The same for a process that serves many requests: an error writes the
- * error page to fpOut and ends this request only (returns 1). */
-int AnswerSwatchRequestContained(VXMCgiRequest &oRequest, FILE *fpOut);
-
-/* Tunes the process for answering many requests: memory freed after one
- * request is kept for the next. */
-void KeepMemoryBetweenRequests();
-
-/* True when a FastCGI process manager started the program (standard input
- * is a listening socket). */
-bool IsStartedByFastCgi();
-/* Answers FastCGI requests until the manager stops the program. */
-int ServeFastCgi();
+/************************************************************************/
+/*                                Replies                               */
+/************************************************************************/
 
 /* Writes the banner page, the reply to a request without a path. */
 void PrintUsage();
 void PrintUsageTo(FILE *fpOut);
 
-/* Writes the error page: "Content-type: text/plain", an empty line and
+/* Writes the header of an image reply: its type and how long it may be
+ * cached (SWATCH_MAX_AGE seconds, default kDefaultSwatchMaxAge). */
+void WriteImageHeader(FILE *fpOut);
+
+/* Writes the error page: a Status line (400 for a request the program
+ * refuses, CPLE_IllegalArg; 500 for its own failures), a header that keeps
+ * it out of every cache, "Content-type: text/plain", an empty line and
  * "ERROR number: message". */
 void WriteErrorPage(FILE *fpOut, CPLErrorNum nErrorNum, const char *pszMessage);
 
-/* CPL error handler: writes the error page and ends the process with exit
- * status 1. */
+/* CPL error handler of a CGI run: writes the error page and ends the
+ * process with exit status 1. */
 void CPL_STDCALL CgiErrorHandler(CPLErr eErrClass, CPLErrorNum nErrorNum,
                                  const char *pszMessage);
+
+/************************************************************************/
+/*                   A request answered in a running process            */
+/************************************************************************/
+
+/* Answers oRequest on fpOut like AnswerSwatchRequest, but an error writes
+ * the error page to fpOut and ends this request only (returns 1). CPL is
+ * left as it was found: handler stack, error state. */
+int AnswerSwatchRequestContained(VXMCgiRequest &oRequest, FILE *fpOut);
+
+/* Answers one request inside the calling process, as a CGI run would see
+ * it: papszCgiVariables ("NAME=value", null-terminated; borrowed; null for
+ * none) is the whole environment and the nBody bytes at pabyBody are
+ * standard input while the request is answered; both are put back on every
+ * way out. Returns the status a CGI run would exit with. */
+int AnswerRequestInProcess(char **papszCgiVariables, const char *pabyBody, size_t nBody,
+                           FILE *fpOut);
+
+/* Makes papszVariables ("NAME=value", null-terminated; borrowed; null for
+ * none) the whole environment until the guard ends. The array is used as it
+ * stands: setenv would keep a copy of every value it was ever given. */
+class ScopedRequestEnvironment
+{
+  public:
+    explicit ScopedRequestEnvironment(char **papszVariables);
+    ~ScopedRequestEnvironment();
+    ScopedRequestEnvironment(const ScopedRequestEnvironment &) = delete;
+    ScopedRequestEnvironment &operator=(const ScopedRequestEnvironment &) = delete;
+
+  private:
+    char **m_papszSaved;
+    char *m_apszNone[1] = {nullptr};
+};
+
+/* Makes the nBody bytes at pabyBody (borrowed) standard input, read from
+ * memory, until the guard ends. The request library reads its body through
+ * stdin, which glibc lets a program point at another stream; descriptor 0
+ * is left alone. */
+class ScopedRequestBody
+{
+  public:
+    ScopedRequestBody(const char *pabyBody, size_t nBody);
+    ~ScopedRequestBody();
+    bool IsReady() const
+    {
+        return m_fpBody != nullptr;
+    }
+    ScopedRequestBody(const ScopedRequestBody &) = delete;
+    ScopedRequestBody &operator=(const ScopedRequestBody &) = delete;
+
+  private:
+    FILE *m_fpSaved;
+    FILE *m_fpBody = nullptr;
+};
+
+/* Tunes the process for answering many requests: memory freed after one
+ * request is kept for the next. */
+void KeepMemoryBetweenRequests();
+
+/************************************************************************/
+/*                              FastCGI mode                            */
+/************************************************************************/
+
+/* True when a FastCGI process manager started the program (standard input
+ * is a listening socket). */
+bool IsStartedByFastCgi();
+/* Answers FastCGI requests on the listening socket fdListen until the
+ * manager stops the program. Returns the process's exit status. */
+int ServeFastCgi(int fdListen);
 
 #endif /* VXM_SWATCH_H_INCLUDED */

@@ -1,6 +1,8 @@
-/* A whole request handled in the process: method, path, query string and
- * body come from the input (separated by zero bytes). The reply must be an
- * image of the requested size, the banner page or the error page. */
+/* A whole request answered on the road the FastCGI worker takes
+ * (AnswerRequestInProcess): method, path, query string, CONTENT_LENGTH and
+ * body come from the input, separated by zero bytes, so the announced length
+ * is drawn independently of the body. The reply must be an image of the
+ * requested size, the banner page or the error page. */
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -10,7 +12,6 @@
 
 #include <gd.h>
 
-#include "inprocess.h"
 #include "swatch.h"
 #include "vxmcgi.h"
 
@@ -43,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pabyData, size_t nSize)
     const std::string osInput(reinterpret_cast<const char *>(pabyData), nSize);
     std::vector<std::string> aosParts;
     size_t nPos = 0;
-    for (int i = 0; i < 3; i++)
+    for (int i = 0; i < 4; i++)
     {
         const size_t nEnd = osInput.find('\0', nPos);
         aosParts.push_back(osInput.substr(nPos, nEnd == std::string::npos ? std::string::npos
@@ -51,9 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pabyData, size_t nSize)
         nPos = nEnd == std::string::npos ? osInput.size() : nEnd + 1;
     }
     const std::string osBody = osInput.substr(std::min(nPos, osInput.size()));
-    const std::string &osMethod = aosParts[0];
     const std::string &osPath = aosParts[1];
-    const std::string &osQuery = aosParts[2];
 
     long long nWidth = 0, nHeight = 0;
     RequestedSize(osPath, nWidth, nHeight);
@@ -62,34 +61,48 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pabyData, size_t nSize)
     if (nWidth * nHeight > 512 * 512 && nWidth * nHeight <= kMaxSwatchPixels)
         return 0;
 
-    const swatchtest::InProcessReply sReply = swatchtest::AnswerInProcess(
-        {{"REQUEST_METHOD", osMethod},
-         {"SCRIPT_NAME", "/cgi-bin/swatch"},
-         {"PATH_INFO", osPath},
-         {"QUERY_STRING", osQuery},
-         {"CONTENT_LENGTH", std::to_string(osBody.size())}},
-        osBody);
+    std::vector<std::string> aosVariables = {
+        "REQUEST_METHOD=" + aosParts[0], "SCRIPT_NAME=/cgi-bin/swatch", "PATH_INFO=" + osPath,
+        "QUERY_STRING=" + aosParts[2], "CONTENT_LENGTH=" + aosParts[3]};
+    std::vector<char *> apszVariables;
+    for (auto &osVar : aosVariables)
+        apszVariables.push_back(&osVar[0]);
+    apszVariables.push_back(nullptr);
 
-    static const std::string osImage = "Content-Type: image/gif\n\n";
-    if (sReply.osOutput.compare(0, osImage.size(), osImage) == 0)
+    char *pabyOutput = nullptr;
+    size_t nOutput = 0;
+    FILE *fpOut = open_memstream(&pabyOutput, &nOutput);
+    const int nStatus =
+        AnswerRequestInProcess(apszVariables.data(), osBody.data(), osBody.size(), fpOut);
+    fclose(fpOut);
+    const std::string osOutput(pabyOutput, nOutput);
+    free(pabyOutput);
+
+    static const std::string osImage =
+        "Content-Type: image/gif\nCache-Control: public, max-age=86400\n\n";
+    static const std::string osBanner = "Content-Type: text/plain\n\n";
+    static const std::string osRefused =
+        "Status: 400 Bad Request\nCache-Control: no-store\nContent-type: text/plain\n\n";
+    if (osOutput.compare(0, osImage.size(), osImage) == 0)
     {
-        if (sReply.nStatus != 0 || osPath.empty())
+        if (nStatus != 0 || osPath.empty())
             abort();
-        const std::string osGif = sReply.osOutput.substr(osImage.size());
+        const std::string osGif = osOutput.substr(osImage.size());
         gdImagePtr hImage =
             gdImageCreateFromGifPtr(static_cast<int>(osGif.size()), const_cast<char *>(osGif.data()));
         if (hImage == nullptr || gdImageSX(hImage) != nWidth || gdImageSY(hImage) != nHeight)
             abort();
         gdImageDestroy(hImage);
     }
-    else if (sReply.osOutput.compare(0, 26, "Content-Type: text/plain\n\n") == 0)
+    else if (osOutput.compare(0, osBanner.size(), osBanner) == 0)
     {
-        if (sReply.nStatus != 1 || !osPath.empty())
+        if (nStatus != 1 || !osPath.empty())
             abort();
     }
-    else if (sReply.osOutput.compare(0, 26, "Content-type: text/plain\n\n") == 0)
+    else if (osOutput.compare(0, osRefused.size(), osRefused) == 0)
     {
-        if (sReply.nStatus != 1 ||
+        // Only a swatch too large is refused; nothing here runs out of memory.
+        if (nStatus != 1 ||
             (nWidth * nHeight <= kMaxSwatchPixels && nWidth <= kMaxSwatchSide &&
              nHeight <= kMaxSwatchSide))
             abort();

@@ -2,12 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <stdio_ext.h>
-#include <sys/mman.h>
-#include <unistd.h>
+#include <vector>
 
 #include "swatch.h"
-#include "vxmcgi.h"
 
 namespace swatchtest
 {
@@ -21,40 +18,22 @@ const char *const apszCgiVariables[17] = {
 InProcessReply AnswerInProcess(const std::map<std::string, std::string> &oCgiVariables,
                                const std::string &osBody)
 {
-    for (const char *pszName : apszCgiVariables)
-        unsetenv(pszName);
+    std::vector<std::string> aosVariables;
     for (const auto &oVar : oCgiVariables)
-        setenv(oVar.first.c_str(), oVar.second.c_str(), 1);
-
-    // The body becomes standard input for the length of the request.
-    const int fdBody = memfd_create("swatch-body", 0);
-    if (!osBody.empty() && write(fdBody, osBody.data(), osBody.size()) < 0)
-        perror("write");
-    lseek(fdBody, 0, SEEK_SET);
-    const int fdSavedStdin = dup(0);
-    dup2(fdBody, 0);
-    close(fdBody);
-    __fpurge(stdin); // a seek could keep the previous request's bytes
-    clearerr(stdin);
+        aosVariables.push_back(oVar.first + "=" + oVar.second);
+    std::vector<char *> apszVariables;
+    for (auto &osVar : aosVariables)
+        apszVariables.push_back(&osVar[0]);
+    apszVariables.push_back(nullptr);
 
     char *pabyOutput = nullptr;
     size_t nOutput = 0;
     FILE *fpOut = open_memstream(&pabyOutput, &nOutput);
     InProcessReply sReply;
-    {
-        VXMCgiRequest oRequest;
-        sReply.nStatus = AnswerSwatchRequestContained(oRequest, fpOut);
-    }
+    sReply.nStatus = AnswerRequestInProcess(apszVariables.data(), osBody.data(), osBody.size(), fpOut);
     fclose(fpOut);
     sReply.osOutput.assign(pabyOutput, nOutput);
     free(pabyOutput);
-
-    dup2(fdSavedStdin, 0);
-    close(fdSavedStdin);
-    __fpurge(stdin);
-    clearerr(stdin);
-    for (const char *pszName : apszCgiVariables)
-        unsetenv(pszName);
     return sReply;
 }
 

@@ -1,6 +1,6 @@
-/* Answers a swatch request inside the calling process: the CGI variables
- * set in the environment, the body on stdin, the reply captured in memory.
- * Errors end the request only. */
+/* Answers a swatch request inside the calling process, through the road the
+ * FastCGI worker takes (AnswerRequestInProcess), with the reply captured in
+ * memory. Errors end the request only. */
 #ifndef SWATCH_INPROCESS_H
 #define SWATCH_INPROCESS_H
 

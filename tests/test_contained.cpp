@@ -2,12 +2,15 @@
  * the request only. */
 #include <fstream>
 #include <string>
+#include <vector>
+#include <malloc.h>
 #include <sys/resource.h>
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
 #include <gtest/gtest.h>
 
+#include "failing_malloc.h"
 #include "inprocess.h"
 #include "swatch.h"
 #include "test_util.h"
@@ -26,7 +29,6 @@ std::map<std::string, std::string> Get(const std::string &osPath, const std::str
             {"QUERY_STRING", osQuery}};
 }
 
-const std::string kImageHeader = "Content-Type: image/gif\n\n";
 
 } // namespace
 
@@ -34,7 +36,7 @@ TEST(ContainedRequest, ErrorEndsTheRequestAndTheNextOneIsServed)
 {
     const InProcessReply sError = AnswerInProcess(Get("/9000/9000"), "");
     EXPECT_EQ(sError.nStatus, 1);
-    EXPECT_EQ(sError.osOutput.rfind("Content-type: text/plain\n\nERROR 5: ", 0), 0u)
+    EXPECT_EQ(sError.osOutput.rfind(kRefusedHeader + "ERROR 5: ", 0), 0u)
         << sError.osOutput;
 
     const InProcessReply sImage = AnswerInProcess(Get("/3/2", "Color=00FF00"), "");
@@ -87,15 +89,35 @@ TEST(ContainedRequest, EachPostReadsItsOwnBody)
 namespace
 {
 
-/* The address space the process maps now, in bytes. */
+/* The address space the process maps now, in bytes, with freed heap given
+ * back first: what an earlier test freed must not count as room. Large
+ * blocks are mapped and unmapped on their own, so the count follows them. */
 long long MappedBytes()
 {
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+    malloc_trim(0);
     std::ifstream oStatus("/proc/self/status");
     std::string osLine;
     while (std::getline(oStatus, osLine))
         if (osLine.rfind("VmSize:", 0) == 0)
             return atoll(osLine.c_str() + 7) * 1024;
     return 0;
+}
+
+/* Answers a request with room for only nRoom bytes more than the process
+ * maps now. */
+InProcessReply AnswerWithRoomFor(long long nRoom, const std::map<std::string, std::string> &oCgi,
+                                 const std::string &osBody)
+{
+    struct rlimit sOld;
+    getrlimit(RLIMIT_AS, &sOld);
+    struct rlimit sTight = sOld;
+    sTight.rlim_cur = static_cast<rlim_t>(MappedBytes() + nRoom);
+    if (setrlimit(RLIMIT_AS, &sTight) != 0)
+        return InProcessReply();
+    InProcessReply sReply = AnswerInProcess(oCgi, osBody);
+    setrlimit(RLIMIT_AS, &sOld);
+    return sReply;
 }
 
 } // namespace
@@ -120,16 +142,10 @@ TEST(ContainedRequest, AllocationFailuresEndTheRequestOnly)
         const std::string &osBody = poCase == &oBigBody ? osBigBody : std::string();
         // Room for a little more than the process maps now: neither the
         // 64 MiB image nor the 128 MiB body fits.
-        struct rlimit sOld;
-        getrlimit(RLIMIT_AS, &sOld);
-        struct rlimit sTight = sOld;
-        sTight.rlim_cur = static_cast<rlim_t>(MappedBytes() + (48 << 20));
-        ASSERT_EQ(setrlimit(RLIMIT_AS, &sTight), 0);
-        const InProcessReply sReply = AnswerInProcess(*poCase, osBody);
-        setrlimit(RLIMIT_AS, &sOld);
+        const InProcessReply sReply = AnswerWithRoomFor(48 << 20, *poCase, osBody);
 
         EXPECT_EQ(sReply.nStatus, 1);
-        EXPECT_EQ(sReply.osOutput.rfind("Content-type: text/plain\n\nERROR 2: ", 0), 0u)
+        EXPECT_EQ(sReply.osOutput.rfind(kFailedHeader + "ERROR 2: ", 0), 0u)
             << sReply.osOutput;
     }
     CPLPopErrorHandler();
@@ -138,3 +154,77 @@ TEST(ContainedRequest, AllocationFailuresEndTheRequestOnly)
     // With room again, the same process answers as before.
     EXPECT_EQ(AnswerInProcess(Get("/4/4"), "").nStatus, 0);
 }
+
+#ifdef SWATCH_FAILING_MALLOC
+/* Every kind of error a request can end in, thousands of times in one
+ * process: a refused size, and memory running out for the body, while CPL
+ * builds the list of form pieces, for the dash pattern and for the image.
+ * Nothing may stay behind: no heap, no handler, no error state. */
+TEST(ContainedRequest, ErrorRequestsLeakNothing)
+{
+    // Allocations of this size fail; the request's own texts stay below.
+    constexpr size_t kFailFrom = 300 * 1024;
+
+    auto oPost = Get("/8/8");
+    oPost["REQUEST_METHOD"] = "POST";
+    auto oLongPost = oPost;
+    oLongPost["PATH_INFO"] = "/65535/2";
+
+    struct ErrorCase
+    {
+        const char *pszName;
+        std::map<std::string, std::string> oCgi;
+        std::string osBody;
+        std::string osExpected;
+        int nTimes = 1000;
+    };
+    std::vector<ErrorCase> asCases = {
+        {"refused size", Get("/9000/9000"), "", kRefusedHeader + "ERROR 5: "},
+        // The image's table of 40,000 row pointers.
+        {"image", Get("/2/40000"), "", kFailedHeader + "ERROR 2: Cannot create"},
+        {"body", oPost, std::string(1 << 20, 'x'), kFailedHeader + "ERROR 2: "},
+        // 64 Ki empty pieces: CPL's list of them outgrows the limit. CPL
+        // goes on with the pieces, each failing again: fewer of these.
+        {"list", oPost, std::string(64 << 10, '&'), kFailedHeader + "ERROR 2: ", 100},
+        // A dash pattern of 100,000 steps on the longest swatch: the pattern
+        // and the image fit, its style array of 4 bytes a step does not.
+        {"dash pattern", oLongPost, "LineStyle=" + std::string(100000, 'x'),
+         kFailedHeader + "ERROR 2: CPLMalloc(): Out of memory allocating 400000 bytes"},
+    };
+    for (auto &sCase : asCases)
+        sCase.oCgi["CONTENT_LENGTH"] = std::to_string(sCase.osBody.size());
+
+    static int nOuterCalls = 0;
+    static int nOuterData = 0;
+    CPLPushErrorHandlerEx([](CPLErr, CPLErrorNum, const char *) { nOuterCalls++; },
+                          &nOuterData);
+    for (const auto &sCase : asCases)
+    {
+        const auto oRound = [&](int nTimes) {
+            for (int i = 0; i < nTimes; i++)
+            {
+                InProcessReply sReply;
+                {
+                    const ScopedFailingAllocations oFailing(kFailFrom);
+                    sReply = AnswerInProcess(sCase.oCgi, sCase.osBody);
+                }
+                ASSERT_EQ(sReply.nStatus, 1) << sCase.pszName;
+                ASSERT_EQ(sReply.osOutput.rfind(sCase.osExpected, 0), 0u)
+                    << sCase.pszName << ": " << sReply.osOutput.substr(0, 200);
+            }
+        };
+        oRound(20); // CPL's and the C library's own one-time allocations
+        const long nBefore = LiveAllocations();
+        oRound(sCase.nTimes);
+        EXPECT_EQ(LiveAllocations(), nBefore) << sCase.pszName << ": blocks left behind";
+        if (HasFatalFailure())
+            break;
+    }
+
+    // CPL is as it was: the outer handler, its own data, no error pending.
+    EXPECT_EQ(CPLGetErrorHandlerUserData(), &nOuterData);
+    EXPECT_EQ(CPLGetLastErrorNo(), CPLE_None);
+    CPLPopErrorHandler();
+    EXPECT_EQ(nOuterCalls, 0);
+}
+#endif

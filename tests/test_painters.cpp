@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "painters.h"
 #include "swatch.h"
 #include "test_util.h"
 

@@ -37,7 +37,7 @@ TEST(ErrorHandlerDeathTest, FatalErrorEndsInTheErrorPageNotAnAbort)
                                  CPLError(CE_Fatal, CPLE_OutOfMemory, "out of %s", "luck");
                              }),
                 ::testing::ExitedWithCode(1), "");
-    EXPECT_EQ(ReadFile(osOut), "Content-type: text/plain\n\nERROR 2: out of luck\n");
+    EXPECT_EQ(ReadFile(osOut), kFailedHeader + "ERROR 2: out of luck\n");
 }
 
 TEST(ErrorHandlerDeathTest, FailedAllocationEndsInTheErrorPage)
@@ -52,7 +52,7 @@ TEST(ErrorHandlerDeathTest, FailedAllocationEndsInTheErrorPage)
                              }),
                 ::testing::ExitedWithCode(1), "");
     const std::string osText = ReadFile(osOut);
-    EXPECT_EQ(osText.rfind("Content-type: text/plain\n\nERROR 2: CPLMalloc", 0), 0u) << osText;
+    EXPECT_EQ(osText.rfind(kFailedHeader + "ERROR 2: CPLMalloc", 0), 0u) << osText;
 }
 
 TEST(ErrorHandlerDeathTest, ClassDoesNotMatter)
@@ -65,5 +65,5 @@ TEST(ErrorHandlerDeathTest, ClassDoesNotMatter)
                                  CPLError(CE_Warning, 42, "just a warning");
                              }),
                 ::testing::ExitedWithCode(1), "");
-    EXPECT_EQ(ReadFile(osOut), "Content-type: text/plain\n\nERROR 42: just a warning\n");
+    EXPECT_EQ(ReadFile(osOut), kFailedHeader + "ERROR 42: just a warning\n");
 }

@@ -16,8 +16,6 @@ using namespace swatchtest;
 namespace
 {
 
-const char kImageHeader[] = "Content-Type: image/gif\n\n";
-const char kErrorHeader[] = "Content-type: text/plain\n\n";
 const char kBannerHeader[] = "Content-Type: text/plain\n\n";
 
 constexpr int kWhite = 0xFFFFFF;
@@ -66,8 +64,8 @@ void RunForImage(Swatch &sSwatch, const std::map<std::string, std::string> &oEnv
     sSwatch.sRun = RunProgram(SWATCH_EXE, {}, oEnv, osStdin);
     ASSERT_EQ(sSwatch.sRun.nExitStatus, 0) << sSwatch.sRun.osStdout << sSwatch.sRun.osStderr;
     const std::string &osOut = sSwatch.sRun.osStdout;
-    ASSERT_EQ(osOut.compare(0, strlen(kImageHeader), kImageHeader), 0) << osOut.substr(0, 80);
-    const std::string osGif = osOut.substr(strlen(kImageHeader));
+    ASSERT_EQ(osOut.compare(0, kImageHeader.size(), kImageHeader), 0) << osOut.substr(0, 80);
+    const std::string osGif = osOut.substr(kImageHeader.size());
     ASSERT_TRUE(ParseGif(osGif, sSwatch.sGif));
     EXPECT_FALSE(sSwatch.sGif.bInterlaced);
     sSwatch.hImage = DecodeGif(osGif);
@@ -286,7 +284,7 @@ TEST(SwatchErrors, SizeBeyondThePixelLimit)
         SCOPED_TRACE(pszPath);
         const RunResult sRun = RunProgram(SWATCH_EXE, {}, Get(pszPath));
         EXPECT_EQ(sRun.nExitStatus, 1);
-        EXPECT_EQ(sRun.osStdout.rfind(std::string(kErrorHeader) + "ERROR 5: A swatch of ", 0), 0u)
+        EXPECT_EQ(sRun.osStdout.rfind(kRefusedHeader + "ERROR 5: A swatch of ", 0), 0u)
             << sRun.osStdout;
         EXPECT_EQ(sRun.osStdout.find("GIF8"), std::string::npos); // no image data
         EXPECT_EQ(sRun.osStdout.back(), '\n');
@@ -334,34 +332,15 @@ TEST(SwatchBanner, EmptyPathGivesTheBanner)
 class SwatchReplay : public ::testing::Test
 {
   protected:
-    static constexpr const char *kDir = "/temp";
-    static constexpr const char *kFile = "/temp/cgienv.env";
+    static constexpr const char *kFile = ScopedCaptureFile::kFile;
 
     void SetUp() override
     {
-        struct stat sStat;
-        m_bCreatedDir = stat(kDir, &sStat) != 0;
-        if (m_bCreatedDir && mkdir(kDir, 0755) != 0)
-            GTEST_SKIP() << "cannot create " << kDir;
-        m_bHadFile = stat(kFile, &sStat) == 0;
-        if (m_bHadFile)
-            m_osSaved = ReadFile(kFile);
-        unlink(kFile);
-        if (access(kDir, W_OK) != 0)
-            GTEST_SKIP() << kDir << " is not writable";
-    }
-    void TearDown() override
-    {
-        unlink(kFile);
-        if (m_bHadFile)
-            WriteFile(kFile, m_osSaved);
-        if (m_bCreatedDir)
-            rmdir(kDir);
+        if (!m_oCaptureFile.IsUsable())
+            GTEST_SKIP() << ScopedCaptureFile::kDir << " is not writable";
     }
 
-    bool m_bCreatedDir = false;
-    bool m_bHadFile = false;
-    std::string m_osSaved;
+    ScopedCaptureFile m_oCaptureFile;
 };
 
 TEST_F(SwatchReplay, CapturedRequestIsAnswered)
@@ -439,7 +418,7 @@ TEST_F(SwatchReplay, HostileCaptureFiles)
         {
             EXPECT_EQ(sRun.nExitStatus, 0);
             GifInfo sGif;
-            ASSERT_TRUE(ParseGif(sRun.osStdout.substr(strlen(kImageHeader)), sGif));
+            ASSERT_TRUE(ParseGif(sRun.osStdout.substr(kImageHeader.size()), sGif));
             EXPECT_EQ(sGif.nWidth, 30);
             EXPECT_EQ(sGif.nHeight, 10);
         }

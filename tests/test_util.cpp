@@ -84,32 +84,29 @@ std::string ReadFile(const std::string &osPath)
     return oText.str();
 }
 
-ScopedStdin::ScopedStdin(const std::string &osContent)
+ScopedCaptureFile::ScopedCaptureFile()
 {
-    char szTemplate[] = "/tmp/swatchstdin.XXXXXX";
-    const int fd = mkstemp(szTemplate);
-    m_osPath = szTemplate;
-    if (fd >= 0)
+    struct stat sStat;
+    m_bCreatedDir = stat(kDir, &sStat) != 0;
+    if (m_bCreatedDir && mkdir(kDir, 0755) != 0)
     {
-        if (write(fd, osContent.data(), osContent.size()) < 0)
-            perror("write");
-        lseek(fd, 0, SEEK_SET);
+        m_bCreatedDir = false;
+        return;
     }
-    fflush(stdin);
-    m_nSavedFd = dup(0);
-    dup2(fd, 0);
-    close(fd);
-    __fpurge(stdin); // a seek could keep bytes buffered from the old stdin
-    clearerr(stdin);
+    m_bHadFile = stat(kFile, &sStat) == 0;
+    if (m_bHadFile)
+        m_osSaved = ReadFile(kFile);
+    unlink(kFile);
+    m_bUsable = access(kDir, W_OK) == 0;
 }
 
-ScopedStdin::~ScopedStdin()
+ScopedCaptureFile::~ScopedCaptureFile()
 {
-    dup2(m_nSavedFd, 0);
-    close(m_nSavedFd);
-    __fpurge(stdin);
-    clearerr(stdin);
-    unlink(m_osPath.c_str());
+    unlink(kFile);
+    if (m_bHadFile)
+        WriteFile(kFile, m_osSaved);
+    if (m_bCreatedDir)
+        rmdir(kDir);
 }
 
 static std::string ReadAllFd(int fd)

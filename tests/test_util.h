@@ -13,8 +13,20 @@
 
 #include <gd.h>
 
+#include "swatch.h"
+
 namespace swatchtest
 {
+
+/* The headers of the replies: an image (cacheable for a day unless the
+ * server sets SWATCH_MAX_AGE), a refused request and a failure of the
+ * program's own (never cached). */
+inline const std::string kImageHeader =
+    "Content-Type: image/gif\nCache-Control: public, max-age=86400\n\n";
+inline const std::string kRefusedHeader =
+    "Status: 400 Bad Request\nCache-Control: no-store\nContent-type: text/plain\n\n";
+inline const std::string kFailedHeader =
+    "Status: 500 Internal Server Error\nCache-Control: no-store\nContent-type: text/plain\n\n";
 
 /* Builds with AddressSanitizer and UndefinedBehaviorSanitizer run slower,
  * take more memory, and cannot run under a tight address-space limit. */
@@ -65,16 +77,41 @@ class TempDir
 void WriteFile(const std::string &osPath, const std::string &osContent);
 std::string ReadFile(const std::string &osPath);
 
-/* Makes stdin read the given bytes until the object goes out of scope. */
+/* Makes stdin read the given bytes until the object goes out of scope, the
+ * way a request answered in process reads its body. */
 class ScopedStdin
 {
   public:
-    explicit ScopedStdin(const std::string &osContent);
-    ~ScopedStdin();
+    explicit ScopedStdin(const std::string &osContent)
+        : m_osContent(osContent), m_oBody(m_osContent.data(), m_osContent.size())
+    {
+    }
 
   private:
-    int m_nSavedFd;
-    std::string m_osPath;
+    const std::string m_osContent;
+    ScopedRequestBody m_oBody;
+};
+
+/* The machine's one capture file (/temp/cgienv.env), owned for the guard's
+ * life: whatever was there is set aside and put back afterwards. Tests that
+ * use it hold the CTest resource lock capture_file. */
+class ScopedCaptureFile
+{
+  public:
+    static constexpr const char *kDir = "/temp";
+    static constexpr const char *kFile = "/temp/cgienv.env";
+
+    ScopedCaptureFile();
+    ~ScopedCaptureFile();
+    bool IsUsable() const { return m_bUsable; }
+    ScopedCaptureFile(const ScopedCaptureFile &) = delete;
+    ScopedCaptureFile &operator=(const ScopedCaptureFile &) = delete;
+
+  private:
+    bool m_bUsable = false;
+    bool m_bCreatedDir = false;
+    bool m_bHadFile = false;
+    std::string m_osSaved;
 };
 
 /* Result of running a program. */

@@ -1,0 +1,34 @@
+/*
+ * VXM Swatchery: the painters that draw a swatch into a GD palette image.
+ *
+ * A painter takes a reference to the image handle, the swatch width and
+ * height, the palette index of the drawing colour and its own style values;
+ * it draws and returns 0. Painters never create, replace or release the
+ * image and allocate no colours. End points may lie on x = width or
+ * y = height and shapes may run off the image: GD clips every pixel.
+ * Width and height are those of the image, at least 2.
+ */
+#ifndef VXM_PAINTERS_H_INCLUDED
+#define VXM_PAINTERS_H_INCLUDED
+
+#include <gd.h>
+
+/* A line drawn with a dash pattern and a width, as a centred band, a
+ * zig-zag or a hatch. The five texts are the form parameters LineStyle,
+ * LineWidth, LineType, HatchType and HatchSpacing (never null). */
+int DrawLineSample(gdImagePtr &hImage, int nWidth, int nHeight, int nColor,
+                   const char *pszLineStyle, const char *pszLineWidth,
+                   const char *pszLineType, const char *pszHatchType,
+                   const char *pszHatchSpacing);
+
+/* One of six point symbols, centred. A negative size asks for the smaller
+ * image side. */
+int DrawSymbolSample(gdImagePtr &hImage, int nWidth, int nHeight, int nColor,
+                     int nSymbolId, int nSymbolSize);
+
+/* A one-pixel outline around the image and marks on its four corner
+ * pixels; an index of 0 or less leaves that part out. */
+int DrawFrame(gdImagePtr &hImage, int nOutlineColor, int nCornerColor, int nWidth,
+              int nHeight);
+
+#endif /* VXM_PAINTERS_H_INCLUDED */
