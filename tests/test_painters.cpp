@@ -329,11 +329,47 @@ std::vector<std::string> Expected(int nWidth, int nHeight,
     return PixelRows(oCanvas.Image());
 }
 
-std::vector<std::string> Polygon(int nWidth, int nHeight, std::vector<gdPoint> asPoints)
+/* Ink of one pixel, '1' for the drawing colour. */
+bool Ink(const std::vector<std::string> &aosRows, int x, int y)
 {
-    return Expected(nWidth, nHeight, [&](gdImagePtr hImage) {
-        gdImageFilledPolygon(hImage, asPoints.data(), static_cast<int>(asPoints.size()), kFg);
-    });
+    return aosRows[y][x] == '1';
+}
+
+/* True when the picture is its own mirror image about the column cx, to a
+ * pixel: GD fills a polygon's slanted edges half a pixel to one side. Only
+ * pixels whose mirror lies in the image are looked at. */
+bool MirroredAbout(const std::vector<std::string> &aosRows, int cx)
+{
+    for (size_t y = 0; y < aosRows.size(); y++)
+    {
+        const std::string &osRow = aosRows[y];
+        const int nWidth = static_cast<int>(osRow.size());
+        for (int x = 0; x < nWidth; x++)
+        {
+            const int xm = 2 * cx - x;
+            if (osRow[x] != '1' || xm - 1 < 0 || xm + 1 >= nWidth)
+                continue;
+            if (osRow[xm - 1] != '1' && osRow[xm] != '1' && osRow[xm + 1] != '1')
+                return false;
+        }
+    }
+    return true;
+}
+
+/* The ink of each row as one run [first, last], or (-1, -1) for none;
+ * false when a row holds more than one run. */
+bool SingleRuns(const std::vector<std::string> &aosRows, std::vector<std::pair<int, int>> &aRuns)
+{
+    aRuns.clear();
+    for (const std::string &osRow : aosRows)
+    {
+        const int nFirst = static_cast<int>(osRow.find('1'));
+        const int nLast = static_cast<int>(osRow.rfind('1'));
+        if (nFirst >= 0 && osRow.find('0', nFirst) < static_cast<size_t>(nLast))
+            return false;
+        aRuns.emplace_back(nFirst, nFirst >= 0 ? nLast : -1);
+    }
+    return true;
 }
 
 std::vector<std::string> Box(int nWidth, int nHeight, int x1, int y1, int x2, int y2)
@@ -373,49 +409,114 @@ TEST(SymbolSample, PlusSign)
 
 TEST(SymbolSample, TriangleVertices)
 {
-    EXPECT_EQ(DrawSymbol(20, 20, 3, -1), Polygon(20, 20, {{0, 20}, {10, 0}, {20, 20}}));
-    EXPECT_EQ(DrawSymbol(50, 20, 3, 10), Polygon(50, 20, {{20, 15}, {25, 5}, {30, 15}}));
+    // 20 x 20: apex (10, 0), base corners (0, 20) and (20, 20).
+    const auto aosRows = DrawSymbol(20, 20, 3, -1);
+    EXPECT_TRUE(MirroredAbout(aosRows, 10));
+    std::vector<std::pair<int, int>> aRuns;
+    ASSERT_TRUE(SingleRuns(aosRows, aRuns));
+    EXPECT_EQ(aRuns[0], std::make_pair(10, 10)); // the apex alone
+    EXPECT_LE(aRuns[19].first, 1);               // the base spans the swatch
+    EXPECT_EQ(aRuns[19].second, 19);
+    for (int y = 1; y < 20; y++) // widening by about one pixel a side each row
+    {
+        EXPECT_LE(aRuns[y].first, aRuns[y - 1].first) << y;
+        EXPECT_NEAR(aRuns[y].first, 10 - y / 2.0, 1.0) << y;
+    }
+
+    // 50 x 20, size 10: apex (25, 5), base (20, 15) to (30, 15).
+    const auto aosSmall = DrawSymbol(50, 20, 3, 10);
+    EXPECT_TRUE(MirroredAbout(aosSmall, 25));
+    ASSERT_TRUE(SingleRuns(aosSmall, aRuns));
+    for (int y = 0; y < 20; y++)
+        EXPECT_EQ(aRuns[y].first >= 0, y >= 5 && y <= 15) << y;
+    EXPECT_EQ(aRuns[5], std::make_pair(25, 25));
+    EXPECT_LE(aRuns[15].first, 21);
+    EXPECT_GE(aRuns[15].second, 29);
 }
 
 TEST(SymbolSample, StarVertices)
 {
-    EXPECT_EQ(DrawSymbol(20, 20, 5, -1),
-              Polygon(20, 20, {{0, 7}, {5, 7}, {10, 0}, {15, 7}, {20, 7}, {15, 10}, {20, 20},
-                               {10, 15}, {0, 20}, {5, 10}}));
-    EXPECT_EQ(DrawSymbol(50, 20, 5, 10),
-              Polygon(50, 20, {{20, 7}, {23, 7}, {25, 5}, {27, 7}, {30, 7}, {27, 10}, {30, 15},
-                               {25, 12}, {20, 15}, {23, 10}}));
-    EXPECT_EQ(DrawSymbol(15, 15, 5, -1),
-              Polygon(15, 15, {{0, 5}, {4, 5}, {7, 0}, {10, 5}, {14, 5}, {10, 7}, {14, 14},
-                               {7, 10}, {0, 14}, {4, 7}}));
-    // Taller than wide: the arms stay on row 18 = 3/8 of 50.
-    EXPECT_EQ(DrawSymbol(20, 50, 5, -1),
-              Polygon(20, 50, {{0, 18}, {5, 18}, {10, 15}, {15, 18}, {20, 18}, {15, 25},
-                               {20, 35}, {10, 30}, {0, 35}, {5, 25}}));
+    // 20 x 20: arms on row 7 from x = 0 to 20, apex (10, 0), feet (0, 20)
+    // and (20, 20), the notch between the legs at (10, 15).
+    const auto aosRows = DrawSymbol(20, 20, 5, -1);
+    EXPECT_TRUE(MirroredAbout(aosRows, 10));
+    EXPECT_EQ(aosRows[7], std::string(20, '1'));
+    EXPECT_TRUE(Ink(aosRows, 10, 0));
+    EXPECT_FALSE(Ink(aosRows, 9, 0));
+    EXPECT_FALSE(Ink(aosRows, 0, 6)); // above the left arm
+    EXPECT_TRUE(Ink(aosRows, 10, 14));
+    for (int y = 16; y < 20; y++)
+        EXPECT_FALSE(Ink(aosRows, 10, y)) << y; // the notch
+    EXPECT_TRUE(Ink(aosRows, 1, 19));           // a foot (the edge at x = 0.5)
+    EXPECT_FALSE(Ink(aosRows, 0, 12));          // between arm and foot
+
+    // 50 x 20, size 10: arms on row 7 from x = 20 to 30, apex (25, 5),
+    // feet (20, 15) and (30, 15), notch (25, 12).
+    const auto aosSmall = DrawSymbol(50, 20, 5, 10);
+    EXPECT_TRUE(MirroredAbout(aosSmall, 25));
+    EXPECT_EQ(aosSmall[7], std::string(20, '0') + std::string(11, '1') + std::string(19, '0'));
+    EXPECT_TRUE(Ink(aosSmall, 25, 5));
+    EXPECT_EQ(aosSmall[4], std::string(50, '0'));
+    EXPECT_EQ(aosSmall[16], std::string(50, '0'));
+    EXPECT_TRUE(Ink(aosSmall, 20, 15) || Ink(aosSmall, 21, 15));
+    EXPECT_FALSE(Ink(aosSmall, 25, 14));
+
+    // 15 x 15: arms on row 5 (0.375 x 15 = 5.625, truncated), apex (7, 0).
+    const auto aosOdd = DrawSymbol(15, 15, 5, -1);
+    EXPECT_TRUE(MirroredAbout(aosOdd, 7));
+    EXPECT_EQ(aosOdd[5], std::string(15, '1'));
+    EXPECT_NE(aosOdd[6], std::string(15, '1'));
+
+    // Taller than wide: the arms stay on row 18 = 3/8 of 50, the star spans
+    // rows 15 to 35.
+    const auto aosTall = DrawSymbol(20, 50, 5, -1);
+    EXPECT_TRUE(MirroredAbout(aosTall, 10));
+    EXPECT_EQ(aosTall[18], std::string(20, '1'));
+    EXPECT_EQ(aosTall[14], std::string(20, '0'));
+    EXPECT_TRUE(Ink(aosTall, 10, 15));
+    EXPECT_TRUE(Ink(aosTall, 0, 34) || Ink(aosTall, 1, 34));
+    EXPECT_EQ(aosTall[36], std::string(20, '0'));
 }
 
 TEST(SymbolSample, CircleOutlineAndFilledCircle)
 {
-    const auto oOutline = Expected(21, 21, [](gdImagePtr hImage) {
-        gdImageArc(hImage, 10, 10, 21, 21, 0, 360, kFg);
-    });
-    EXPECT_EQ(DrawSymbol(21, 21, 2, -1), oOutline);
-    EXPECT_EQ(oOutline[10][10], '0'); // an outline only
+    // Diameter 21 around (10, 10): every ink pixel lies on the circle of
+    // radius 10, the four extreme points are drawn, the picture has the
+    // circle's symmetries and the inside is empty.
+    const auto oOutline = DrawSymbol(21, 21, 2, -1);
+    int nInk = 0;
+    for (int y = 0; y < 21; y++)
+        for (int x = 0; x < 21; x++)
+        {
+            if (!Ink(oOutline, x, y))
+                continue;
+            nInk++;
+            EXPECT_NEAR(std::hypot(x - 10, y - 10), 10.0, 1.0) << x << "," << y;
+            EXPECT_TRUE(Ink(oOutline, 20 - x, y) && Ink(oOutline, x, 20 - y) && Ink(oOutline, y, x))
+                << x << "," << y;
+        }
+    for (const auto &oPoint : {std::make_pair(10, 0), std::make_pair(0, 10),
+                               std::make_pair(20, 10), std::make_pair(10, 20)})
+        EXPECT_TRUE(Ink(oOutline, oPoint.first, oPoint.second));
+    EXPECT_GT(nInk, 50); // a closed ring, about 2 pi r pixels
+    EXPECT_LT(nInk, 90);
 
     const auto oFilled = DrawSymbol(21, 21, 6, -1);
     // Every outline pixel stays, the inside is filled, the corners are not.
     for (int y = 0; y < 21; y++)
         for (int x = 0; x < 21; x++)
         {
-            if (oOutline[y][x] == '1')
+            if (Ink(oOutline, x, y))
             {
-                EXPECT_EQ(oFilled[y][x], '1') << x << "," << y;
+                EXPECT_TRUE(Ink(oFilled, x, y)) << x << "," << y;
+            }
+            if (std::hypot(x - 10, y - 10) < 9.5)
+            {
+                EXPECT_TRUE(Ink(oFilled, x, y)) << x << "," << y;
             }
         }
-    EXPECT_EQ(oFilled[10][10], '1');
-    EXPECT_EQ(oFilled[5][5], '1');
-    EXPECT_EQ(oFilled[0][0], '0');
-    EXPECT_EQ(oFilled[20][20], '0');
+    EXPECT_FALSE(Ink(oFilled, 0, 0));
+    EXPECT_FALSE(Ink(oFilled, 20, 20));
     // Along the middle row, ink runs unbroken from edge to edge.
     EXPECT_EQ(oFilled[10], std::string(21, '1'));
 }
