@@ -23,32 +23,45 @@
 namespace
 {
 
-/* Reads the request's whole input: the body, up to CONTENT_LENGTH bytes (all
- * that a CGI run could read), into osBody; whatever follows is read and
- * dropped. A connection the server keeps open then starts the next request
- * on a record boundary, however the server split the end of this input
- * (an empty closing record may come in a write of its own). */
-void ReadRequestInput(FCGX_Request &sRequest, std::string &osBody)
+/* Reads the request's body: up to CONTENT_LENGTH bytes, all that a CGI run
+ * could read. A request without one reads nothing, so its answer does not
+ * wait for the end of its input. */
+void ReadRequestBody(FCGX_Request &sRequest, std::string &osBody)
 {
-    const char *pszLength = FCGX_GetParam("CONTENT_LENGTH", sRequest.envp);
-    long long nLeft = std::max(0, VXMCgiAtoi(pszLength));
+    long long nLeft = std::max(0, VXMCgiAtoi(FCGX_GetParam("CONTENT_LENGTH", sRequest.envp)));
     char abyBuffer[16384];
-    int nRead = 0;
-    while ((nRead = FCGX_GetStr(abyBuffer, sizeof(abyBuffer), sRequest.in)) > 0)
+    while (nLeft > 0)
     {
-        const long long nKeep = std::min<long long>(nLeft, nRead);
-        osBody.append(abyBuffer, static_cast<size_t>(nKeep));
-        nLeft -= nKeep;
+        const int nRead = FCGX_GetStr(
+            abyBuffer, static_cast<int>(std::min<long long>(nLeft, sizeof(abyBuffer))), sRequest.in);
+        if (nRead <= 0)
+            break;
+        osBody.append(abyBuffer, static_cast<size_t>(nRead));
+        nLeft -= nRead;
+    }
+}
+
+/* Reads and drops whatever is left of the request's input, up to its end.
+ * libfcgi leaves it on the connection otherwise, and a server that keeps
+ * the connection for its next request (sending the empty closing record in
+ * a write of its own, perhaps after the reply) would have that request
+ * read from the middle of this one's records. */
+void DrainRequestInput(FCGX_Request &sRequest)
+{
+    char abyBuffer[16384];
+    while (FCGX_GetStr(abyBuffer, sizeof(abyBuffer), sRequest.in) > 0)
+    {
     }
 }
 
 /* Answers one accepted request. The reply is built in memory first: the
  * pipeline writes to a FILE, and an error page must be able to replace a
- * reply that was never sent. */
+ * reply that was never sent. It goes out before the rest of the input is
+ * read, for a server that sends the end of the input only then. */
 void ServeOneRequest(FCGX_Request &sRequest)
 {
     std::string osBody;
-    ReadRequestInput(sRequest, osBody);
+    ReadRequestBody(sRequest, osBody);
 
     char *pabyReply = nullptr;
     size_t nReply = 0;
@@ -57,14 +70,18 @@ void ServeOneRequest(FCGX_Request &sRequest)
     {
         CPLError(CE_Failure, CPLE_OutOfMemory, "FastCGI worker: cannot buffer a reply.");
         FCGX_FPrintF(sRequest.out, "Status: 500 Internal Server Error\r\n\r\n");
-        return;
     }
-    AnswerRequestInProcess(sRequest.envp, osBody.data(), osBody.size(), fpReply);
-    // The body is let go of as soon as the request is answered.
-    std::string().swap(osBody);
-    fclose(fpReply);
-    FCGX_PutStr(pabyReply, static_cast<int>(nReply), sRequest.out);
-    free(pabyReply);
+    else
+    {
+        AnswerRequestInProcess(sRequest.envp, osBody.data(), osBody.size(), fpReply);
+        // The body is let go of as soon as the request is answered.
+        std::string().swap(osBody);
+        fclose(fpReply);
+        FCGX_PutStr(pabyReply, static_cast<int>(nReply), sRequest.out);
+        free(pabyReply);
+    }
+    FCGX_FFlush(sRequest.out);
+    DrainRequestInput(sRequest);
 }
 
 } // namespace

@@ -1,0 +1,191 @@
+/* The FastCGI worker spoken to directly, record by record, the way a server
+ * that keeps its connections does: several requests on one connection, the
+ * end of a request's input sent in a write of its own, after the reply. */
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "test_util.h"
+
+using namespace swatchtest;
+
+namespace
+{
+
+enum RecordType : unsigned char
+{
+    kBeginRequest = 1,
+    kEndRequest = 3,
+    kParams = 4,
+    kStdin = 5,
+    kStdout = 6,
+    kStderr = 7,
+};
+
+std::string Record(RecordType eType, const std::string &osContent, int nId = 1)
+{
+    const unsigned char abyHeader[8] = {1,
+                                        eType,
+                                        static_cast<unsigned char>(nId >> 8),
+                                        static_cast<unsigned char>(nId),
+                                        static_cast<unsigned char>(osContent.size() >> 8),
+                                        static_cast<unsigned char>(osContent.size()),
+                                        0,
+                                        0};
+    return std::string(reinterpret_cast<const char *>(abyHeader), 8) + osContent;
+}
+
+std::string Length(size_t n)
+{
+    if (n < 128)
+        return std::string(1, static_cast<char>(n));
+    const unsigned char aby[4] = {static_cast<unsigned char>(0x80 | (n >> 24)),
+                                  static_cast<unsigned char>(n >> 16),
+                                  static_cast<unsigned char>(n >> 8),
+                                  static_cast<unsigned char>(n)};
+    return std::string(reinterpret_cast<const char *>(aby), 4);
+}
+
+/* BEGIN_REQUEST (responder, connection kept) and the parameters. */
+std::string RequestHead(const std::map<std::string, std::string> &oParams)
+{
+    std::string osPairs;
+    for (const auto &oParam : oParams)
+        osPairs += Length(oParam.first.size()) + Length(oParam.second.size()) + oParam.first +
+                   oParam.second;
+    const char abyBegin[8] = {0, 1, 1 /* keep the connection */, 0, 0, 0, 0, 0};
+    return Record(kBeginRequest, std::string(abyBegin, 8)) + Record(kParams, osPairs) +
+           Record(kParams, "");
+}
+
+/* A worker: the program with a listening socket as standard input. */
+class Worker
+{
+  public:
+    explicit Worker(const std::string &osSocket) : m_osSocket(osSocket)
+    {
+        const int fdListen = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un sAddr{};
+        sAddr.sun_family = AF_UNIX;
+        strncpy(sAddr.sun_path, osSocket.c_str(), sizeof(sAddr.sun_path) - 1);
+        if (bind(fdListen, reinterpret_cast<sockaddr *>(&sAddr), sizeof(sAddr)) != 0 ||
+            listen(fdListen, 8) != 0)
+            return;
+        m_nPid = fork();
+        if (m_nPid == 0)
+        {
+            dup2(fdListen, 0);
+            char *apszArgv[] = {const_cast<char *>(SWATCH_EXE), nullptr};
+            char *apszEnv[] = {nullptr};
+            execve(SWATCH_EXE, apszArgv, apszEnv);
+            _exit(127);
+        }
+        close(fdListen);
+    }
+    ~Worker()
+    {
+        if (m_nPid > 0)
+        {
+            kill(m_nPid, SIGKILL);
+            waitpid(m_nPid, nullptr, 0);
+        }
+    }
+    int Connect() const
+    {
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un sAddr{};
+        sAddr.sun_family = AF_UNIX;
+        strncpy(sAddr.sun_path, m_osSocket.c_str(), sizeof(sAddr.sun_path) - 1);
+        timeval sTimeout{10, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &sTimeout, sizeof(sTimeout));
+        return connect(fd, reinterpret_cast<sockaddr *>(&sAddr), sizeof(sAddr)) == 0 ? fd : -1;
+    }
+
+  private:
+    std::string m_osSocket;
+    int m_nPid = -1;
+};
+
+bool SendAll(int fd, const std::string &osData)
+{
+    return send(fd, osData.data(), osData.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(osData.size());
+}
+
+/* Reads records, collecting STDOUT, until END_REQUEST, or until nStdout
+ * bytes of it have come (nStdout > 0). False on a closed connection or a
+ * time-out. */
+bool ReadReply(int fd, std::string &osStdout, size_t nStdout = 0)
+{
+    while (nStdout == 0 || osStdout.size() < nStdout)
+    {
+        unsigned char abyHeader[8];
+        if (recv(fd, abyHeader, 8, MSG_WAITALL) != 8)
+            return false;
+        const size_t nLength = (abyHeader[4] << 8 | abyHeader[5]) + abyHeader[6];
+        std::string osContent(nLength, '\0');
+        if (nLength > 0 && recv(fd, &osContent[0], nLength, MSG_WAITALL) !=
+                               static_cast<ssize_t>(nLength))
+            return false;
+        osContent.resize(abyHeader[4] << 8 | abyHeader[5]);
+        if (abyHeader[1] == kStdout)
+            osStdout += osContent;
+        else if (abyHeader[1] == kEndRequest)
+            return nStdout == 0;
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(FastCgiWire, KeptConnectionWithTheEndOfInputAfterTheReply)
+{
+    TempDir oDir;
+    Worker oWorker(oDir.Path("swatch.sock"));
+    const int fd = oWorker.Connect();
+    ASSERT_GE(fd, 0);
+
+    const std::map<std::string, std::string> oGet = {{"REQUEST_METHOD", "GET"},
+                                                     {"SCRIPT_NAME", "/cgi-bin/swatch"},
+                                                     {"PATH_INFO", "/40/20/255/0/0"},
+                                                     {"QUERY_STRING", "Outline=0000FF"}};
+    std::map<std::string, std::string> oPost = {{"REQUEST_METHOD", "POST"},
+                                                {"SCRIPT_NAME", "/cgi-bin/swatch"},
+                                                {"PATH_INFO", "/30/10"}};
+    const std::string osBody = "LineType=Hatch&HatchType=3&Color=00FF00";
+    oPost["CONTENT_LENGTH"] = std::to_string(osBody.size());
+    const std::string osGetReply = RunProgram(SWATCH_EXE, {}, oGet).osStdout;
+    const std::string osPostReply = RunProgram(SWATCH_EXE, {}, oPost, osBody).osStdout;
+    ASSERT_EQ(osGetReply.rfind(kImageHeader, 0), 0u);
+
+    for (int nRound = 0; nRound < 3; nRound++)
+    {
+        SCOPED_TRACE(nRound);
+        // A GET: the reply comes without the end of the input, which is sent
+        // afterwards in a write of its own.
+        ASSERT_TRUE(SendAll(fd, RequestHead(oGet)));
+        std::string osReply;
+        ASSERT_TRUE(ReadReply(fd, osReply, osGetReply.size()));
+        EXPECT_EQ(osReply, osGetReply);
+        ASSERT_TRUE(SendAll(fd, Record(kStdin, "")));
+        std::string osRest;
+        ASSERT_TRUE(ReadReply(fd, osRest));
+        EXPECT_EQ(osRest, "");
+
+        // A POST on the same connection, its body split across two records.
+        ASSERT_TRUE(SendAll(fd, RequestHead(oPost) + Record(kStdin, osBody.substr(0, 7)) +
+                                    Record(kStdin, osBody.substr(7)) + Record(kStdin, "")));
+        std::string osPost;
+        ASSERT_TRUE(ReadReply(fd, osPost));
+        EXPECT_EQ(osPost, osPostReply);
+    }
+    close(fd);
+}
