@@ -1,0 +1,211 @@
+#!/usr/bin/env bash
+# Serves swatches with every server configuration the project ships and runs
+# the same HTTP checks against each: lighttpd (scripts/serve, CGI and
+# FastCGI), Apache with mod_cgid, Apache with mod_proxy_fcgi on kept
+# connections, nginx with FastCGI on kept connections, and nginx as a
+# caching proxy in front. Each server runs on a free loopback port from the
+# deploy/ file as a person would copy it (paths and ports put in), and is
+# stopped afterwards.
+#
+#   deploy_servers.sh SWATCH SOURCE_DIR [BUILD_DIR]
+#
+# With BUILD_DIR, the program and the gallery are first installed from it
+# (cmake --install) and the installed program is the one served.
+set -uo pipefail
+swatch=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+src=$(cd "$2" && pwd)
+run=$(mktemp -d /tmp/swatch-deploy.XXXXXX)
+chmod 755 "$run"
+passed=0
+failed=0
+last=
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  pkill -f "$run/cgi-bin/swatch" 2>/dev/null
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  rm -rf "$run"
+}
+trap cleanup EXIT
+free_port() {
+  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+}
+wait_port() {
+  for _ in $(seq 1 100); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.1; done
+  return 1
+}
+check() { # NAME CONDITION...
+  local name=$1; shift
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAILED: $server: $name"
+    [ -n "$last" ] && sed -n '1,12p' "$run/$last.h" && head -c 200 "$run/$last.b" | tr -c '[:print:]\n' . && echo
+  fi
+}
+
+if [ -n "${3:-}" ]; then
+  server="cmake --install"
+  cmake --install "$3" --prefix "$run/prefix" >/dev/null
+  check "the program goes where CGI programs live" [ -x "$run/prefix/lib/cgi-bin/swatch" ]
+  check "the gallery goes beside the other shared files" [ -f "$run/prefix/share/swatch/index.html" ]
+  [ -x "$run/prefix/lib/cgi-bin/swatch" ] && swatch=$run/prefix/lib/cgi-bin/swatch
+fi
+mkdir -p "$run/cgi-bin" && cp "$swatch" "$run/cgi-bin/swatch"
+cp /etc/nginx/mime.types "$run/nginx-mime.types"
+echo "image/gif gif" >"$run/mime.types"
+
+
+# What the program writes for a request run as CGI, body only (after the
+# header's empty line).
+cgi_body() { # PATH QUERY [POST-BODY]
+  local -a env=(SCRIPT_NAME=/cgi-bin/swatch "PATH_INFO=$1" "QUERY_STRING=$2" REQUEST_METHOD=GET)
+  [ $# -gt 2 ] && env+=(REQUEST_METHOD=POST "CONTENT_LENGTH=${#3}")
+  printf '%s' "${3:-}" | env -i "${env[@]}" "$swatch" | python3 -c '
+import sys; data = sys.stdin.buffer.read(); sys.stdout.buffer.write(data[data.index(b"\n\n") + 2:])'
+}
+cgi_body /40/20/255/0/0 'Outline=0000FF' >"$run/expected-get"
+cgi_body /30/10 '' 'LineType=Hatch&HatchType=3&Color=00FF00' >"$run/expected-post"
+
+fetch() { # NAME URL [curl args]: headers in $run/NAME.h, body in $run/NAME.b
+  local name=$1 url=$2; shift 2
+  last=$name
+  curl -s -o "$run/$name.b" -D "$run/$name.h" "$@" "$url"
+}
+status_of() { head -1 "$run/$1.h" | awk '{print $2}'; }
+header_of() { grep -i "^$2:" "$run/$1.h" | head -1 | cut -d: -f2- | sed 's/^ *//; s/\r$//'; }
+
+http_checks() { # BASE-URL
+  local base=$1
+  fetch get "$base/cgi-bin/swatch/40/20/255/0/0?Outline=0000FF"
+  check "GET gives 200" [ "$(status_of get)" = 200 ]
+  check "GET is a GIF" [ "$(header_of get Content-Type)" = image/gif ]
+  check "GET may be cached for a day" [ "$(header_of get Cache-Control)" = "public, max-age=86400" ]
+  check "GET gives the bytes of CGI mode" cmp -s "$run/get.b" "$run/expected-get"
+  fetch post "$base/cgi-bin/swatch/30/10" --data 'LineType=Hatch&HatchType=3&Color=00FF00'
+  check "POST gives 200" [ "$(status_of post)" = 200 ]
+  check "POST gives the bytes of CGI mode" cmp -s "$run/post.b" "$run/expected-post"
+  fetch banner "$base/cgi-bin/swatch"
+  check "banner gives 200" [ "$(status_of banner)" = 200 ]
+  check "banner text" grep -q '^VXM Swatchery$' "$run/banner.b"
+  fetch refused "$base/cgi-bin/swatch/9000/9000"
+  check "a swatch too large gives 400" [ "$(status_of refused)" = 400 ]
+  check "the error page is never cached" [ "$(header_of refused Cache-Control)" = no-store ]
+  check "the error page says why" grep -q '^ERROR 5: ' "$run/refused.b"
+  head -c 100000 /dev/zero | tr '\0' x >"$run/big-body"
+  fetch big "$base/cgi-bin/swatch/4/4" --data-binary "@$run/big-body"
+  check "a body of 100 kB is refused with 413" [ "$(status_of big)" = 413 ]
+}
+
+start_workers() { # the FastCGI workers on $run/swatch.sock
+  rm -f "$run/swatch.sock"
+  spawn-fcgi -s "$run/swatch.sock" -M 0666 -F 4 -- "$run/cgi-bin/swatch" >/dev/null
+}
+stop_workers() { pkill -f "$run/cgi-bin/swatch"; sleep 0.2; }
+deploy_file() { # FILE PORT [CACHE-PORT]
+  sed -e "s|/usr/lib/cgi-bin/swatch|$run/cgi-bin/swatch|g" -e "s|/run/swatch.sock|$run/swatch.sock|g" \
+      -e "s|/usr/share/swatch|$src/web|g" -e "s|/var/cache/nginx/swatch|$run/cache|g" \
+      -e "s|listen 8080;|listen 127.0.0.1:$2;|" -e "s|127.0.0.1:8080|127.0.0.1:$2|" \
+      -e "s|listen 80;|listen 127.0.0.1:${3:-0};|" "$src/deploy/$1"
+}
+
+# --- lighttpd, as scripts/serve runs it.
+for mode in cgi fastcgi; do
+  server="lighttpd $mode"
+  port=$(free_port)
+  SWATCH_BIN=$swatch "$src/scripts/serve" --port "$port" --mode "$mode" >"$run/serve-$mode.log" 2>&1 &
+  pids+=($!)
+  if wait_port "$port"; then http_checks "http://127.0.0.1:$port"; else check "starts" false; cat "$run/serve-$mode.log"; fi
+  kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null
+done
+
+# --- Apache: CGI through mod_cgid, FastCGI through mod_proxy_fcgi.
+apache_conf() { # PORT DEPLOY-FILE MODULES...
+  local port=$1 file=$2; shift 2
+  {
+    echo "ServerName localhost"
+    echo "Listen 127.0.0.1:$port"
+    echo "PidFile $run/apache.pid"
+    echo "ErrorLog $run/apache-error.log"
+    echo "User www-data"
+    # Two processes with at most two kept FastCGI connections each: four
+    # workers serve them all (deploy/apache-fastcgi.conf says why).
+    echo "StartServers 2"
+    echo "ServerLimit 2"
+    echo "ThreadsPerChild 4"
+    echo "MaxRequestWorkers 8"
+    echo "Group www-data"
+    echo "DocumentRoot $src/web"
+    for module in mpm_event authz_core alias env mime "$@"; do
+      echo "LoadModule ${module}_module /usr/lib/apache2/modules/mod_$module.so"
+    done
+    echo "TypesConfig $run/mime.types"
+    echo "<IfModule cgid_module>"
+    echo "ScriptSock $run/cgid.sock"
+    echo "</IfModule>"
+    deploy_file "$file" "$port"
+  } >"$run/apache.conf"
+}
+for variant in cgi fastcgi; do
+  server="apache $variant"
+  port=$(free_port)
+  if [ "$variant" = cgi ]; then
+    apache_conf "$port" apache-cgi.conf cgid
+  else
+    apache_conf "$port" apache-fastcgi.conf proxy proxy_fcgi setenvif rewrite
+    start_workers
+  fi
+  /usr/sbin/apache2 -f "$run/apache.conf" -DFOREGROUND &
+  pids+=($!)
+  if wait_port "$port"; then http_checks "http://127.0.0.1:$port"; else check "starts" false; cat "$run/apache-error.log"; fi
+  if [ "$variant" = fastcgi ]; then
+    # Many requests on kept connections: none may fail.
+    bad=0
+    for i in $(seq 1 200); do
+      code=$(curl -s -m 10 -o /dev/null -w '%{http_code}' "http://127.0.0.1:$port/cgi-bin/swatch/$((i % 30 + 2))/8")
+      [ "$code" = 200 ] || bad=$((bad + 1))
+    done
+    check "200 requests on reused connections all answered" [ "$bad" -eq 0 ]
+    stop_workers
+  fi
+  kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null
+done
+
+# --- nginx: FastCGI on kept connections, and a caching proxy in front.
+server="nginx fastcgi"
+port=$(free_port)
+cache_port=$(free_port)
+cp /etc/nginx/fastcgi_params "$run/"
+{
+  echo "daemon off; user root; worker_processes 1; pid $run/nginx.pid; error_log $run/nginx-error.log;"
+  echo "events {}"
+  echo "http { access_log off; include nginx-mime.types;"
+  for temp in client_body fastcgi proxy uwsgi scgi; do echo "${temp}_temp_path $run/tmp-$temp;"; done
+  deploy_file nginx-fastcgi.conf "$port"
+  deploy_file nginx-cache.conf "$port" "$cache_port"
+  echo "}"
+} >"$run/nginx.conf"
+start_workers
+/usr/sbin/nginx -p "$run" -c "$run/nginx.conf" &
+pids+=($!)
+if wait_port "$port" && wait_port "$cache_port"; then
+  http_checks "http://127.0.0.1:$port"
+  server="nginx cache in front"
+  http_checks "http://127.0.0.1:$cache_port"
+  url="http://127.0.0.1:$cache_port/cgi-bin/swatch/12/12/0/0/255"
+  fetch first "$url"; fetch second "$url"
+  check "a swatch is fetched once" [ "$(header_of first X-Cache-Status)" = MISS ]
+  check "and then answered from the cache" [ "$(header_of second X-Cache-Status)" = HIT ]
+  check "with the same bytes" cmp -s "$run/first.b" "$run/second.b"
+  fetch error1 "http://127.0.0.1:$cache_port/cgi-bin/swatch/9000/9000"
+  fetch error2 "http://127.0.0.1:$cache_port/cgi-bin/swatch/9000/9000"
+  check "an error page is never answered from the cache" [ "$(header_of error2 X-Cache-Status)" != HIT ]
+  check "and still says 400" [ "$(status_of error2)" = 400 ]
+else
+  check "starts" false; cat "$run/nginx-error.log"
+fi
+stop_workers
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
