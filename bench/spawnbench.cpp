@@ -4,7 +4,8 @@
  *
  * Every case runs RUNS times, the cases interleaved so that they share the
  * machine's state; stdout goes to /dev/null. Prints the median and mean time
- * of one run of each case and its ratio to the first case. */
+ * of one run of each case, its ratio to the first case, and the largest
+ * peak resident size of one run. */
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -23,6 +25,7 @@ struct Case
 {
     std::string osLabel, osExe, osPath, osQuery;
     std::vector<double> adfMicros;
+    long nMaxRssKb = 0; // largest peak resident size of one run
 };
 
 double Median(std::vector<double> adf)
@@ -39,7 +42,7 @@ double Mean(const std::vector<double> &adf)
     return adf.empty() ? 0 : dfSum / adf.size();
 }
 
-double RunOnce(const Case &sCase)
+double RunOnce(Case &sCase)
 {
     std::vector<std::string> aosEnv = {"GATEWAY_INTERFACE=CGI/1.1", "REQUEST_METHOD=GET",
                                        "SCRIPT_NAME=/cgi-bin/swatch",
@@ -65,7 +68,9 @@ double RunOnce(const Case &sCase)
         exit(1);
     }
     int nStatus = 0;
-    waitpid(nPid, &nStatus, 0);
+    struct rusage sUsage;
+    wait4(nPid, &nStatus, 0, &sUsage);
+    sCase.nMaxRssKb = std::max(sCase.nMaxRssKb, sUsage.ru_maxrss);
     const auto tEnd = std::chrono::steady_clock::now();
     posix_spawn_file_actions_destroy(&sActions);
     return std::chrono::duration<double, std::micro>(tEnd - tStart).count();
@@ -111,9 +116,11 @@ int main(int argc, char **argv)
             sCase.adfMicros.push_back(RunOnce(sCase));
 
     const double dfBase = Median(asCases[0].adfMicros);
-    printf("%-34s %12s %12s %10s\n", "case", "median (us)", "mean (us)", "ratio");
+    printf("%-40s %12s %12s %10s %14s\n", "case", "median (us)", "mean (us)", "ratio",
+           "peak RSS (KiB)");
     for (const auto &sCase : asCases)
-        printf("%-34s %12.0f %12.0f %9.2fx\n", sCase.osLabel.c_str(), Median(sCase.adfMicros),
-               Mean(sCase.adfMicros), Median(sCase.adfMicros) / dfBase);
+        printf("%-40s %12.0f %12.0f %9.2fx %14ld\n", sCase.osLabel.c_str(),
+               Median(sCase.adfMicros), Mean(sCase.adfMicros), Median(sCase.adfMicros) / dfBase,
+               sCase.nMaxRssKb);
     return 0;
 }
