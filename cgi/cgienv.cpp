@@ -9,6 +9,8 @@
 #include "vxmcgi.h"
 
 #include <cpl_conv.h>
+#include <cpl_error.h>
+#include <cpl_vsi.h>
 
 /* The CGI variables a capture file stores, in file order. */
 static const char *const apszCapturedVariables[] = {
@@ -35,9 +37,35 @@ void VXMCgiRequest::SaveEnvironment(const char *pszFilename)
     CSLDestroy(papszLines);
 }
 
+/* Whether the file may be read as a capture file: it must be a regular file
+ * of at most kMaxCaptureFileBytes. Anything else (a FIFO would block the
+ * open, a device or a huge file would never end or fill memory) is reported
+ * as a file that cannot be opened. A file that does not exist is left to
+ * CSLLoad, which reports it. */
+static bool IsReadableCaptureFile(const char *pszFilename)
+{
+    VSIStatBufL sStat;
+    if (VSIStatL(pszFilename, &sStat) != 0)
+        return true;
+    if (!VSI_ISREG(sStat.st_mode))
+    {
+        CPLError(CE_Failure, CPLE_OpenFailed, "Capture file %s is not a regular file.",
+                 pszFilename);
+        return false;
+    }
+    if (sStat.st_size > kMaxCaptureFileBytes)
+    {
+        CPLError(CE_Failure, CPLE_OpenFailed,
+                 "Capture file %s is larger than %d bytes, more than any saved request.",
+                 pszFilename, kMaxCaptureFileBytes);
+        return false;
+    }
+    return true;
+}
+
 void VXMCgiRequest::LoadEnvironment(const char *pszFilename)
 {
-    char **papszLines = CSLLoad(pszFilename);
+    char **papszLines = IsReadableCaptureFile(pszFilename) ? CSLLoad(pszFilename) : nullptr;
     const int nLines = CSLCount(papszLines);
     if (nLines == 0)
     {

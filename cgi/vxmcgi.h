@@ -20,6 +20,12 @@
  * lines after it. */
 #define VXMCGI_ENV_SEPARATOR "--- end params/start env vars ---"
 
+/* Largest capture file that LoadEnvironment reads, in bytes. A saved request
+ * is its decoded parameters (at most its body or query string: servers cap a
+ * body at 64 KiB for this program and a request line at about 8 KiB) and
+ * seventeen short variables; a file of 1 MiB is no saved request. */
+constexpr int kMaxCaptureFileBytes = 1024 * 1024;
+
 class VXMCgiRequest
 {
   public:
@@ -49,7 +55,10 @@ class VXMCgiRequest
 
     /* Writes the decoded parameters and the CGI variables to a capture file. */
     void SaveEnvironment(const char *pszFilename);
-    /* Replaces the parameter and replay lists from a capture file. */
+    /* Replaces the parameter and replay lists from a capture file. Only a
+     * regular file of at most kMaxCaptureFileBytes is read; anything else is
+     * reported through CPLError and, like a missing file, leaves no
+     * parameters. */
     void LoadEnvironment(const char *pszFilename);
 
   private:

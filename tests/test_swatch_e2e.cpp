@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "test_util.h"
+#include "vxmcgi.h"
 
 using namespace swatchtest;
 
@@ -395,9 +398,9 @@ TEST_F(SwatchReplay, HostileCaptureFiles)
         std::string osContent;
         bool bImage; /* else the banner page */
     } asCases[] = {
-        {"1 MiB line", "LineStyle=" + std::string(1 << 20, 'x') + "\n" + osSep + "\nPATH_INFO=/30/10\n",
+        {"900 KiB line", "LineStyle=" + std::string(900 << 10, 'x') + "\n" + osSep + "\nPATH_INFO=/30/10\n",
          true},
-        {"1 MiB variable", osSep + "\nPATH_INFO=/30/10" + std::string(1 << 20, '/') + "\n", true},
+        {"900 KiB variable", osSep + "\nPATH_INFO=/30/10" + std::string(900 << 10, '/') + "\n", true},
         {"CR LF", "Color=00FF00\r\n" + osSep + "\r\nPATH_INFO=/30/10\r\n", true},
         {"binary bytes", std::string("\x01\xff=\x00\xfe\n\x80\x81\n", 9) + osSep +
                              "\nPATH_INFO=/30/10\n\xff\xfe\x00\x01\n",
@@ -431,14 +434,51 @@ TEST_F(SwatchReplay, HostileCaptureFiles)
     }
 }
 
+/* Whatever stands in the capture file's place that is no saved request is
+ * reported on standard error, as a missing file is, and the banner page
+ * follows: at once, without blocking, in bounded memory. */
+TEST_F(SwatchReplay, CaptureFileThatIsNoSavedRequest)
+{
+    const std::string osSaved = "--- end params/start env vars ---\nPATH_INFO=/4/4\n";
+    const struct
+    {
+        const char *pszName;
+        std::function<int()> fnMake;
+        const char *pszMessage;
+    } asCases[] = {
+        {"FIFO without a writer", [] { return mkfifo(kFile, 0644); }, "is not a regular file."},
+        {"link to /dev/zero", [] { return symlink("/dev/zero", kFile); }, "is not a regular file."},
+        {"link to /dev/urandom", [] { return symlink("/dev/urandom", kFile); },
+         "is not a regular file."},
+        {"folder", [] { return mkdir(kFile, 0755); }, "is not a regular file."},
+        {"file past the limit",
+         [&] {
+             WriteFile(kFile, osSaved + std::string(kMaxCaptureFileBytes, '\n'));
+             return 0;
+         },
+         "is larger than 1048576 bytes, more than any saved request."},
+    };
+    for (const auto &sCase : asCases)
+    {
+        SCOPED_TRACE(sCase.pszName);
+        ASSERT_EQ(sCase.fnMake(), 0);
+        const RunResult sRun = RunProgram(SWATCH_EXE, {}, {});
+        remove(kFile);
+        EXPECT_EQ(sRun.nExitStatus, 1);
+        EXPECT_EQ(sRun.osStdout.rfind(kBannerHeader, 0), 0u) << sRun.osStdout.substr(0, 100);
+        EXPECT_EQ(sRun.osStderr,
+                  std::string("ERROR 4: Capture file ") + kFile + " " + sCase.pszMessage + "\n");
+        EXPECT_LE(sRun.dfSeconds, 5.0 * kSanitizerSlowdown);
+        EXPECT_LE(sRun.nMaxRssKb, 256 * 1024);
+    }
+    // A saved request of the largest size still plays.
+    WriteFile(kFile, osSaved + std::string(kMaxCaptureFileBytes - osSaved.size(), '\n'));
+    EXPECT_EQ(RunProgram(SWATCH_EXE, {}, {}).nExitStatus, 0);
+}
+
 TEST_F(SwatchReplay, CaptureFileThatCannotBeRead)
 {
-    // A folder in the file's place: nothing to read, the banner page.
-    ASSERT_EQ(mkdir(kFile, 0755), 0);
-    RunResult sRun = RunProgram(SWATCH_EXE, {}, {});
-    rmdir(kFile);
-    EXPECT_EQ(sRun.nExitStatus, 1);
-    EXPECT_EQ(sRun.osStdout.rfind(kBannerHeader, 0), 0u);
+    RunResult sRun;
 
     // A file without read permission, read by an unprivileged user: CPL
     // reports the failed open on stderr, then the banner page.
