@@ -29,6 +29,10 @@ namespace
 void ReadRequestBody(FCGX_Request &sRequest, std::string &osBody)
 {
     long long nLeft = std::max(0, VXMCgiAtoi(FCGX_GetParam("CONTENT_LENGTH", sRequest.envp)));
+    // Room for the announced body at once, up to a size no honest swatch
+    // request nears: a string grown by doubling would hold up to twice the
+    // body, and a false length must not reserve memory it never fills.
+    osBody.reserve(static_cast<size_t>(std::min<long long>(nLeft, 1024 * 1024)));
     char abyBuffer[16384];
     while (nLeft > 0)
     {

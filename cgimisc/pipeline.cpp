@@ -292,6 +292,15 @@ bool WriteImageReply(gdImagePtr hImage, FILE *fpOut)
 
 } // namespace
 
+void ReplayWhenNoRequest(VXMCgiRequest &oRequest, const char *pszCaptureFile)
+{
+    if (*oRequest.GetEnv("SCRIPT_NAME") == '\0' && *oRequest.GetEnv("PATH_INFO") == '\0' &&
+        *oRequest.GetEnv("QUERY_STRING") == '\0')
+    {
+        oRequest.LoadEnvironment(pszCaptureFile);
+    }
+}
+
 int AnswerSwatchRequest(VXMCgiRequest &oRequest, FILE *fpOut)
 {
     const char *pszPath = oRequest.GetEnv("PATH_INFO");

@@ -29,14 +29,9 @@ int main(int /* argc */, char ** /* argv */)
         return ServeFastCgi(0);
 
     VXMCgiRequest oRequest;
-
     /* Run by hand, without a web server: replay the captured request. Errors
      * of the replay still go to CPL's default handler. */
-    if (*oRequest.GetEnv("SCRIPT_NAME") == '\0' && *oRequest.GetEnv("PATH_INFO") == '\0' &&
-        *oRequest.GetEnv("QUERY_STRING") == '\0')
-    {
-        oRequest.LoadEnvironment(szCaptureFile);
-    }
+    ReplayWhenNoRequest(oRequest, szCaptureFile);
 
     CPLSetErrorHandler(CgiErrorHandler);
     return AnswerSwatchRequest(oRequest, stdout);

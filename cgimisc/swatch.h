@@ -30,6 +30,11 @@ constexpr long long kDefaultSwatchMaxAge = 24 * 60 * 60;
 /*                               Pipeline                               */
 /************************************************************************/
 
+/* A run without a request (SCRIPT_NAME, PATH_INFO and QUERY_STRING all
+ * empty, as from a shell) answers the request captured in pszCaptureFile:
+ * loads it into oRequest. Does nothing when a request is present. */
+void ReplayWhenNoRequest(VXMCgiRequest &oRequest, const char *pszCaptureFile);
+
 /* Answers one request on fpOut: the header and GIF (returns 0), or the
  * banner page for a request without a path (returns 1). Errors are reported
  * through CPLError; the installed handler writes the error page and does not

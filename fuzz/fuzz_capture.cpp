@@ -1,7 +1,9 @@
 /* The capture file reader: any bytes as a capture file (in CPL's in-memory
  * file system). Loading, looking up, saving and loading the saved file again
- * must agree. */
+ * must agree; and a run without a request replays the file the way main
+ * does, answering with an image, the banner or an error page. */
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -9,7 +11,69 @@
 #include <cpl_error.h>
 #include <cpl_vsi.h>
 
+#include "swatch.h"
 #include "vxmcgi.h"
+
+namespace
+{
+
+void CheckRoundTrip()
+{
+    VXMCgiRequest oRequest;
+    oRequest.LoadEnvironment("/vsimem/fuzz.env");
+    char **papszParams = oRequest.GetParamList();
+    for (char **papszIter = papszParams; papszIter && *papszIter; ++papszIter)
+    {
+        std::string osName = *papszIter;
+        osName = osName.substr(0, osName.find_first_of("=:"));
+        oRequest.GetParam(osName.c_str());
+        CSLDestroy(oRequest.GetParamValues(osName.c_str()));
+    }
+    const std::string osPath = oRequest.GetEnv("PATH_INFO");
+    oRequest.SaveEnvironment("/vsimem/fuzz-saved.env");
+
+    // A saved file loads back to the same parameters and variables, as
+    // long as no parameter holds a line break or reads as the separator.
+    bool bPlain = true;
+    for (char **papszIter = papszParams; papszIter && *papszIter; ++papszIter)
+        if (strpbrk(*papszIter, "\r\n") || EQUAL(*papszIter, VXMCGI_ENV_SEPARATOR))
+            bPlain = false;
+    if (bPlain && osPath.find_first_of("\r\n") == std::string::npos)
+    {
+        VXMCgiRequest oReloaded;
+        oReloaded.LoadEnvironment("/vsimem/fuzz-saved.env");
+        if (CSLCount(oReloaded.GetParamList()) != CSLCount(papszParams) ||
+            osPath != oReloaded.GetEnv("PATH_INFO"))
+            abort();
+    }
+}
+
+/* main's road: no request in the environment, so the file is replayed and
+ * answered. Large swatches are skipped as slow, not interesting. */
+void CheckReplay()
+{
+    const ScopedRequestEnvironment oNoRequest(nullptr);
+    VXMCgiRequest oRequest;
+    ReplayWhenNoRequest(oRequest, "/vsimem/fuzz.env");
+    const CPLStringList aosFields(CSLTokenizeString2(oRequest.GetEnv("PATH_INFO"), "/", 0));
+    if (aosFields.size() >= 2 &&
+        static_cast<long long>(VXMCgiAtoi(aosFields[0])) * VXMCgiAtoi(aosFields[1]) > 512 * 512)
+        return;
+    char *pabyOutput = nullptr;
+    size_t nOutput = 0;
+    FILE *fpOut = open_memstream(&pabyOutput, &nOutput);
+    const int nStatus = AnswerSwatchRequestContained(oRequest, fpOut);
+    fclose(fpOut);
+    const std::string osOutput(pabyOutput, nOutput);
+    free(pabyOutput);
+    const bool bImage = osOutput.rfind("Content-Type: image/gif\n", 0) == 0;
+    const bool bBanner = osOutput.rfind("Content-Type: text/plain\n\nVXM Swatchery\n", 0) == 0;
+    const bool bError = osOutput.rfind("Status: ", 0) == 0;
+    if ((nStatus == 0) != bImage || !(bImage || bBanner || bError))
+        abort();
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pabyData, size_t nSize)
 {
@@ -17,36 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pabyData, size_t nSize)
     VSILFILE *fp = VSIFileFromMemBuffer("/vsimem/fuzz.env", const_cast<GByte *>(pabyData),
                                         nSize, FALSE);
     VSIFCloseL(fp);
-
-    {
-        VXMCgiRequest oRequest;
-        oRequest.LoadEnvironment("/vsimem/fuzz.env");
-        char **papszParams = oRequest.GetParamList();
-        for (char **papszIter = papszParams; papszIter && *papszIter; ++papszIter)
-        {
-            std::string osName = *papszIter;
-            osName = osName.substr(0, osName.find_first_of("=:"));
-            oRequest.GetParam(osName.c_str());
-            CSLDestroy(oRequest.GetParamValues(osName.c_str()));
-        }
-        const std::string osPath = oRequest.GetEnv("PATH_INFO");
-        oRequest.SaveEnvironment("/vsimem/fuzz-saved.env");
-
-        // A saved file loads back to the same parameters and variables, as
-        // long as no parameter holds a line break or reads as the separator.
-        bool bPlain = true;
-        for (char **papszIter = papszParams; papszIter && *papszIter; ++papszIter)
-            if (strpbrk(*papszIter, "\r\n") || EQUAL(*papszIter, VXMCGI_ENV_SEPARATOR))
-                bPlain = false;
-        if (bPlain && osPath.find_first_of("\r\n") == std::string::npos)
-        {
-            VXMCgiRequest oReloaded;
-            oReloaded.LoadEnvironment("/vsimem/fuzz-saved.env");
-            if (CSLCount(oReloaded.GetParamList()) != CSLCount(papszParams) ||
-                osPath != oReloaded.GetEnv("PATH_INFO"))
-                abort();
-        }
-    }
+    CheckRoundTrip();
+    CheckReplay();
     VSIUnlink("/vsimem/fuzz.env");
     VSIUnlink("/vsimem/fuzz-saved.env");
     CPLPopErrorHandler();

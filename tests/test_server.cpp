@@ -295,3 +295,93 @@ TEST_F(FastCgiSwatch, ErrorRequestsLeaveTheWorkersMemoryWhereItWas)
     HttpResponse sImage = HttpRequest(nPort, "GET", "/cgi-bin/swatch/4/4");
     EXPECT_EQ(sImage.oHeaders["content-type"], "image/gif");
 }
+
+/* A bounded soak: mixed traffic through the server in FastCGI mode for a
+ * quarter of a minute, one worker killed a third of the way in. Only the
+ * requests caught by the kill may fail; every reply that comes back is the
+ * one a CGI run of the program gives; the workers' memory after the run is
+ * where it was after warming up. */
+TEST_F(FastCgiSwatch, SoakWithAWorkerKilled)
+{
+    if (kSanitized)
+        GTEST_SKIP() << "a soak measures the normal build";
+    const int nPort = Start("fastcgi", "2");
+    std::string osLog;
+    for (int i = 0; i < 200 && osLog.find("Press Ctrl-C") == std::string::npos; i++)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        osLog = ReadFile(m_oDir.Path("serve-fastcgi.log"));
+    }
+    const size_t nAt = osLog.find("FastCGI workers: ");
+    ASSERT_NE(nAt, std::string::npos) << osLog;
+    const std::string osWorker = osLog.substr(nAt + 17, osLog.find('\n', nAt) - (nAt + 17));
+
+    // What a CGI run answers to each request: HTTP status and body.
+    struct Expected
+    {
+        int nStatus;
+        std::string osBody;
+    };
+    std::vector<Expected> aoExpected;
+    for (const auto &sRequest : asMixedRequests)
+    {
+        const std::string osTarget = sRequest.pszTarget;
+        const size_t nQuery = osTarget.find('?');
+        std::string osPath = osTarget.substr(15, nQuery == std::string::npos ? std::string::npos
+                                                                              : nQuery - 15);
+        std::map<std::string, std::string> oEnv = {
+            {"REQUEST_METHOD", sRequest.pszMethod},
+            {"SCRIPT_NAME", "/cgi-bin/swatch"},
+            {"PATH_INFO", osPath},
+            {"QUERY_STRING", nQuery == std::string::npos ? "" : osTarget.substr(nQuery + 1)},
+            {"CONTENT_LENGTH", std::to_string(strlen(sRequest.pszBody))}};
+        const std::string osOut = RunProgram(SWATCH_EXE, {}, oEnv, sRequest.pszBody).osStdout;
+        const size_t nEnd = osOut.find("\n\n");
+        ASSERT_NE(nEnd, std::string::npos);
+        aoExpected.push_back({osOut.rfind("Status: ", 0) == 0 ? atoi(osOut.c_str() + 8) : 200,
+                              osOut.substr(nEnd + 2)});
+    }
+
+    size_t nSent = 0;
+    int nFailed = 0;
+    const auto oSendOne = [&]() {
+        const size_t i = nSent++ % (sizeof(asMixedRequests) / sizeof(asMixedRequests[0]));
+        const auto &sRequest = asMixedRequests[i];
+        const HttpResponse sResponse =
+            HttpRequest(nPort, sRequest.pszMethod, sRequest.pszTarget, sRequest.pszBody,
+                        *sRequest.pszBody ? "application/x-www-form-urlencoded" : "");
+        if (sResponse.nStatus != aoExpected[i].nStatus || sResponse.osBody != aoExpected[i].osBody)
+        {
+            nFailed++;
+            // A reply that came back must be right: only a lost one may fail.
+            EXPECT_TRUE(sResponse.nStatus >= 500 || sResponse.nStatus <= 0)
+                << sRequest.pszTarget << " gave " << sResponse.nStatus;
+        }
+    };
+    for (int i = 0; i < 400; i++)
+        oSendOne();
+    int nWorkers = 0;
+    const long nWarmKb = WorkerRssKb(osWorker, nWorkers);
+    ASSERT_EQ(nWorkers, 2);
+    ASSERT_EQ(nFailed, 0);
+
+    const auto tStart = std::chrono::steady_clock::now();
+    const auto tKill = tStart + std::chrono::seconds(5);
+    const auto tEnd = tStart + std::chrono::seconds(15);
+    bool bKilled = false;
+    while (std::chrono::steady_clock::now() < tEnd)
+    {
+        if (!bKilled && std::chrono::steady_clock::now() >= tKill)
+        {
+            bKilled = system(("pkill -KILL -o -f '^" + osWorker + "$'").c_str()) == 0;
+            ASSERT_TRUE(bKilled);
+        }
+        oSendOne();
+    }
+    const long nAfterKb = WorkerRssKb(osWorker, nWorkers);
+    printf("soak: %zu requests in 15 s, %d failed; workers %ld kB after warming up, %ld kB after\n",
+           nSent, nFailed, nWarmKb, nAfterKb);
+    EXPECT_LE(nFailed, 5);
+    EXPECT_EQ(nWorkers, 2); // the killed worker was replaced
+    EXPECT_LE(nAfterKb, nWarmKb + 512);
+}

@@ -1,0 +1,130 @@
+/* Arbitrary FastCGI record streams fed to a worker, the program's own
+ * ServeFastCgi running on a thread of this process, over a Unix socket:
+ * records split and joined at any byte, several requests on a kept
+ * connection, stray and malformed records. Each stream is written in
+ * pieces whose size the input's first byte sets, then the connection is
+ * closed for writing. The worker must finish with the connection in bounded
+ * time, and then still answer a well-formed request on a new connection. */
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "fastcgi_records.h"
+#include "swatch.h"
+
+using namespace fastcgirecords;
+
+namespace
+{
+
+std::string osSocketPath;
+
+void StartWorker()
+{
+    char szDir[] = "/tmp/fuzz-fastcgi.XXXXXX";
+    if (mkdtemp(szDir) == nullptr)
+        abort();
+    osSocketPath = std::string(szDir) + "/worker.sock";
+    const int fdListen = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un sAddr{};
+    sAddr.sun_family = AF_UNIX;
+    strncpy(sAddr.sun_path, osSocketPath.c_str(), sizeof(sAddr.sun_path) - 1);
+    if (bind(fdListen, reinterpret_cast<sockaddr *>(&sAddr), sizeof(sAddr)) != 0 ||
+        listen(fdListen, 16) != 0)
+        abort();
+    std::thread([fdListen] { ServeFastCgi(fdListen); }).detach();
+}
+
+int Connect()
+{
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un sAddr{};
+    sAddr.sun_family = AF_UNIX;
+    strncpy(sAddr.sun_path, osSocketPath.c_str(), sizeof(sAddr.sun_path) - 1);
+    // A worker that stops answering is a finding.
+    timeval sTimeout{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &sTimeout, sizeof(sTimeout));
+    if (connect(fd, reinterpret_cast<sockaddr *>(&sAddr), sizeof(sAddr)) != 0)
+        abort();
+    return fd;
+}
+
+/* Reads until the worker closes the connection; false on a time-out. */
+bool ReadToEnd(int fd, std::string &osAll)
+{
+    char abyBuffer[65536];
+    while (true)
+    {
+        const ssize_t nRead = recv(fd, abyBuffer, sizeof(abyBuffer), 0);
+        if (nRead == 0)
+            return true;
+        if (nRead < 0)
+            return false;
+        osAll.append(abyBuffer, static_cast<size_t>(nRead));
+    }
+}
+
+/* True when the stream may announce a parameter whose name and value
+ * lengths add up past what an int holds. libfcgi then asks for a negative
+ * amount of memory and aborts the worker (an assertion in its ReadParams):
+ * a fault of libfcgi that only a hostile FastCGI peer can reach, since the
+ * web server is the worker's only peer. A length of four bytes whose first
+ * byte is below 0xC0 is under 1 GiB, so two of them never add up past it;
+ * streams with a byte of 0xC0 or more that could start one are left out. */
+bool HasOverlongParameter(const uint8_t *pabyData, size_t nSize)
+{
+    for (size_t nAt = 0; nAt + 4 <= nSize; nAt++)
+        if (pabyData[nAt] >= 0xC0)
+            return true;
+    return false;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pabyData, size_t nSize)
+{
+    static const bool bStarted = (StartWorker(), true);
+    (void)bStarted;
+    if (nSize == 0 || HasOverlongParameter(pabyData + 1, nSize - 1))
+        return 0;
+
+    const int fd = Connect();
+    const size_t nPiece = pabyData[0] % 64 + 1;
+    for (size_t nAt = 1; nAt < nSize; nAt += nPiece)
+    {
+        const size_t nLength = std::min(nPiece, nSize - nAt);
+        if (send(fd, pabyData + nAt, nLength, MSG_NOSIGNAL) != static_cast<ssize_t>(nLength))
+            break; // the worker gave up on the stream: allowed
+    }
+    shutdown(fd, SHUT_WR);
+    std::string osIgnored;
+    if (!ReadToEnd(fd, osIgnored))
+        abort();
+    close(fd);
+
+    // The worker still answers, and answers right, on a fresh connection
+    // (without keeping it, so that it closes it after the reply).
+    std::string osHead = RequestHead({{"REQUEST_METHOD", "GET"},
+                                      {"SCRIPT_NAME", "/cgi-bin/swatch"},
+                                      {"PATH_INFO", "/4/4"}});
+    osHead[8 + 2] = 0; // BEGIN_REQUEST flags: do not keep the connection
+    const int fdCheck = Connect();
+    const std::string osRequest = osHead + Record(kStdin, "");
+    if (send(fdCheck, osRequest.data(), osRequest.size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(osRequest.size()))
+        abort();
+    std::string osReply;
+    if (!ReadToEnd(fdCheck, osReply) ||
+        osReply.find("Content-Type: image/gif\nCache-Control: public, max-age=86400\n\nGIF89a") ==
+            std::string::npos)
+        abort();
+    close(fdCheck);
+    return 0;
+}
