@@ -9,6 +9,9 @@
 #
 #   deploy_servers.sh SWATCH SOURCE_DIR [BUILD_DIR]
 #
+# With DEPLOY_BENCH_SECONDS set (and wrk installed), each server's requests/s
+# for a swatch and for a static file it serves are printed as well.
+#
 # With BUILD_DIR, the program and the gallery are first installed from it
 # (cmake --install) and the installed program is the one served.
 set -uo pipefail
@@ -96,6 +99,14 @@ http_checks() { # BASE-URL
   head -c 100000 /dev/zero | tr '\0' x >"$run/big-body"
   fetch big "$base/cgi-bin/swatch/4/4" --data-binary "@$run/big-body"
   check "a body of 100 kB is refused with 413" [ "$(status_of big)" = 413 ]
+  if [ -n "${DEPLOY_BENCH_SECONDS:-}" ]; then
+    local swatch_rps static_rps
+    swatch_rps=$(wrk -t1 -c2 -d"${DEPLOY_BENCH_SECONDS}s" "$base/cgi-bin/swatch/50/50?LineType=Hatch&HatchType=5" |
+                 awk '/Requests\/sec/ { print $2 }')
+    static_rps=$(wrk -t1 -c2 -d"${DEPLOY_BENCH_SECONDS}s" "$base/designer.css" | awk '/Requests\/sec/ { print $2 }')
+    printf 'bench: %-22s swatch %9s requests/s, static file %9s requests/s (%s)\n' "$server" \
+      "$swatch_rps" "$static_rps" "$(awk -v a="$swatch_rps" -v b="$static_rps" 'BEGIN { printf "%.3fx", a / b }')"
+  fi
 }
 
 start_workers() { # the FastCGI workers on $run/swatch.sock
