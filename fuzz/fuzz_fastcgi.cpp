@@ -6,7 +6,6 @@
  * closed for writing. The worker must finish with the connection in bounded
  * time, and then still answer a well-formed request on a new connection. */
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,10 +15,10 @@
 #include <string>
 #include <thread>
 
-#include "fastcgi_records.h"
+#include "fastcgi_client.h"
 #include "swatch.h"
 
-using namespace fastcgirecords;
+using namespace fastcgiclient;
 
 namespace
 {
@@ -32,26 +31,16 @@ void StartWorker()
     if (mkdtemp(szDir) == nullptr)
         abort();
     osSocketPath = std::string(szDir) + "/worker.sock";
-    const int fdListen = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un sAddr{};
-    sAddr.sun_family = AF_UNIX;
-    strncpy(sAddr.sun_path, osSocketPath.c_str(), sizeof(sAddr.sun_path) - 1);
-    if (bind(fdListen, reinterpret_cast<sockaddr *>(&sAddr), sizeof(sAddr)) != 0 ||
-        listen(fdListen, 16) != 0)
+    const int fdListen = ListenOnUnixSocket(osSocketPath);
+    if (fdListen < 0)
         abort();
     std::thread([fdListen] { ServeFastCgi(fdListen); }).detach();
 }
 
 int Connect()
 {
-    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un sAddr{};
-    sAddr.sun_family = AF_UNIX;
-    strncpy(sAddr.sun_path, osSocketPath.c_str(), sizeof(sAddr.sun_path) - 1);
-    // A worker that stops answering is a finding.
-    timeval sTimeout{10, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &sTimeout, sizeof(sTimeout));
-    if (connect(fd, reinterpret_cast<sockaddr *>(&sAddr), sizeof(sAddr)) != 0)
+    const int fd = ConnectToUnixSocket(osSocketPath);
+    if (fd < 0)
         abort();
     return fd;
 }

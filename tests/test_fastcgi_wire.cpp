@@ -2,7 +2,6 @@
  * that keeps its connections does: several requests on one connection, the
  * end of a request's input sent in a write of its own, after the reply. */
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,11 +12,11 @@
 
 #include <gtest/gtest.h>
 
-#include "fastcgi_records.h"
+#include "fastcgi_client.h"
 #include "test_util.h"
 
 using namespace swatchtest;
-using namespace fastcgirecords;
+using namespace fastcgiclient;
 
 namespace
 {
@@ -28,12 +27,8 @@ class Worker
   public:
     explicit Worker(const std::string &osSocket) : m_osSocket(osSocket)
     {
-        const int fdListen = socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un sAddr{};
-        sAddr.sun_family = AF_UNIX;
-        strncpy(sAddr.sun_path, osSocket.c_str(), sizeof(sAddr.sun_path) - 1);
-        if (bind(fdListen, reinterpret_cast<sockaddr *>(&sAddr), sizeof(sAddr)) != 0 ||
-            listen(fdListen, 8) != 0)
+        const int fdListen = ListenOnUnixSocket(osSocket);
+        if (fdListen < 0)
             return;
         m_nPid = fork();
         if (m_nPid == 0)
@@ -56,13 +51,7 @@ class Worker
     }
     int Connect() const
     {
-        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un sAddr{};
-        sAddr.sun_family = AF_UNIX;
-        strncpy(sAddr.sun_path, m_osSocket.c_str(), sizeof(sAddr.sun_path) - 1);
-        timeval sTimeout{10, 0};
-        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &sTimeout, sizeof(sTimeout));
-        return connect(fd, reinterpret_cast<sockaddr *>(&sAddr), sizeof(sAddr)) == 0 ? fd : -1;
+        return ConnectToUnixSocket(m_osSocket);
     }
 
   private:

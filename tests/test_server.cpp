@@ -184,6 +184,22 @@ class FastCgiSwatch : public ::testing::Test
         return nPort;
     }
 
+    /* The program the FastCGI workers run, as the serve script reports it
+     * once the server answers; empty when it does not. */
+    std::string WorkerProgram()
+    {
+        std::string osLog;
+        for (int i = 0; i < 200 && osLog.find("Press Ctrl-C") == std::string::npos; i++)
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            osLog = ReadFile(m_oDir.Path("serve-fastcgi.log"));
+        }
+        const size_t nAt = osLog.find("FastCGI workers: ");
+        if (nAt == std::string::npos)
+            return std::string();
+        return osLog.substr(nAt + 17, osLog.find('\n', nAt) - (nAt + 17));
+    }
+
     /* Resident memory, in kB, of the processes running the given program. */
     static long WorkerRssKb(const std::string &osProgram, int &nWorkers)
     {
@@ -260,17 +276,8 @@ TEST_F(FastCgiSwatch, ErrorRequestsLeaveTheWorkersMemoryWhereItWas)
     if (kSanitized)
         GTEST_SKIP() << "AddressSanitizer holds freed memory in quarantine";
     const int nPort = Start("fastcgi", "1");
-    // The script reports the workers' program once the server answers.
-    std::string osLog;
-    for (int i = 0; i < 200 && osLog.find("Press Ctrl-C") == std::string::npos; i++)
-    {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        osLog = ReadFile(m_oDir.Path("serve-fastcgi.log"));
-    }
-    const size_t nAt = osLog.find("FastCGI workers: ");
-    ASSERT_NE(nAt, std::string::npos) << osLog;
-    const std::string osWorker =
-        osLog.substr(nAt + 17, osLog.find('\n', nAt) - (nAt + 17));
+    const std::string osWorker = WorkerProgram();
+    ASSERT_FALSE(osWorker.empty()) << ReadFile(m_oDir.Path("serve-fastcgi.log"));
 
     const auto oErrorRequest = [nPort](int i) {
         // Alternate the two kinds of error page.
@@ -306,15 +313,8 @@ TEST_F(FastCgiSwatch, SoakWithAWorkerKilled)
     if (kSanitized)
         GTEST_SKIP() << "a soak measures the normal build";
     const int nPort = Start("fastcgi", "2");
-    std::string osLog;
-    for (int i = 0; i < 200 && osLog.find("Press Ctrl-C") == std::string::npos; i++)
-    {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        osLog = ReadFile(m_oDir.Path("serve-fastcgi.log"));
-    }
-    const size_t nAt = osLog.find("FastCGI workers: ");
-    ASSERT_NE(nAt, std::string::npos) << osLog;
-    const std::string osWorker = osLog.substr(nAt + 17, osLog.find('\n', nAt) - (nAt + 17));
+    const std::string osWorker = WorkerProgram();
+    ASSERT_FALSE(osWorker.empty()) << ReadFile(m_oDir.Path("serve-fastcgi.log"));
 
     // What a CGI run answers to each request: HTTP status and body.
     struct Expected

@@ -1,13 +1,58 @@
-/* FastCGI records as a web server writes them, for the tests and the
- * fuzzer that speak to a worker directly. */
-#ifndef SWATCH_FASTCGI_RECORDS_H
-#define SWATCH_FASTCGI_RECORDS_H
+/* What a web server does to speak FastCGI to a worker: listen on a Unix
+ * socket, connect to it, write records. For the tests and the fuzzer that
+ * speak to a worker directly. */
+#ifndef SWATCH_FASTCGI_CLIENT_H
+#define SWATCH_FASTCGI_CLIENT_H
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <map>
 #include <string>
 
-namespace fastcgirecords
+namespace fastcgiclient
 {
+
+inline sockaddr_un UnixAddress(const std::string &osPath)
+{
+    sockaddr_un sAddr{};
+    sAddr.sun_family = AF_UNIX;
+    strncpy(sAddr.sun_path, osPath.c_str(), sizeof(sAddr.sun_path) - 1);
+    return sAddr;
+}
+
+/* A listening socket at osPath, as a process manager hands it to a worker;
+ * -1 on failure. */
+inline int ListenOnUnixSocket(const std::string &osPath)
+{
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    const sockaddr_un sAddr = UnixAddress(osPath);
+    if (bind(fd, reinterpret_cast<const sockaddr *>(&sAddr), sizeof(sAddr)) != 0 ||
+        listen(fd, 16) != 0)
+    {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+/* A connection to the worker at osPath whose reads give up after 10 s, so
+ * that a worker that stops answering is noticed; -1 on failure. */
+inline int ConnectToUnixSocket(const std::string &osPath)
+{
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    const sockaddr_un sAddr = UnixAddress(osPath);
+    timeval sTimeout{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &sTimeout, sizeof(sTimeout));
+    if (connect(fd, reinterpret_cast<const sockaddr *>(&sAddr), sizeof(sAddr)) != 0)
+    {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
 
 enum RecordType : unsigned char
 {
@@ -55,6 +100,6 @@ inline std::string RequestHead(const std::map<std::string, std::string> &oParams
            Record(kParams, "");
 }
 
-} // namespace fastcgirecords
+} // namespace fastcgiclient
 
 #endif
