@@ -213,7 +213,7 @@ class Designer(unittest.TestCase):
         self.assertIn(f'<img src="{self.base}/cgi-bin/swatch/40/20/0/128/0?LineType=Hatch&amp;HatchType=5" '
                       'width="40" height="20" alt="Forest"> Forest', snippet)
         self.assertIn('alt="River &lt;main&gt;"> River &lt;main&gt;', snippet)
-        self.driver.find_element(By.ID, "legend-heading").location_once_scrolled_into_view
+        self.driver.execute_script("document.getElementById('legend-heading').scrollIntoView();")
         self.driver.save_screenshot(os.path.join(ARTIFACTS, "legend.png"))
 
     def test_5_phone(self):
@@ -229,6 +229,7 @@ class Designer(unittest.TestCase):
             overflow = self.driver.execute_script(
                 "return document.documentElement.scrollWidth - document.documentElement.clientWidth;")
             self.assertLessEqual(overflow, 0)
+            self.driver.execute_script("document.getElementById('preview-heading').scrollIntoView();")
             self.driver.save_screenshot(os.path.join(ARTIFACTS, "designer-phone.png"))
         finally:
             self.driver.set_window_size(1280, 1400)
