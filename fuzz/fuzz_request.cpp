@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include <cpl_string.h>
 #include <gd.h>
 
 #include "swatch.h"
@@ -61,19 +62,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pabyData, size_t nSize)
     if (nWidth * nHeight > 512 * 512 && nWidth * nHeight <= kMaxSwatchPixels)
         return 0;
 
-    std::vector<std::string> aosVariables = {
-        "REQUEST_METHOD=" + aosParts[0], "SCRIPT_NAME=/cgi-bin/swatch", "PATH_INFO=" + osPath,
-        "QUERY_STRING=" + aosParts[2], "CONTENT_LENGTH=" + aosParts[3]};
-    std::vector<char *> apszVariables;
-    for (auto &osVar : aosVariables)
-        apszVariables.push_back(&osVar[0]);
-    apszVariables.push_back(nullptr);
+    CPLStringList aosVariables;
+    for (const std::string &osVar :
+         {"REQUEST_METHOD=" + aosParts[0], std::string("SCRIPT_NAME=/cgi-bin/swatch"),
+          "PATH_INFO=" + osPath, "QUERY_STRING=" + aosParts[2], "CONTENT_LENGTH=" + aosParts[3]})
+        aosVariables.AddString(osVar.c_str());
 
     char *pabyOutput = nullptr;
     size_t nOutput = 0;
     FILE *fpOut = open_memstream(&pabyOutput, &nOutput);
     const int nStatus =
-        AnswerRequestInProcess(apszVariables.data(), osBody.data(), osBody.size(), fpOut);
+        AnswerRequestInProcess(aosVariables.List(), osBody.data(), osBody.size(), fpOut);
     fclose(fpOut);
     const std::string osOutput(pabyOutput, nOutput);
     free(pabyOutput);

@@ -2,7 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
+
+#include <cpl_string.h>
 
 #include "swatch.h"
 
@@ -18,19 +19,15 @@ const char *const apszCgiVariables[17] = {
 InProcessReply AnswerInProcess(const std::map<std::string, std::string> &oCgiVariables,
                                const std::string &osBody)
 {
-    std::vector<std::string> aosVariables;
+    CPLStringList aosVariables;
     for (const auto &oVar : oCgiVariables)
-        aosVariables.push_back(oVar.first + "=" + oVar.second);
-    std::vector<char *> apszVariables;
-    for (auto &osVar : aosVariables)
-        apszVariables.push_back(&osVar[0]);
-    apszVariables.push_back(nullptr);
+        aosVariables.AddString((oVar.first + "=" + oVar.second).c_str());
 
     char *pabyOutput = nullptr;
     size_t nOutput = 0;
     FILE *fpOut = open_memstream(&pabyOutput, &nOutput);
     InProcessReply sReply;
-    sReply.nStatus = AnswerRequestInProcess(apszVariables.data(), osBody.data(), osBody.size(), fpOut);
+    sReply.nStatus = AnswerRequestInProcess(aosVariables.List(), osBody.data(), osBody.size(), fpOut);
     fclose(fpOut);
     sReply.osOutput.assign(pabyOutput, nOutput);
     free(pabyOutput);
