@@ -58,32 +58,38 @@ void DrainRequestInput(FCGX_Request &sRequest)
     }
 }
 
-/* Answers one accepted request. The reply is built in memory first: the
- * pipeline writes to a FILE, and an error page must be able to replace a
- * reply that was never sent. It goes out before the rest of the input is
- * read, for a server that sends the end of the input only then. */
+/* Writes what the reply's FILE passes on to the request's FastCGI output. */
+ssize_t WriteToRequestOutput(void *pCookie, const char *pabyData, size_t nSize)
+{
+    auto *poOut = static_cast<FCGX_Stream *>(pCookie);
+    const int nChunk = static_cast<int>(std::min<size_t>(nSize, 1 << 30));
+    return FCGX_PutStr(pabyData, nChunk, poOut) == nChunk ? nChunk : -1;
+}
+
+/* Answers one accepted request. AnswerRequestInProcess builds the reply in
+ * memory (an error page must be able to replace it whole) and then writes
+ * it to a FILE that passes it on to the FastCGI stream. The reply goes out
+ * before the rest of the input is read, for a server that sends the end of
+ * the input only then. */
 void ServeOneRequest(FCGX_Request &sRequest)
 {
     std::string osBody;
     ReadRequestBody(sRequest, osBody);
 
-    char *pabyReply = nullptr;
-    size_t nReply = 0;
-    FILE *fpReply = open_memstream(&pabyReply, &nReply);
+    cookie_io_functions_t sWriter = {nullptr, WriteToRequestOutput, nullptr, nullptr};
+    FILE *fpReply = fopencookie(sRequest.out, "w", sWriter);
     if (fpReply == nullptr)
     {
-        CPLError(CE_Failure, CPLE_OutOfMemory, "FastCGI worker: cannot buffer a reply.");
+        CPLError(CE_Failure, CPLE_OutOfMemory, "FastCGI worker: cannot open the reply stream.");
         FCGX_FPrintF(sRequest.out, "Status: 500 Internal Server Error\r\n\r\n");
     }
     else
     {
         AnswerRequestInProcess(sRequest.envp, osBody.data(), osBody.size(), fpReply);
-        // The body is let go of as soon as the request is answered.
-        std::string().swap(osBody);
         fclose(fpReply);
-        FCGX_PutStr(pabyReply, static_cast<int>(nReply), sRequest.out);
-        free(pabyReply);
     }
+    // The body is let go of as soon as the request is answered.
+    std::string().swap(osBody);
     FCGX_FFlush(sRequest.out);
     DrainRequestInput(sRequest);
 }
