@@ -4,7 +4,8 @@
  *
  *   PATH_INFO     /width/height/red/green/blue, e.g. /40/20/255/0/0
  *   parameters    LineStyle, LineWidth, LineType, HatchType, HatchSpacing,
- *                 SymbolId, SymbolSize, BgColor, Outline, Corner, Color
+ *                 SymbolId, SymbolSize, BgColor, Outline, Corner, Color;
+ *                 Format (gif, png, svg) and Scale (1 to 4)
  */
 #include <algorithm>
 #include <cctype>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -116,9 +118,9 @@ SwatchColor SplitColor(uint32_t nRGB)
     return sColor;
 }
 
-int AllocateColor(gdImagePtr hImage, const SwatchColor &sColor)
+int AllocateColor(SwatchCanvas &oCanvas, const SwatchColor &sColor)
 {
-    return gdImageColorAllocate(hImage, sColor.nRed, sColor.nGreen, sColor.nBlue);
+    return oCanvas.AllocateColor(sColor.nRed, sColor.nGreen, sColor.nBlue);
 }
 
 /* What the path asks for: /width/height/red/green/blue. */
@@ -182,22 +184,90 @@ SwatchStyle ReadSwatchStyle(VXMCgiRequest &oRequest)
     return sStyle;
 }
 
-/* A swatch too large to draw, or to describe in a GIF, is refused. */
-bool CheckSwatchSize(const SwatchPath &sPath)
+/* The image the reply carries: GIF unless the request asks for PNG or SVG,
+ * at 1 to 4 device pixels a swatch pixel. Only the URL chooses them, so a
+ * cache needs no Vary. */
+enum class SwatchFormat
 {
-    if (static_cast<long long>(sPath.nWidth) * sPath.nHeight > kMaxSwatchPixels)
+    Gif,
+    Png,
+    Svg
+};
+
+struct SwatchOutput
+{
+    SwatchFormat eFormat = SwatchFormat::Gif;
+    int nScale = 1;
+
+    /* Pixels a side of the image drawn: an SVG is drawn once, in swatch
+     * pixels, whatever the scale. */
+    int Raster() const
     {
-        CPLError(CE_Failure, CPLE_IllegalArg,
-                 "A swatch of %d x %d pixels is larger than the limit of %lld pixels.",
-                 sPath.nWidth, sPath.nHeight, kMaxSwatchPixels);
+        return eFormat == SwatchFormat::Svg ? 1 : nScale;
+    }
+    const char *ContentType() const
+    {
+        switch (eFormat)
+        {
+            case SwatchFormat::Png:
+                return "image/png";
+            case SwatchFormat::Svg:
+                return "image/svg+xml";
+            default:
+                return "image/gif";
+        }
+    }
+};
+
+/* Format and Scale are new to the URL, so a value the program does not know
+ * is refused rather than read as something else. */
+bool ReadSwatchOutput(VXMCgiRequest &oRequest, SwatchOutput &sOutput)
+{
+    const char *pszFormat = oRequest.GetParam("Format");
+    if (*pszFormat == '\0' || EQUAL(pszFormat, "gif"))
+        sOutput.eFormat = SwatchFormat::Gif;
+    else if (EQUAL(pszFormat, "png"))
+        sOutput.eFormat = SwatchFormat::Png;
+    else if (EQUAL(pszFormat, "svg"))
+        sOutput.eFormat = SwatchFormat::Svg;
+    else
+    {
+        CPLError(CE_Failure, CPLE_IllegalArg, "Format must be gif, png or svg.");
         return false;
     }
-    if (sPath.nWidth > kMaxSwatchSide || sPath.nHeight > kMaxSwatchSide)
+
+    const char *pszScale = oRequest.GetParam("Scale");
+    if (*pszScale != '\0')
+    {
+        if (pszScale[0] < '1' || pszScale[0] > '4' || pszScale[1] != '\0')
+        {
+            CPLError(CE_Failure, CPLE_IllegalArg, "Scale must be 1, 2, 3 or 4.");
+            return false;
+        }
+        sOutput.nScale = pszScale[0] - '0';
+    }
+    return true;
+}
+
+/* A swatch too large to draw, or to describe in a GIF, is refused; the
+ * limits hold for the image drawn, at its scale. */
+bool CheckSwatchSize(const SwatchPath &sPath, int nScale)
+{
+    const long long nWidth = static_cast<long long>(sPath.nWidth) * nScale;
+    const long long nHeight = static_cast<long long>(sPath.nHeight) * nScale;
+    if (nWidth * nHeight > kMaxSwatchPixels)
     {
         CPLError(CE_Failure, CPLE_IllegalArg,
-                 "A swatch of %d x %d pixels does not fit a GIF, whose sides are at most %d "
+                 "A swatch of %lld x %lld pixels is larger than the limit of %lld pixels.",
+                 nWidth, nHeight, kMaxSwatchPixels);
+        return false;
+    }
+    if (nWidth > kMaxSwatchSide || nHeight > kMaxSwatchSide)
+    {
+        CPLError(CE_Failure, CPLE_IllegalArg,
+                 "A swatch of %lld x %lld pixels does not fit a GIF, whose sides are at most %d "
                  "pixels.",
-                 sPath.nWidth, sPath.nHeight, kMaxSwatchSide);
+                 nWidth, nHeight, kMaxSwatchSide);
         return false;
     }
     return true;
@@ -216,70 +286,67 @@ struct SwatchPalette
  * never painted), outline, corner, foreground. Without a background colour
  * the white background is transparent; corner marks take the transparent
  * index for themselves. */
-SwatchPalette AllocatePalette(gdImagePtr hImage, VXMCgiRequest &oRequest,
+SwatchPalette AllocatePalette(SwatchCanvas &oCanvas, VXMCgiRequest &oRequest,
                               SwatchColor sForeground)
 {
     const char *pszBgColor = oRequest.GetParam("BgColor");
     if (*pszBgColor != '\0')
-        AllocateColor(hImage, SplitColor(ReadHexColor(pszBgColor)));
+        AllocateColor(oCanvas, SplitColor(ReadHexColor(pszBgColor)));
     else
-        gdImageColorTransparent(hImage, gdImageColorAllocate(hImage, 255, 255, 255));
+        oCanvas.SetTransparent(oCanvas.AllocateColor(255, 255, 255));
 
     SwatchPalette sPalette;
     const char *pszOutline = oRequest.GetParam("Outline");
     const char *pszCorner = oRequest.GetParam("Corner");
     if (*pszOutline != '\0')
-        sPalette.nOutline = AllocateColor(hImage, SplitColor(ReadHexColor(pszOutline)));
+        sPalette.nOutline = AllocateColor(oCanvas, SplitColor(ReadHexColor(pszOutline)));
     if (*pszCorner != '\0')
     {
         sPalette.bCorner = true;
-        sPalette.nCorner = AllocateColor(hImage, SplitColor(ReadHexColor(pszCorner)));
-        gdImageColorTransparent(hImage, sPalette.nCorner);
+        sPalette.nCorner = AllocateColor(oCanvas, SplitColor(ReadHexColor(pszCorner)));
+        oCanvas.SetTransparent(sPalette.nCorner);
     }
 
     const char *pszColor = oRequest.GetParam("Color");
     if (*pszColor != '\0')
         sForeground = SplitColor(ReadHexColor(pszColor));
-    sPalette.nForeground = AllocateColor(hImage, sForeground);
+    sPalette.nForeground = AllocateColor(oCanvas, sForeground);
     return sPalette;
 }
 
 /* Exactly one sample: the line if any of its three texts is set, else the
  * symbol if its id is above 0 (an unknown id draws nothing), else the flat
  * patch. */
-void DrawSample(gdImagePtr &hImage, const SwatchPath &sPath, const SwatchStyle &sStyle,
+void DrawSample(SwatchCanvas &oCanvas, const SwatchPath &sPath, const SwatchStyle &sStyle,
                 int nForeground)
 {
     if (sStyle.IsLine())
     {
-        DrawLineSample(hImage, sPath.nWidth, sPath.nHeight, nForeground, sStyle.pszLineStyle,
+        DrawLineSample(oCanvas, sPath.nWidth, sPath.nHeight, nForeground, sStyle.pszLineStyle,
                        sStyle.pszLineWidth, sStyle.pszLineType, sStyle.pszHatchType,
                        sStyle.pszHatchSpacing);
     }
     else if (sStyle.nSymbolId > 0)
     {
-        DrawSymbolSample(hImage, sPath.nWidth, sPath.nHeight, nForeground, sStyle.nSymbolId,
+        DrawSymbolSample(oCanvas, sPath.nWidth, sPath.nHeight, nForeground, sStyle.nSymbolId,
                          sStyle.nSymbolSize);
     }
     else
     {
         /* Flat patch: every pixel takes the foreground index. A flood fill
          * from (1, 1) would do on a blank image, but GD fills images narrower
-         * than 4 pixels only right of and below the seed. The rows are set
-         * whole through GD's pixel rows (what gdImagePalettePixel reads and
-         * writes): pixel by pixel, the fill would cost as much again as
-         * encoding the GIF. */
-        for (int y = 0; y < sPath.nHeight; y++)
-            memset(hImage->pixels[y], nForeground, static_cast<size_t>(sPath.nWidth));
+         * than 4 pixels only right of and below the seed. */
+        oCanvas.FillAll(nForeground);
     }
 }
 
 /* The header goes out only after all drawing, so an error page can never
  * follow it. */
-bool WriteImageReply(gdImagePtr hImage, FILE *fpOut)
+template <class WriteImage>
+bool WriteImageReply(const SwatchOutput &sOutput, FILE *fpOut, WriteImage fnWriteImage)
 {
-    WriteImageHeader(fpOut);
-    gdImageGif(hImage, fpOut);
+    WriteImageHeader(fpOut, sOutput.ContentType());
+    fnWriteImage();
     // GD does not report failed writes. A reply that did not reach the
     // reader (it went away, or the disk is full) is no success.
     if (fflush(fpOut) != 0 || ferror(fpOut))
@@ -312,20 +379,35 @@ int AnswerSwatchRequest(VXMCgiRequest &oRequest, FILE *fpOut)
 
     const SwatchPath sPath = ReadSwatchPath(pszPath);
     const SwatchStyle sStyle = ReadSwatchStyle(oRequest);
-    if (!CheckSwatchSize(sPath))
+    SwatchOutput sOutput;
+    if (!ReadSwatchOutput(oRequest, sOutput) || !CheckSwatchSize(sPath, sOutput.Raster()))
         return 1;
 
-    gdImagePtr hImage = gdImageCreate(sPath.nWidth, sPath.nHeight);
+    // A raster is drawn into a GD image of the scaled size, an SVG collects
+    // shapes; the painters speak to either through the canvas.
+    gdImagePtr hImage = nullptr;
     // Released on every way out of this function; an error handler that
     // ends the process leaves it to the process's end.
     const ImageGuard oImageGuard(hImage);
-    if (hImage == nullptr)
+    std::optional<GdCanvas> oGdCanvas;
+    std::optional<SvgCanvas> oSvgCanvas;
+    SwatchCanvas *poCanvas = nullptr;
+    if (sOutput.eFormat == SwatchFormat::Svg)
+        poCanvas = &oSvgCanvas.emplace(sPath.nWidth, sPath.nHeight);
+    else
     {
-        CPLError(CE_Failure, CPLE_OutOfMemory, "Cannot create an image of %d x %d pixels.",
-                 sPath.nWidth, sPath.nHeight);
-        return 1;
+        const int nScale = sOutput.nScale;
+        hImage = gdImageCreate(sPath.nWidth * nScale, sPath.nHeight * nScale);
+        if (hImage == nullptr)
+        {
+            CPLError(CE_Failure, CPLE_OutOfMemory, "Cannot create an image of %d x %d pixels.",
+                     sPath.nWidth * nScale, sPath.nHeight * nScale);
+            return 1;
+        }
+        poCanvas = &oGdCanvas.emplace(hImage, nScale);
     }
-    const SwatchPalette sPalette = AllocatePalette(hImage, oRequest, sPath.sColor);
+    SwatchCanvas &oCanvas = *poCanvas;
+    const SwatchPalette sPalette = AllocatePalette(oCanvas, oRequest, sPath.sColor);
 
     if (SetBinaryMode(fpOut) == -1)
     {
@@ -334,9 +416,23 @@ int AnswerSwatchRequest(VXMCgiRequest &oRequest, FILE *fpOut)
         return 1;
     }
 
-    DrawSample(hImage, sPath, sStyle, sPalette.nForeground);
+    DrawSample(oCanvas, sPath, sStyle, sPalette.nForeground);
     if (sPalette.nOutline > 0 || sPalette.bCorner)
-        DrawFrame(hImage, sPalette.nOutline, sPalette.nCorner, sPath.nWidth, sPath.nHeight);
+        DrawFrame(oCanvas, sPalette.nOutline, sPalette.nCorner, sPath.nWidth, sPath.nHeight);
 
-    return WriteImageReply(hImage, fpOut) ? 0 : 1;
+    const bool bWritten = WriteImageReply(sOutput, fpOut, [&]() {
+        switch (sOutput.eFormat)
+        {
+            case SwatchFormat::Svg:
+                oSvgCanvas->Write(fpOut);
+                break;
+            case SwatchFormat::Png:
+                gdImagePng(hImage, fpOut);
+                break;
+            default:
+                gdImageGif(hImage, fpOut);
+                break;
+        }
+    });
+    return bWritten ? 0 : 1;
 }

@@ -26,7 +26,7 @@ void PrintUsage()
     PrintUsageTo(stdout);
 }
 
-void WriteImageHeader(FILE *fpOut)
+void WriteImageHeader(FILE *fpOut, const char *pszContentType)
 {
     // A swatch is a pure function of its URL, so anything between the
     // program and the reader may keep it. The server may set the time
@@ -35,7 +35,8 @@ void WriteImageHeader(FILE *fpOut)
     const char *pszMaxAge = getenv("SWATCH_MAX_AGE");
     if (pszMaxAge != nullptr && *pszMaxAge != '\0')
         nMaxAge = std::max(0, VXMCgiAtoi(pszMaxAge));
-    fprintf(fpOut, "Content-Type: image/gif\nCache-Control: public, max-age=%lld\n\n", nMaxAge);
+    fprintf(fpOut, "Content-Type: %s\nCache-Control: public, max-age=%lld\n\n", pszContentType,
+            nMaxAge);
 }
 
 void WriteErrorPage(FILE *fpOut, CPLErrorNum nErrorNum, const char *pszMessage)

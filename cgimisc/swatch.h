@@ -35,7 +35,7 @@ constexpr long long kDefaultSwatchMaxAge = 24 * 60 * 60;
  * loads it into oRequest. Does nothing when a request is present. */
 void ReplayWhenNoRequest(VXMCgiRequest &oRequest, const char *pszCaptureFile);
 
-/* Answers one request on fpOut: the header and GIF (returns 0), or the
+/* Answers one request on fpOut: the header and image (returns 0), or the
  * banner page for a request without a path (returns 1). Errors are reported
  * through CPLError; the installed handler writes the error page and does not
  * return (it ends the process, or the request). */
@@ -49,9 +49,10 @@ int AnswerSwatchRequest(VXMCgiRequest &oRequest, FILE *fpOut);
 void PrintUsage();
 void PrintUsageTo(FILE *fpOut);
 
-/* Writes the header of an image reply: its type and how long it may be
- * cached (SWATCH_MAX_AGE seconds, default kDefaultSwatchMaxAge). */
-void WriteImageHeader(FILE *fpOut);
+/* Writes the header of an image reply: its type ("image/gif", ...) and how
+ * long it may be cached (SWATCH_MAX_AGE seconds, default
+ * kDefaultSwatchMaxAge). */
+void WriteImageHeader(FILE *fpOut, const char *pszContentType);
 
 /* Writes the error page: a Status line (400 for a request the program
  * refuses, CPLE_IllegalArg; 500 for its own failures), a header that keeps

@@ -210,8 +210,9 @@ class Designer(unittest.TestCase):
             ".every(i => i.complete && i.naturalWidth === 40 && i.naturalHeight === 20);"))
         snippet = self.field("snippet").get_attribute("value")
         self.assertEqual(snippet.count("<img "), 2)
-        self.assertIn(f'<img src="{self.base}/cgi-bin/swatch/40/20/0/128/0?LineType=Hatch&amp;HatchType=5" '
-                      'width="40" height="20" alt="Forest"> Forest', snippet)
+        forest = f"{self.base}/cgi-bin/swatch/40/20/0/128/0?LineType=Hatch&amp;HatchType=5"
+        self.assertIn(f'<img src="{forest}" srcset="{forest} 1x, {forest}&amp;Scale=2 2x, '
+                      f'{forest}&amp;Scale=3 3x" width="40" height="20" alt="Forest"> Forest', snippet)
         self.assertIn('alt="River &lt;main&gt;"> River &lt;main&gt;', snippet)
         self.driver.execute_script("document.getElementById('legend-heading').scrollIntoView();")
         self.driver.save_screenshot(os.path.join(ARTIFACTS, "legend.png"))

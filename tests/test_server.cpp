@@ -140,26 +140,39 @@ TEST_F(ServedSwatch, GalleryInHeadlessChromium)
         "--hide-scrollbars --user-data-dir=" + m_oDir.Path("profile") +
         " --virtual-time-budget=15000 ";
 
-    const std::string osDom = m_oDir.Path("dom.html");
-    ASSERT_EQ(system((osChromium + "--dump-dom " + osUrl + " >" + osDom + " 2>/dev/null").c_str()), 0);
-    const std::string osText = ReadFile(osDom);
-    const size_t nChecked = osText.find("data-images-checked=\"");
-    ASSERT_NE(nChecked, std::string::npos) << osText.substr(0, 300);
-    EXPECT_GE(atoi(osText.c_str() + nChecked + strlen("data-images-checked=\"")), 40);
-    EXPECT_NE(osText.find("data-images-bad=\"\""), std::string::npos)
-        << osText.substr(0, osText.find("<head>"));
-
+    // On a screen of 1 and of 2 device pixels a CSS pixel: every swatch at
+    // its size, each in the version drawn for that screen.
     mkdir(ARTIFACT_DIR, 0755);
-    const std::string osShot = std::string(ARTIFACT_DIR) + "/gallery.png";
-    unlink(osShot.c_str());
-    ASSERT_EQ(system((osChromium + "--window-size=1280,2400 --screenshot=" + osShot + " " +
-                      osUrl + " >/dev/null 2>&1")
-                         .c_str()),
-              0);
-    const std::string osPng = ReadFile(osShot);
-    EXPECT_GT(osPng.size(), 10000u);
-    EXPECT_EQ(osPng.substr(1, 3), "PNG");
-    printf("gallery screenshot: %s\n", osShot.c_str());
+    for (const char *pszScale : {"1", "2"})
+    {
+        SCOPED_TRACE(std::string("device scale ") + pszScale);
+        const std::string osScaled =
+            osChromium + "--force-device-scale-factor=" + pszScale + " ";
+        const std::string osDom = m_oDir.Path("dom.html");
+        ASSERT_EQ(system((osScaled + "--dump-dom " + osUrl + " >" + osDom + " 2>/dev/null").c_str()), 0);
+        const std::string osText = ReadFile(osDom);
+        const auto attribute = [&](const std::string &osName) {
+            const size_t nAt = osText.find(osName + "=\"");
+            return nAt == std::string::npos ? -1 : atoi(osText.c_str() + nAt + osName.size() + 2);
+        };
+        const int nChecked = attribute("data-images-checked");
+        EXPECT_GE(nChecked, 80) << osText.substr(0, 300);
+        EXPECT_EQ(attribute("data-images-for-screen"), nChecked);
+        EXPECT_NE(osText.find("data-images-bad=\"\""), std::string::npos)
+            << osText.substr(0, osText.find("<head>"));
+
+        const std::string osShot =
+            std::string(ARTIFACT_DIR) + "/gallery" + (*pszScale == '1' ? "" : "@2x") + ".png";
+        unlink(osShot.c_str());
+        ASSERT_EQ(system((osScaled + "--window-size=1280,2400 --screenshot=" + osShot + " " +
+                          osUrl + " >/dev/null 2>&1")
+                             .c_str()),
+                  0);
+        const std::string osPng = ReadFile(osShot);
+        EXPECT_GT(osPng.size(), 10000u);
+        EXPECT_EQ(osPng.substr(1, 3), "PNG");
+        printf("gallery screenshot: %s\n", osShot.c_str());
+    }
 }
 
 /* Persistent mode: the same program as FastCGI workers of the same server. */

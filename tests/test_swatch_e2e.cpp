@@ -279,13 +279,219 @@ TEST(SwatchImage, LongestSideAGifHolds)
     EXPECT_EQ(gdImageGetPixel(s.hImage, 65534, 0), 0);
 }
 
+/* PNG, scaled and SVG swatches against the GIF of the same request. */
+namespace
+{
+
+struct FormatCase
+{
+    const char *pszPath;
+    const char *pszQuery;
+    bool bAxisAligned; // every shape horizontal or vertical
+};
+
+const FormatCase asFormatCases[] = {
+    {"/40/20/200/0/0", "", true},
+    {"/40/20/200/0/0", "Outline=000000&Corner=00FF00", true},
+    {"/7/3/0/0/255", "Corner=FF00FF", true},
+    {"/60/20/0/0/0", "LineStyle=xx%20%20&LineWidth=3", true},
+    {"/40/40/0/0/255", "LineType=Hatch&HatchType=6&HatchSpacing=5&LineStyle=xxx%20", true},
+    {"/40/40/0/0/255", "LineType=Hatch&HatchType=3&LineWidth=2&BgColor=FFFFCC", true},
+    {"/41/30/0/0/0", "LineType=Hatch&HatchType=4&Outline=FF0000&Corner=0000FF", true},
+    {"/30/30/0/0/0", "SymbolId=1&SymbolSize=12&Outline=FF0000", true},
+    {"/31/31/0/0/0", "SymbolId=4&SymbolSize=20", true},
+    {"/40/40/0/128/0", "LineType=Hatch&HatchType=5&HatchSpacing=8", false},
+    {"/40/30/0/0/0", "LineType=Hatch&HatchType=1&LineWidth=2&LineStyle=xx%20", false},
+    {"/30/40/0/0/0", "LineType=Hatch&HatchType=2&HatchSpacing=6&LineStyle=xxxx%20%20", false},
+    {"/60/20/200/0/0", "LineType=ZigZag&LineWidth=2&LineStyle=xxx%20%20", false},
+    {"/20/40/200/0/0", "LineType=ZigZag&LineStyle=xx%20", false},
+    {"/32/32/200/0/0", "SymbolId=5&Outline=000080&Corner=FF00FF", false},
+    {"/32/32/0/0/0", "SymbolId=2", false},
+    {"/32/32/0/0/0", "SymbolId=6&SymbolSize=20", false},
+    {"/32/24/0/0/0", "SymbolId=3&BgColor=FFEEDD", false},
+};
+
+/* The body of an image reply of the given type, or "" (with a failure). */
+std::string ImageBody(const RunResult &sRun, const std::string &osType)
+{
+    const std::string osHeader =
+        "Content-Type: " + osType + "\nCache-Control: public, max-age=86400\n\n";
+    EXPECT_EQ(sRun.nExitStatus, 0) << sRun.osStdout.substr(0, 300);
+    EXPECT_EQ(sRun.osStdout.rfind(osHeader, 0), 0u) << sRun.osStdout.substr(0, 120);
+    return sRun.osStdout.rfind(osHeader, 0) == 0 ? sRun.osStdout.substr(osHeader.size()) : "";
+}
+
+/* What a reader sees of an image, with its size. */
+struct Seen
+{
+    int nWidth = 0, nHeight = 0;
+    std::vector<int> anColours;
+};
+
+Seen SeeImage(gdImagePtr hImage)
+{
+    Seen sSeen;
+    if (hImage == nullptr)
+        return sSeen;
+    sSeen = {gdImageSX(hImage), gdImageSY(hImage), SeenColours(hImage)};
+    gdImageDestroy(hImage);
+    return sSeen;
+}
+
+Seen RequestImage(const FormatCase &sCase, const std::string &osExtra, const std::string &osType)
+{
+    const std::string osQuery =
+        std::string(sCase.pszQuery) + (*sCase.pszQuery && !osExtra.empty() ? "&" : "") + osExtra;
+    const std::string osBody =
+        ImageBody(RunProgram(SWATCH_EXE, {}, Get(sCase.pszPath, osQuery)), osType);
+    void *pData = const_cast<char *>(osBody.data());
+    const int nSize = static_cast<int>(osBody.size());
+    return SeeImage(osType == "image/png" ? gdImageCreateFromPngPtr(nSize, pData)
+                                          : gdImageCreateFromGifPtr(nSize, pData));
+}
+
+/* Each pixel of the image made an s x s block. */
+Seen Enlarged(const Seen &sSeen, int s)
+{
+    Seen sBig{sSeen.nWidth * s, sSeen.nHeight * s, {}};
+    for (int y = 0; y < sBig.nHeight; y++)
+        for (int x = 0; x < sBig.nWidth; x++)
+            sBig.anColours.push_back(sSeen.anColours[(y / s) * sSeen.nWidth + x / s]);
+    return sBig;
+}
+
+/* The share of pixels on which two images of one size agree. */
+double Agreement(const Seen &a, const Seen &b)
+{
+    if (a.anColours.size() != b.anColours.size() || a.anColours.empty())
+        return 0;
+    size_t nSame = 0;
+    for (size_t i = 0; i < a.anColours.size(); i++)
+        nSame += a.anColours[i] == b.anColours[i];
+    return static_cast<double>(nSame) / static_cast<double>(a.anColours.size());
+}
+
+} // namespace
+
+TEST(SwatchFormats, PngAndScaledSwatchesFollowTheGif)
+{
+    double dfWorst = 1;
+    for (const FormatCase &sCase : asFormatCases)
+    {
+        SCOPED_TRACE(std::string(sCase.pszPath) + "?" + sCase.pszQuery);
+        const Seen sGif = RequestImage(sCase, "", "image/gif");
+        ASSERT_FALSE(sGif.anColours.empty());
+
+        // PNG: the same pixels, colours and transparency.
+        const Seen sPng = RequestImage(sCase, "Format=png", "image/png");
+        EXPECT_EQ(sPng.nWidth, sGif.nWidth);
+        EXPECT_EQ(sPng.nHeight, sGif.nHeight);
+        EXPECT_TRUE(sPng.anColours == sGif.anColours);
+
+        for (int s = 2; s <= 4; s++)
+        {
+            SCOPED_TRACE("Scale=" + std::to_string(s));
+            const Seen sScaled = RequestImage(sCase, "Scale=" + std::to_string(s), "image/gif");
+            const Seen sBlocks = Enlarged(sGif, s);
+            ASSERT_EQ(sScaled.nWidth, sGif.nWidth * s);
+            ASSERT_EQ(sScaled.nHeight, sGif.nHeight * s);
+            if (sCase.bAxisAligned)
+            {
+                EXPECT_TRUE(sScaled.anColours == sBlocks.anColours);
+                continue;
+            }
+            // Drawn finer, not enlarged, yet block by block the same swatch.
+            const double dfAgreement = Agreement(sScaled, sBlocks);
+            dfWorst = std::min(dfWorst, dfAgreement);
+            EXPECT_GE(dfAgreement, 0.90);
+            EXPECT_LT(dfAgreement, 1.0);
+        }
+        // The scaled PNG is the scaled GIF.
+        EXPECT_TRUE(RequestImage(sCase, "Scale=2&Format=png", "image/png").anColours ==
+                    RequestImage(sCase, "Scale=2", "image/gif").anColours);
+    }
+    printf("Worst agreement of a slanted scaled swatch with the enlarged GIF: %.3f\n", dfWorst);
+}
+
+TEST(SwatchFormats, SvgRenderedByLibrsvgMatchesTheGif)
+{
+    if (system("command -v rsvg-convert >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "rsvg-convert is missing: apt-get install librsvg2-bin";
+    double dfWorst = 1;
+    for (const FormatCase &sCase : asFormatCases)
+    {
+        SCOPED_TRACE(std::string(sCase.pszPath) + "?" + sCase.pszQuery);
+        const Seen sGif = RequestImage(sCase, "", "image/gif");
+        for (const char *pszScale : {"", "&Scale=3"})
+        {
+            // An SVG is in swatch pixels whatever the scale asked for.
+            const std::string osSvg = ImageBody(
+                RunProgram(SWATCH_EXE, {},
+                           Get(sCase.pszPath, std::string(sCase.pszQuery) + "&Format=svg" + pszScale)),
+                "image/svg+xml");
+            EXPECT_EQ(osSvg.find("<script"), std::string::npos);
+            const RunResult sRendered = RunProgram("/usr/bin/rsvg-convert", {}, {}, osSvg);
+            ASSERT_EQ(sRendered.nExitStatus, 0) << sRendered.osStderr << osSvg.substr(0, 400);
+            const Seen sSvg = SeeImage(gdImageCreateFromPngPtr(
+                static_cast<int>(sRendered.osStdout.size()),
+                const_cast<char *>(sRendered.osStdout.data())));
+            ASSERT_EQ(sSvg.nWidth, sGif.nWidth);
+            ASSERT_EQ(sSvg.nHeight, sGif.nHeight);
+            const double dfAgreement = Agreement(sSvg, sGif);
+            dfWorst = std::min(dfWorst, dfAgreement);
+            EXPECT_GE(dfAgreement, 0.95);
+        }
+    }
+    printf("Worst agreement of an SVG rendered at 1x with the GIF: %.3f\n", dfWorst);
+}
+
+TEST(SwatchErrors, FormatAndScaleOutsideWhatIsOffered)
+{
+    const struct
+    {
+        const char *pszQuery;
+        const char *pszMessage;
+    } asCases[] = {
+        {"Format=jpeg", "ERROR 5: Format must be gif, png or svg.\n"},
+        {"Format=gif%20", "ERROR 5: Format must be gif, png or svg.\n"},
+        {"Format=svgz&Scale=2", "ERROR 5: Format must be gif, png or svg.\n"},
+        {"Scale=0", "ERROR 5: Scale must be 1, 2, 3 or 4.\n"},
+        {"Scale=5", "ERROR 5: Scale must be 1, 2, 3 or 4.\n"},
+        {"Scale=2.5", "ERROR 5: Scale must be 1, 2, 3 or 4.\n"},
+        {"Scale=-1", "ERROR 5: Scale must be 1, 2, 3 or 4.\n"},
+        {"Scale=%202", "ERROR 5: Scale must be 1, 2, 3 or 4.\n"},
+        {"Scale=02&Format=png", "ERROR 5: Scale must be 1, 2, 3 or 4.\n"},
+    };
+    for (const auto &sCase : asCases)
+    {
+        SCOPED_TRACE(sCase.pszQuery);
+        const RunResult sRun = RunProgram(SWATCH_EXE, {}, Get("/40/20", sCase.pszQuery));
+        EXPECT_EQ(sRun.nExitStatus, 1);
+        EXPECT_EQ(sRun.osStdout, kRefusedHeader + sCase.pszMessage);
+    }
+    // Letter case does not matter, as for the other keywords, and Scale=1
+    // is the plain swatch, byte for byte.
+    const RunResult sPlain = RunProgram(SWATCH_EXE, {}, Get("/40/20", "SymbolId=5"));
+    EXPECT_EQ(RunProgram(SWATCH_EXE, {}, Get("/40/20", "SymbolId=5&Scale=1&Format=GIF")).osStdout,
+              sPlain.osStdout);
+    EXPECT_EQ(sPlain.osStdout.rfind(kImageHeader + "GIF89a", 0), 0u);
+    EXPECT_EQ(RunProgram(SWATCH_EXE, {}, Get("/40/20", "Format=Png")).nExitStatus, 0);
+}
+
 TEST(SwatchErrors, SizeBeyondThePixelLimit)
 {
+    // The limits hold for the image drawn, a scaled one at its scale.
     for (const char *pszPath : {"/8193/8192", "/2147483647/2147483647", "/99999999999/3",
-                                "/65536/2", "/2/65536"})
+                                "/65536/2", "/2/65536", "/4097/4096?Scale=2",
+                                "/16384/2?Scale=4&Format=png", "/2048/2049?Scale=4"})
     {
         SCOPED_TRACE(pszPath);
-        const RunResult sRun = RunProgram(SWATCH_EXE, {}, Get(pszPath));
+        const std::string osPath = pszPath;
+        const size_t nQuery = osPath.find('?');
+        const RunResult sRun =
+            RunProgram(SWATCH_EXE, {},
+                       Get(osPath.substr(0, nQuery),
+                           nQuery == std::string::npos ? "" : osPath.substr(nQuery + 1)));
         EXPECT_EQ(sRun.nExitStatus, 1);
         EXPECT_EQ(sRun.osStdout.rfind(kRefusedHeader + "ERROR 5: A swatch of ", 0), 0u)
             << sRun.osStdout;

@@ -445,4 +445,25 @@ std::vector<std::string> PixelRows(gdImagePtr hImage)
     return aosRows;
 }
 
+std::vector<int> SeenColours(gdImagePtr hImage)
+{
+    std::vector<int> anColours;
+    for (int y = 0; y < gdImageSY(hImage); y++)
+        for (int x = 0; x < gdImageSX(hImage); x++)
+        {
+            const int nPixel = gdImageGetPixel(hImage, x, y);
+            if (gdImageTrueColor(hImage))
+                anColours.push_back(gdTrueColorGetAlpha(nPixel) > gdAlphaMax / 2
+                                        ? -1
+                                        : nPixel & 0xFFFFFF);
+            else if (nPixel == gdImageGetTransparent(hImage))
+                anColours.push_back(-1);
+            else
+                anColours.push_back((gdImageRed(hImage, nPixel) << 16) |
+                                    (gdImageGreen(hImage, nPixel) << 8) |
+                                    gdImageBlue(hImage, nPixel));
+        }
+    return anColours;
+}
+
 } // namespace swatchtest

@@ -195,6 +195,10 @@ gdImagePtr DecodeGif(const std::string &osGif);
  * readable comparisons. */
 std::vector<std::string> PixelRows(gdImagePtr hImage);
 
+/* What a reader sees of each pixel, row by row: 0xRRGGBB, or -1 where the
+ * pixel is transparent (palette or true-colour image). */
+std::vector<int> SeenColours(gdImagePtr hImage);
+
 } // namespace swatchtest
 
 #endif

@@ -63,6 +63,13 @@ function absoluteUrl(d) {
   return `${location.origin}${SCRIPT}${d.path}${d.query ? "?" + d.query : ""}`;
 }
 
+/* The swatch for screens of 1, 2 and 3 device pixels a CSS pixel, so that
+ * what is pasted stays sharp on every screen. */
+function srcsetOf(url) {
+  const join = url.includes("?") ? "&" : "?";
+  return `${url} 1x, ${url}${join}Scale=2 2x, ${url}${join}Scale=3 3x`;
+}
+
 /* Fills the form from a swatch URL (absolute or not) or a design address
  * (#/w/h/...); the program's own reading of the request decides. */
 function load(text) {
@@ -173,7 +180,8 @@ function update({fromPaste = false} = {}) {
   const d = describe();
   const url = absoluteUrl(d);
   $("url").value = url;
-  $("tag").value = `<img src="${url}" width="${d.w}" height="${d.h}" alt="${escapeHtml(defaultLabel())}">`;
+  $("tag").value = `<img src="${url}" srcset="${srcsetOf(url)}" width="${d.w}" height="${d.h}" ` +
+                   `alt="${escapeHtml(defaultLabel())}">`;
   history.replaceState(null, "", `#${d.path}${d.query ? "?" + d.query : ""}`);
   setMessage("general-message", "");
   setMessage("size-message", "");
@@ -232,7 +240,8 @@ function renderLegend() {
   rows.forEach((row, i) => {
     const item = document.createElement("li");
     const img = document.createElement("img");
-    img.src = row.url; img.width = row.w; img.height = row.h; img.alt = "";
+    img.src = row.url; img.srcset = srcsetOf(row.url); img.width = row.w; img.height = row.h;
+    img.alt = "";
     const label = document.createElement("input");
     label.type = "text"; label.value = row.label;
     label.setAttribute("aria-label", `Label of legend row ${i + 1}`);
@@ -254,13 +263,15 @@ function renderPreviewAndSnippet() {
   for (const row of rows) {
     const entry = document.createElement("div");
     const img = document.createElement("img");
-    img.src = row.url; img.width = row.w; img.height = row.h; img.alt = row.label;
+    img.src = row.url; img.srcset = srcsetOf(row.url); img.width = row.w; img.height = row.h;
+    img.alt = row.label;
     const text = document.createElement("span");
     text.textContent = row.label;
     entry.append(img, text);
     legend.appendChild(entry);
     const label = escapeHtml(row.label);
-    lines.push(`  <div><img src="${escapeHtml(row.url)}" width="${row.w}" height="${row.h}" alt="${label}"> ${label}</div>`);
+    lines.push(`  <div><img src="${escapeHtml(row.url)}" srcset="${escapeHtml(srcsetOf(row.url))}" ` +
+               `width="${row.w}" height="${row.h}" alt="${label}"> ${label}</div>`);
   }
   lines.push("</div>");
   $("snippet").value = rows.length ? lines.join("\n") : "";
