@@ -8,6 +8,11 @@
  */
 #include "vxmcgi.h"
 
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cpl_conv.h>
 #include <cpl_error.h>
 #include <cpl_vsi.h>
@@ -37,35 +42,63 @@ void VXMCgiRequest::SaveEnvironment(const char *pszFilename)
     CSLDestroy(papszLines);
 }
 
-/* Whether the file may be read as a capture file: it must be a regular file
- * of at most kMaxCaptureFileBytes. Anything else (a FIFO would block the
- * open, a device or a huge file would never end or fill memory) is reported
- * as a file that cannot be opened. A file that does not exist is left to
- * CSLLoad, which reports it. */
-static bool IsReadableCaptureFile(const char *pszFilename)
+/* Reads the capture file's lines. The file is opened once and checked on
+ * what was opened: it must be a regular file of at most
+ * kMaxCaptureFileBytes, and at most one byte more than that is ever read,
+ * whatever its size says (it may grow, or be a /proc file that reports no
+ * size). Neither the open nor a read waits (a FIFO would block the open, a
+ * file like /proc/kmsg a read). Anything else is reported as a file that
+ * cannot be opened. A file that cannot be opened at all is left to CSLLoad,
+ * which reports it in its own words. */
+static char **ReadCaptureFile(const char *pszFilename)
 {
-    VSIStatBufL sStat;
-    if (VSIStatL(pszFilename, &sStat) != 0)
-        return true;
-    if (!VSI_ISREG(sStat.st_mode))
-    {
+    const int fd = open(pszFilename, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return CSLLoad(pszFilename);
+
+    struct stat sStat;
+    std::string osContent;
+    bool bReadable = fstat(fd, &sStat) == 0 && S_ISREG(sStat.st_mode);
+    if (!bReadable)
         CPLError(CE_Failure, CPLE_OpenFailed, "Capture file %s is not a regular file.",
                  pszFilename);
-        return false;
-    }
-    if (sStat.st_size > kMaxCaptureFileBytes)
+    else
     {
-        CPLError(CE_Failure, CPLE_OpenFailed,
-                 "Capture file %s is larger than %d bytes, more than any saved request.",
-                 pszFilename, kMaxCaptureFileBytes);
-        return false;
+        char abyBuffer[16384];
+        while (osContent.size() <= static_cast<size_t>(kMaxCaptureFileBytes))
+        {
+            const ssize_t nRead = read(fd, abyBuffer, sizeof(abyBuffer));
+            if (nRead <= 0)
+                break;
+            osContent.append(abyBuffer, static_cast<size_t>(nRead));
+        }
+        if (sStat.st_size > kMaxCaptureFileBytes ||
+            osContent.size() > static_cast<size_t>(kMaxCaptureFileBytes))
+        {
+            CPLError(CE_Failure, CPLE_OpenFailed,
+                     "Capture file %s is larger than %d bytes, more than any saved request.",
+                     pszFilename, kMaxCaptureFileBytes);
+            bReadable = false;
+        }
     }
-    return true;
+    close(fd);
+    if (!bReadable)
+        return nullptr;
+
+    // The lines as CSLLoad reads them, from the bytes read.
+    const CPLString osMemFile = CPLSPrintf("/vsimem/vxmcgi_capture_%p.env", &osContent);
+    VSILFILE *fpMem = VSIFileFromMemBuffer(osMemFile, reinterpret_cast<GByte *>(&osContent[0]),
+                                           osContent.size(), FALSE);
+    char **papszLines = fpMem != nullptr ? CSLLoad(osMemFile) : nullptr;
+    if (fpMem != nullptr)
+        VSIFCloseL(fpMem);
+    VSIUnlink(osMemFile);
+    return papszLines;
 }
 
 void VXMCgiRequest::LoadEnvironment(const char *pszFilename)
 {
-    char **papszLines = IsReadableCaptureFile(pszFilename) ? CSLLoad(pszFilename) : nullptr;
+    char **papszLines = ReadCaptureFile(pszFilename);
     const int nLines = CSLCount(papszLines);
     if (nLines == 0)
     {

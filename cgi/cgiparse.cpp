@@ -84,7 +84,11 @@ char **VXMCgiParseInput()
         pszLength != nullptr)
     {
         const int nLength = VXMCgiAtoi(pszLength);
-        if (nLength > 0)
+        if (nLength > kVXMCgiMaxBodyBytes)
+            CPLError(CE_Failure, VXMCGIE_BodyTooLarge,
+                     "A request body of %d bytes is longer than the %d bytes a request may have.",
+                     nLength, kVXMCgiMaxBodyBytes);
+        else if (nLength > 0)
             pszInput = ReadPostBody(nLength);
     }
 

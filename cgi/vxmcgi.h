@@ -26,6 +26,13 @@
  * seventeen short variables; a file of 1 MiB is no saved request. */
 constexpr int kMaxCaptureFileBytes = 1024 * 1024;
 
+/* Longest request body the library reads, in bytes. A form of style
+ * parameters is a few hundred bytes; a longer body is refused before any of
+ * it is read. */
+constexpr int kVXMCgiMaxBodyBytes = 64 * 1024;
+/* Error number of a refused body, the HTTP status that goes with it. */
+constexpr CPLErrorNum VXMCGIE_BodyTooLarge = 413;
+
 class VXMCgiRequest
 {
   public:
@@ -68,7 +75,9 @@ class VXMCgiRequest
 };
 
 /* Reads the form input (a POST body or QUERY_STRING), splits it at every "&"
- * and URL-decodes each piece. Never returns null; the caller owns the list. */
+ * and URL-decodes each piece. Never returns null; the caller owns the list.
+ * A CONTENT_LENGTH above kVXMCgiMaxBodyBytes is reported through CPLError
+ * (VXMCGIE_BodyTooLarge) and the body is not read. */
 char **VXMCgiParseInput() CPL_WARN_UNUSED_RESULT;
 
 /* Decodes "+" and %XX sequences in place. */

@@ -162,6 +162,15 @@ void KeepMemoryBetweenRequests()
     mallopt(M_TRIM_THRESHOLD, 160 * 1024 * 1024);
 }
 
+void GiveBackMemoryOfLargeRequests()
+{
+    // An ordinary request reuses what the one before freed; what a large
+    // swatch took is handed back, so that an idle worker stays small.
+    constexpr size_t kKeptFreeBytes = 8 * 1024 * 1024;
+    if (mallinfo2().fordblks > kKeptFreeBytes)
+        malloc_trim(0);
+}
+
 int AnswerSwatchRequestContained(VXMCgiRequest &oRequest, FILE *fpOut)
 {
     ReplyBuffer oReply;

@@ -41,11 +41,14 @@ void WriteImageHeader(FILE *fpOut, const char *pszContentType)
 
 void WriteErrorPage(FILE *fpOut, CPLErrorNum nErrorNum, const char *pszMessage)
 {
-    // The program refuses a request with CPLE_IllegalArg; any other error
-    // is a failure of its own. Either way the page is no swatch and must
-    // never be kept in place of one.
-    fprintf(fpOut, "Status: %s\nCache-Control: no-store\n",
-            nErrorNum == CPLE_IllegalArg ? "400 Bad Request" : "500 Internal Server Error");
+    // The program refuses a request with CPLE_IllegalArg, or a body too
+    // long with VXMCGIE_BodyTooLarge; any other error is a failure of its
+    // own. Either way the page is no swatch and must never be kept in place
+    // of one.
+    const char *pszStatus = nErrorNum == CPLE_IllegalArg         ? "400 Bad Request"
+                            : nErrorNum == VXMCGIE_BodyTooLarge ? "413 Payload Too Large"
+                                                                 : "500 Internal Server Error";
+    fprintf(fpOut, "Status: %s\nCache-Control: no-store\n", pszStatus);
     fprintf(fpOut, "Content-type: text/plain\n\n");
     fprintf(fpOut, "ERROR %d: %s\n", nErrorNum, pszMessage);
 }

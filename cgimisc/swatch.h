@@ -55,9 +55,9 @@ void PrintUsageTo(FILE *fpOut);
 void WriteImageHeader(FILE *fpOut, const char *pszContentType);
 
 /* Writes the error page: a Status line (400 for a request the program
- * refuses, CPLE_IllegalArg; 500 for its own failures), a header that keeps
- * it out of every cache, "Content-type: text/plain", an empty line and
- * "ERROR number: message". */
+ * refuses, CPLE_IllegalArg; 413 for a body too long, VXMCGIE_BodyTooLarge;
+ * 500 for its own failures), a header that keeps it out of every cache,
+ * "Content-type: text/plain", an empty line and "ERROR number: message". */
 void WriteErrorPage(FILE *fpOut, CPLErrorNum nErrorNum, const char *pszMessage);
 
 /* CPL error handler of a CGI run: writes the error page and ends the
@@ -122,6 +122,9 @@ class ScopedRequestBody
 /* Tunes the process for answering many requests: memory freed after one
  * request is kept for the next. */
 void KeepMemoryBetweenRequests();
+/* Hands the memory a large request freed back to the system; called after
+ * each request, it costs nothing after an ordinary one. */
+void GiveBackMemoryOfLargeRequests();
 
 /************************************************************************/
 /*                              FastCGI mode                            */

@@ -9,9 +9,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <thread>
 
@@ -60,18 +62,59 @@ bool ReadToEnd(int fd, std::string &osAll)
     }
 }
 
-/* True when the stream may announce a parameter whose name and value
- * lengths add up past what an int holds. libfcgi then asks for a negative
- * amount of memory and aborts the worker (an assertion in its ReadParams):
- * a fault of libfcgi that only a hostile FastCGI peer can reach, since the
- * web server is the worker's only peer. A length of four bytes whose first
- * byte is below 0xC0 is under 1 GiB, so two of them never add up past it;
- * streams with a byte of 0xC0 or more that could start one are left out. */
+/* True when a request's parameters in the stream announce a name and value
+ * whose lengths add up past what an int holds. libfcgi then asks for a
+ * negative amount of memory and aborts the worker (an assertion in its
+ * ReadParams), or gets a buffer too small for what it reads into it: a
+ * fault of libfcgi that only a hostile FastCGI peer can reach, since the
+ * web server is the worker's only peer, and whose worker the supervisor
+ * replaces (see FastCgiWire.HostileParamsRecordCostsNoService). The stream
+ * is read as the worker reads it: records of an 8-byte header, content and
+ * padding; the PARAMS contents of one request id make one stream of pairs,
+ * each length one byte, or four with the top bit set. */
 bool HasOverlongParameter(const uint8_t *pabyData, size_t nSize)
 {
-    for (size_t nAt = 0; nAt + 4 <= nSize; nAt++)
-        if (pabyData[nAt] >= 0xC0)
+    std::map<int, std::string> oParams;
+    for (size_t nAt = 0; nAt + 8 <= nSize;)
+    {
+        const uint8_t *pabyHeader = pabyData + nAt;
+        const size_t nLength = static_cast<size_t>(pabyHeader[4] << 8 | pabyHeader[5]);
+        const size_t nContent = nAt + 8;
+        if (pabyHeader[1] == 4 /* PARAMS */)
+            oParams[pabyHeader[2] << 8 | pabyHeader[3]].append(
+                reinterpret_cast<const char *>(pabyData) + nContent,
+                std::min(nLength, nSize - nContent));
+        nAt = nContent + nLength + pabyHeader[6];
+    }
+    for (const auto &oStream : oParams)
+    {
+        const std::string &osPairs = oStream.second;
+        size_t nAt = 0;
+        const auto readLength = [&](long long &nValue) {
+            if (nAt >= osPairs.size())
+                return false;
+            nValue = static_cast<uint8_t>(osPairs[nAt]);
+            if ((nValue & 0x80) == 0)
+            {
+                nAt++;
+                return true;
+            }
+            if (nAt + 4 > osPairs.size())
+                return false;
+            nValue = (nValue & 0x7F) << 24 | static_cast<uint8_t>(osPairs[nAt + 1]) << 16 |
+                     static_cast<uint8_t>(osPairs[nAt + 2]) << 8 |
+                     static_cast<uint8_t>(osPairs[nAt + 3]);
+            nAt += 4;
             return true;
+        };
+        long long nName = 0, nValue = 0;
+        while (readLength(nName) && readLength(nValue))
+        {
+            if (nName + nValue + 2 > INT_MAX)
+                return true;
+            nAt += static_cast<size_t>(nName + nValue);
+        }
+    }
     return false;
 }
 

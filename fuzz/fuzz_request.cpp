@@ -2,7 +2,8 @@
  * (AnswerRequestInProcess): method, path, query string, CONTENT_LENGTH and
  * body come from the input, separated by zero bytes, so the announced length
  * is drawn independently of the body. The reply must be an image of the
- * requested size, the banner page or the error page. */
+ * requested size (at the scale asked for), the banner page or the error
+ * page. */
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -77,33 +78,65 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pabyData, size_t nSize)
     const std::string osOutput(pabyOutput, nOutput);
     free(pabyOutput);
 
-    static const std::string osImage =
-        "Content-Type: image/gif\nCache-Control: public, max-age=86400\n\n";
+    // An image is the requested swatch at a scale of 1 to 4 (an SVG in
+    // swatch pixels), a refusal names what it refuses, and a body is
+    // refused only past the limit.
+    static const std::string osCache = "\nCache-Control: public, max-age=86400\n\n";
     static const std::string osBanner = "Content-Type: text/plain\n\n";
-    static const std::string osRefused =
-        "Status: 400 Bad Request\nCache-Control: no-store\nContent-type: text/plain\n\n";
-    if (osOutput.compare(0, osImage.size(), osImage) == 0)
+    static const std::string osErrorHead = "Cache-Control: no-store\nContent-type: text/plain\n\n";
+    static const std::string osRefused = "Status: 400 Bad Request\n" + osErrorHead;
+    static const std::string osTooLong = "Status: 413 Payload Too Large\n" + osErrorHead;
+    const auto startsWith = [&](const std::string &osStart) {
+        return osOutput.compare(0, osStart.size(), osStart) == 0;
+    };
+    if (startsWith("Content-Type: image/gif" + osCache) ||
+        startsWith("Content-Type: image/png" + osCache))
     {
         if (nStatus != 0 || osPath.empty())
             abort();
-        const std::string osGif = osOutput.substr(osImage.size());
-        gdImagePtr hImage =
-            gdImageCreateFromGifPtr(static_cast<int>(osGif.size()), const_cast<char *>(osGif.data()));
-        if (hImage == nullptr || gdImageSX(hImage) != nWidth || gdImageSY(hImage) != nHeight)
+        const std::string osImage = osOutput.substr(osOutput.find("\n\n") + 2);
+        void *pData = const_cast<char *>(osImage.data());
+        const int nImage = static_cast<int>(osImage.size());
+        gdImagePtr hImage = startsWith("Content-Type: image/gif")
+                                ? gdImageCreateFromGifPtr(nImage, pData)
+                                : gdImageCreateFromPngPtr(nImage, pData);
+        if (hImage == nullptr)
+            abort();
+        const long long nScale = gdImageSX(hImage) / nWidth;
+        if (nScale < 1 || nScale > 4 || gdImageSX(hImage) != nWidth * nScale ||
+            gdImageSY(hImage) != nHeight * nScale)
             abort();
         gdImageDestroy(hImage);
     }
-    else if (osOutput.compare(0, osBanner.size(), osBanner) == 0)
+    else if (startsWith("Content-Type: image/svg+xml" + osCache))
+    {
+        const std::string osSize = "width=\"" + std::to_string(nWidth) + "\" height=\"" +
+                                   std::to_string(nHeight) + "\"";
+        if (nStatus != 0 || osPath.empty() || osOutput.find(osSize) == std::string::npos ||
+            osOutput.compare(osOutput.size() - 7, 7, "</svg>\n") != 0)
+            abort();
+    }
+    else if (startsWith(osBanner))
     {
         if (nStatus != 1 || !osPath.empty())
             abort();
     }
-    else if (osOutput.compare(0, osRefused.size(), osRefused) == 0)
+    else if (startsWith(osRefused))
     {
-        // Only a swatch too large is refused; nothing here runs out of memory.
-        if (nStatus != 1 ||
-            (nWidth * nHeight <= kMaxSwatchPixels && nWidth <= kMaxSwatchSide &&
-             nHeight <= kMaxSwatchSide))
+        // A format or scale not offered, or a swatch too large at the largest
+        // scale; nothing here runs out of memory.
+        const std::string osMessage = osOutput.substr(osRefused.size());
+        const bool bTooLarge = nWidth * nHeight * 16 > kMaxSwatchPixels ||
+                               nWidth * 4 > kMaxSwatchSide || nHeight * 4 > kMaxSwatchSide;
+        if (nStatus != 1 || !(osMessage.rfind("ERROR 5: Format must be", 0) == 0 ||
+                              osMessage.rfind("ERROR 5: Scale must be", 0) == 0 ||
+                              (osMessage.rfind("ERROR 5: A swatch of", 0) == 0 && bTooLarge)))
+            abort();
+    }
+    else if (startsWith(osTooLong))
+    {
+        if (nStatus != 1 || aosParts[0] != "POST" ||
+            VXMCgiAtoi(aosParts[3].c_str()) <= kVXMCgiMaxBodyBytes)
             abort();
     }
     else

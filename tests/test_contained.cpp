@@ -139,13 +139,17 @@ TEST(ContainedRequest, AllocationFailuresEndTheRequestOnly)
 
     for (const auto *poCase : {&oBigImage, &oBigBody})
     {
-        const std::string &osBody = poCase == &oBigBody ? osBigBody : std::string();
-        // Room for a little more than the process maps now: neither the
-        // 64 MiB image nor the 128 MiB body fits.
-        const InProcessReply sReply = AnswerWithRoomFor(48 << 20, *poCase, osBody);
+        const bool bBody = poCase == &oBigBody;
+        // Room for a little more than the process maps now: the 64 MiB image
+        // does not fit; the 128 MiB body is refused without reading it.
+        const InProcessReply sReply =
+            AnswerWithRoomFor(48 << 20, *poCase, bBody ? osBigBody : std::string());
 
         EXPECT_EQ(sReply.nStatus, 1);
-        EXPECT_EQ(sReply.osOutput.rfind(kFailedHeader + "ERROR 2: ", 0), 0u)
+        EXPECT_EQ(sReply.osOutput.rfind(bBody ? kTooLongHeader + "ERROR 413: "
+                                              : kFailedHeader + "ERROR 2: ",
+                                        0),
+                  0u)
             << sReply.osOutput;
     }
     CPLPopErrorHandler();
@@ -157,18 +161,19 @@ TEST(ContainedRequest, AllocationFailuresEndTheRequestOnly)
 
 #ifdef SWATCH_FAILING_MALLOC
 /* Every kind of error a request can end in, thousands of times in one
- * process: a refused size, and memory running out for the body, while CPL
+ * process: a refused size, a body too long, and memory running out for the
+ * body, while CPL
  * builds the list of form pieces, for the dash pattern and for the image.
  * Nothing may stay behind: no heap, no handler, no error state. */
 TEST(ContainedRequest, ErrorRequestsLeakNothing)
 {
     // Allocations of this size fail; the request's own texts stay below.
     constexpr size_t kFailFrom = 300 * 1024;
+    // Below the largest body the program reads.
+    constexpr size_t kFailBodyFrom = 48 * 1024;
 
     auto oPost = Get("/8/8");
     oPost["REQUEST_METHOD"] = "POST";
-    auto oLongPost = oPost;
-    oLongPost["PATH_INFO"] = "/65535/2";
 
     struct ErrorCase
     {
@@ -177,18 +182,21 @@ TEST(ContainedRequest, ErrorRequestsLeakNothing)
         std::string osBody;
         std::string osExpected;
         int nTimes = 1000;
+        size_t nFailFrom = kFailFrom;
     };
     std::vector<ErrorCase> asCases = {
         {"refused size", Get("/9000/9000"), "", kRefusedHeader + "ERROR 5: "},
         // The image's table of 40,000 row pointers.
         {"image", Get("/2/40000"), "", kFailedHeader + "ERROR 2: Cannot create"},
-        {"body", oPost, std::string(1 << 20, 'x'), kFailedHeader + "ERROR 2: "},
+        {"body", oPost, std::string(64 << 10, 'x'), kFailedHeader + "ERROR 2: ", 1000,
+         kFailBodyFrom},
+        {"body too long", oPost, std::string(1 << 20, 'x'), kTooLongHeader + "ERROR 413: "},
         // 64 Ki empty pieces: CPL's list of them outgrows the limit. CPL
         // goes on with the pieces, each failing again: fewer of these.
         {"list", oPost, std::string(64 << 10, '&'), kFailedHeader + "ERROR 2: ", 100},
         // A dash pattern of 100,000 steps on the longest swatch: the pattern
         // and the image fit, its style array of 4 bytes a step does not.
-        {"dash pattern", oLongPost, "LineStyle=" + std::string(100000, 'x'),
+        {"dash pattern", Get("/65535/2", "LineStyle=" + std::string(100000, 'x')), "",
          kFailedHeader + "ERROR 2: CPLMalloc(): Out of memory allocating 400000 bytes"},
     };
     for (auto &sCase : asCases)
@@ -205,7 +213,7 @@ TEST(ContainedRequest, ErrorRequestsLeakNothing)
             {
                 InProcessReply sReply;
                 {
-                    const ScopedFailingAllocations oFailing(kFailFrom);
+                    const ScopedFailingAllocations oFailing(sCase.nFailFrom);
                     sReply = AnswerInProcess(sCase.oCgi, sCase.osBody);
                 }
                 ASSERT_EQ(sReply.nStatus, 1) << sCase.pszName;

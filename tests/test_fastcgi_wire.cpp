@@ -7,8 +7,10 @@
 
 #include <csignal>
 #include <cstring>
+#include <chrono>
 #include <map>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -21,42 +23,63 @@ using namespace fastcgiclient;
 namespace
 {
 
-/* A worker: the program with a listening socket as standard input. */
+/* Workers: the program with a listening socket as standard input, as
+ * several processes sharing it, or kept running by Debian's multiwatch the
+ * way the shipped deployments run them. */
 class Worker
 {
   public:
-    explicit Worker(const std::string &osSocket) : m_osSocket(osSocket)
+    explicit Worker(const std::string &osSocket, int nProcesses = 1, bool bSupervised = false)
+        : m_osSocket(osSocket), m_bSupervised(bSupervised)
     {
         const int fdListen = ListenOnUnixSocket(osSocket);
         if (fdListen < 0)
             return;
-        m_nPid = fork();
-        if (m_nPid == 0)
+        std::string osCount = std::to_string(nProcesses);
+        for (int i = 0; i < (bSupervised ? 1 : nProcesses); i++)
         {
-            dup2(fdListen, 0);
-            char *apszArgv[] = {const_cast<char *>(SWATCH_EXE), nullptr};
-            char *apszEnv[] = {nullptr};
-            execve(SWATCH_EXE, apszArgv, apszEnv);
-            _exit(127);
+            const int nPid = fork();
+            if (nPid == 0)
+            {
+                dup2(fdListen, 0);
+                char *apszWorker[] = {const_cast<char *>(SWATCH_EXE), nullptr};
+                char *apszSupervisor[] = {const_cast<char *>(kMultiwatch),
+                                          const_cast<char *>("-f"), &osCount[0],
+                                          const_cast<char *>("--"),
+                                          const_cast<char *>(SWATCH_EXE), nullptr};
+                char *apszEnv[] = {nullptr};
+                execve(bSupervised ? kMultiwatch : SWATCH_EXE,
+                       bSupervised ? apszSupervisor : apszWorker, apszEnv);
+                _exit(127);
+            }
+            m_anPids.push_back(nPid);
         }
         close(fdListen);
     }
     ~Worker()
     {
-        if (m_nPid > 0)
+        // The supervisor stops its workers on SIGTERM.
+        for (const int nPid : m_anPids)
         {
-            kill(m_nPid, SIGKILL);
-            waitpid(m_nPid, nullptr, 0);
+            kill(nPid, m_bSupervised ? SIGTERM : SIGKILL);
+            waitpid(nPid, nullptr, 0);
         }
     }
     int Connect() const
     {
         return ConnectToUnixSocket(m_osSocket);
     }
+    int Pid() const
+    {
+        return m_anPids.empty() ? -1 : m_anPids[0];
+    }
+
+    static constexpr const char *kMultiwatch = "/usr/bin/multiwatch";
 
   private:
     std::string m_osSocket;
-    int m_nPid = -1;
+    bool m_bSupervised;
+    std::vector<int> m_anPids;
 };
 
 bool SendAll(int fd, const std::string &osData)
@@ -133,4 +156,163 @@ TEST(FastCgiWire, KeptConnectionWithTheEndOfInputAfterTheReply)
         EXPECT_EQ(osPost, osPostReply);
     }
     close(fd);
+}
+
+namespace
+{
+
+const std::map<std::string, std::string> oSmallGet = {
+    {"REQUEST_METHOD", "GET"}, {"SCRIPT_NAME", "/cgi-bin/swatch"}, {"PATH_INFO", "/8/8"}};
+
+/* One GET with its end of input on the connection; its reply's output. */
+std::string Answer(int fd, const std::map<std::string, std::string> &oParams = oSmallGet)
+{
+    std::string osReply;
+    if (!SendAll(fd, RequestHead(oParams) + Record(kStdin, "")) || !ReadReply(fd, osReply))
+        return "";
+    return osReply;
+}
+
+/* The resident size of a process, in KiB. */
+long ResidentKb(int nPid)
+{
+    const std::string osStatus = ReadFile("/proc/" + std::to_string(nPid) + "/status");
+    const size_t nAt = osStatus.find("VmRSS:");
+    return nAt == std::string::npos ? -1 : atol(osStatus.c_str() + nAt + 6);
+}
+
+} // namespace
+
+TEST(FastCgiWire, IdleKeptConnectionsHoldNoWorker)
+{
+    // Two workers, four kept connections that each had a request and now
+    // say nothing: a fifth connection is answered at once.
+    TempDir oDir;
+    Worker oWorkers(oDir.Path("swatch.sock"), 2);
+    const std::string osExpected = RunProgram(SWATCH_EXE, {}, oSmallGet).osStdout;
+    std::vector<int> anIdle;
+    for (int i = 0; i < 4; i++)
+    {
+        anIdle.push_back(oWorkers.Connect());
+        ASSERT_GE(anIdle.back(), 0);
+        ASSERT_EQ(Answer(anIdle.back()), osExpected) << "kept connection " << i;
+    }
+    const auto tStart = std::chrono::steady_clock::now();
+    const int fdNew = oWorkers.Connect();
+    EXPECT_EQ(Answer(fdNew), osExpected);
+    const double dfSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
+    EXPECT_LT(dfSeconds, 1.0 * kSanitizerSlowdown);
+    printf("Answered beside 4 idle kept connections in %.4f s\n", dfSeconds);
+    // The idle ones still carry requests, in turn.
+    for (const int fd : anIdle)
+        EXPECT_EQ(Answer(fd), osExpected);
+    for (const int fd : anIdle)
+        close(fd);
+    close(fdNew);
+}
+
+TEST(FastCgiWire, BodiesPastTheLimitAreRefusedAndSkipped)
+{
+    // A body longer than the program takes is refused with 413 without
+    // being kept; the rest of it is read past, and the connection carries
+    // the next request. A POST without a length (a chunked body passed on)
+    // is all of its input.
+    TempDir oDir;
+    Worker oWorker(oDir.Path("swatch.sock"));
+    const int fd = oWorker.Connect();
+    ASSERT_GE(fd, 0);
+    const std::string osLong(100000, 'x');
+    std::map<std::string, std::string> oPost = {{"REQUEST_METHOD", "POST"},
+                                                {"SCRIPT_NAME", "/cgi-bin/swatch"},
+                                                {"PATH_INFO", "/8/8"},
+                                                {"CONTENT_LENGTH", "100000"}};
+    std::string osStreamed;
+    for (size_t i = 0; i < osLong.size(); i += 60000)
+        osStreamed += Record(kStdin, osLong.substr(i, 60000));
+    ASSERT_TRUE(SendAll(fd, RequestHead(oPost) + osStreamed + Record(kStdin, "")));
+    std::string osReply;
+    ASSERT_TRUE(ReadReply(fd, osReply));
+    EXPECT_EQ(osReply.rfind(kTooLongHeader + "ERROR 413: ", 0), 0u) << osReply;
+
+    oPost.erase("CONTENT_LENGTH");
+    const std::string osBody = "LineType=Hatch&HatchType=3&Color=00FF00";
+    ASSERT_TRUE(SendAll(fd, RequestHead(oPost) + Record(kStdin, osBody.substr(0, 9)) +
+                                Record(kStdin, osBody.substr(9)) + Record(kStdin, "")));
+    osReply.clear();
+    ASSERT_TRUE(ReadReply(fd, osReply));
+    oPost["CONTENT_LENGTH"] = std::to_string(osBody.size());
+    EXPECT_EQ(osReply, RunProgram(SWATCH_EXE, {}, oPost, osBody).osStdout);
+
+    oPost.erase("CONTENT_LENGTH");
+    ASSERT_TRUE(SendAll(fd, RequestHead(oPost) + osStreamed + Record(kStdin, "")));
+    osReply.clear();
+    ASSERT_TRUE(ReadReply(fd, osReply));
+    EXPECT_EQ(osReply.rfind(kTooLongHeader + "ERROR 413: ", 0), 0u) << osReply;
+    EXPECT_EQ(Answer(fd), RunProgram(SWATCH_EXE, {}, oSmallGet).osStdout);
+    close(fd);
+}
+
+TEST(FastCgiWire, LargeSwatchLeavesAnIdleWorkerSmall)
+{
+    TempDir oDir;
+    Worker oWorker(oDir.Path("swatch.sock"));
+    const int fd = oWorker.Connect();
+    ASSERT_GE(fd, 0);
+    const std::string osReply =
+        Answer(fd, {{"REQUEST_METHOD", "GET"},
+                    {"SCRIPT_NAME", "/cgi-bin/swatch"},
+                    {"PATH_INFO", "/6000/6000"},
+                    {"QUERY_STRING", "LineType=Hatch&HatchType=5"}});
+    ASSERT_EQ(osReply.rfind(kImageHeader + "GIF89a", 0), 0u);
+    // The worker hands the memory back once the reply is out.
+    long nKb = ResidentKb(oWorker.Pid());
+    for (int nTry = 0; nTry < 20 && nKb >= 16 * 1024; nTry++, usleep(50000))
+        nKb = ResidentKb(oWorker.Pid());
+    printf("Idle worker after a 6000 x 6000 swatch: %ld KiB resident\n", nKb);
+    EXPECT_GT(nKb, 0);
+    EXPECT_LT(nKb, 16 * 1024 * kSanitizerSlowdown);
+    // Small requests after it are answered as before.
+    EXPECT_EQ(Answer(fd), RunProgram(SWATCH_EXE, {}, oSmallGet).osStdout);
+    close(fd);
+}
+
+/* A PARAMS record whose name and value lengths add up past 2 GiB: libfcgi
+ * asks for a negative amount of memory and its assertion ends the worker.
+ * Only a hostile FastCGI peer can send one (the web server is the worker's
+ * only peer); the supervisor every deployment runs starts another worker. */
+TEST(FastCgiWire, HostileParamsRecordCostsNoService)
+{
+    if (access(Worker::kMultiwatch, X_OK) != 0)
+        GTEST_SKIP() << "multiwatch is missing: apt-get install multiwatch";
+    TempDir oDir;
+    Worker oWorkers(oDir.Path("swatch.sock"), 2, /* bSupervised = */ true);
+    const std::string osExpected = RunProgram(SWATCH_EXE, {}, oSmallGet).osStdout;
+    int fdFirst = -1;
+    for (int nTry = 0; nTry < 50 && fdFirst < 0; nTry++, usleep(100000))
+        fdFirst = oWorkers.Connect();
+    ASSERT_GE(fdFirst, 0);
+    EXPECT_EQ(Answer(fdFirst), osExpected);
+    close(fdFirst);
+
+    for (int nRound = 0; nRound < 3; nRound++)
+    {
+        SCOPED_TRACE(nRound);
+        const int fdHostile = oWorkers.Connect();
+        ASSERT_GE(fdHostile, 0);
+        const char abyBegin[8] = {0, 1, 1, 0, 0, 0, 0, 0};
+        const std::string osPair = Length(0x7FFFFFFF) + Length(0x7FFFFFF0) + "REQUEST";
+        SendAll(fdHostile, Record(kBeginRequest, std::string(abyBegin, 8)) +
+                               Record(kParams, osPair));
+        std::string osIgnored;
+        ReadReply(fdHostile, osIgnored); // the worker is gone, or refused it
+        close(fdHostile);
+        // Every round has taken a worker; the next requests are answered.
+        for (int i = 0; i < 3; i++)
+        {
+            const int fd = oWorkers.Connect();
+            EXPECT_EQ(Answer(fd), osExpected) << "request " << i;
+            close(fd);
+        }
+    }
 }

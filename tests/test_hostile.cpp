@@ -57,6 +57,7 @@ void CheckReply(const HostileCase &sCase, const RunResult &sRun)
         case Reply::Error:
             EXPECT_EQ(sRun.nExitStatus, 1);
             EXPECT_TRUE(osOut.rfind(kRefusedHeader + "ERROR ", 0) == 0 ||
+                        osOut.rfind(kTooLongHeader + "ERROR 413: ", 0) == 0 ||
                         osOut.rfind(kFailedHeader + "ERROR ", 0) == 0)
                 << osOut;
             break;
@@ -124,11 +125,16 @@ TEST(HostileRequests, ThroughTheProgram)
          "", Reply::Image, 40, 20, 2, 80},
         {"100 KiB path", "/40/20" + Repeat("/9", 50 * 1024), "", "GET", "", "", Reply::Image, 40, 20,
          2, 80},
-        {"length larger than the body", "/4/4", "", "POST", "Color=00FF00", "1000000",
+        {"length larger than the body", "/4/4", "", "POST", "Color=00FF00", "65536",
          Reply::Image, 4, 4, 1, 60},
+        // A body longer than any swatch request is refused unread.
+        {"length past the body limit", "/4/4", "", "POST", "Color=00FF00", "65537",
+         Reply::Error, 0, 0, 1, 60},
+        {"16 MiB of parameters posted", "/4/4", "", "POST", Repeat("a=1&", 4 << 20),
+         std::to_string(16 << 20), Reply::Error, 0, 0, 1, 30},
         {"negative length", "/4/4", "", "POST", "Color=00FF00", "-1", Reply::Image, 4, 4, 1, 60},
         {"length beyond int", "/4/4", "", "POST", "Color=00FF00", "99999999999999999999",
-         Reply::Image, 4, 4, 1, 60},
+         Reply::Error, 0, 0, 1, 60},
         {"letters after the length", "/4/4", "", "POST", "Color=00FF00", "12abc", Reply::Image, 4,
          4, 1, 60},
         {"binary body with zero bytes", "/4/4", "", "POST", kBinaryBody,
@@ -153,8 +159,8 @@ TEST(HostileRequests, GiantValuesInProcess)
          "", Reply::Image, 40, 20, 2, 150},
         {"100,000 parameters", "/8/8", osManyParameters, "GET", "", "", Reply::Image, 8, 8, 5,
          150},
-        {"100,000 parameters posted", "/8/8", "", "POST", osManyParameters,
-         std::to_string(osManyParameters.size()), Reply::Image, 8, 8, 5, 150},
+        {"100,000 parameters posted, refused unread", "/8/8", "", "POST", osManyParameters,
+         std::to_string(osManyParameters.size()), Reply::Error, 0, 0, 5, 150},
     };
     for (const auto &sCase : asCases)
     {

@@ -663,6 +663,10 @@ TEST_F(SwatchReplay, CaptureFileThatIsNoSavedRequest)
              return 0;
          },
          "is larger than 1048576 bytes, more than any saved request."},
+        // A regular file that says it is empty and goes on far past the
+        // limit: what is read is bounded, not what the size says.
+        {"link to /proc/self/pagemap", [] { return symlink("/proc/self/pagemap", kFile); },
+         "is larger than 1048576 bytes, more than any saved request."},
     };
     for (const auto &sCase : asCases)
     {

@@ -19,12 +19,14 @@ namespace swatchtest
 {
 
 /* The headers of the replies: an image (cacheable for a day unless the
- * server sets SWATCH_MAX_AGE), a refused request and a failure of the
- * program's own (never cached). */
+ * server sets SWATCH_MAX_AGE), a refused request, a body too long, and a
+ * failure of the program's own (never cached). */
 inline const std::string kImageHeader =
     "Content-Type: image/gif\nCache-Control: public, max-age=86400\n\n";
 inline const std::string kRefusedHeader =
     "Status: 400 Bad Request\nCache-Control: no-store\nContent-type: text/plain\n\n";
+inline const std::string kTooLongHeader =
+    "Status: 413 Payload Too Large\nCache-Control: no-store\nContent-type: text/plain\n\n";
 inline const std::string kFailedHeader =
     "Status: 500 Internal Server Error\nCache-Control: no-store\nContent-type: text/plain\n\n";
 
