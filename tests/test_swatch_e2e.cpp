@@ -249,13 +249,22 @@ TEST(SwatchImage, PostBody)
     RunForImage(s, oEnv, osBody);
     EXPECT_EQ(s.Palette(2), (std::vector<int>{0x0000FF, 0x00FF00}));
 
-    // Announced longer than sent, and beyond the range of int.
-    for (const char *pszLength : {"500", "99999999999999999999"})
+    // Announced longer than sent, up to the longest body read.
+    for (const char *pszLength : {"500", "65536"})
     {
         oEnv["CONTENT_LENGTH"] = pszLength;
         Swatch sShort;
         RunForImage(sShort, oEnv, osBody);
         EXPECT_EQ(sShort.Palette(2), (std::vector<int>{0x0000FF, 0x00FF00})) << pszLength;
+    }
+    // Longer, and beyond the range of int: refused, the body left unread.
+    for (const char *pszLength : {"65537", "99999999999999999999"})
+    {
+        oEnv["CONTENT_LENGTH"] = pszLength;
+        const RunResult sRun = RunProgram(SWATCH_EXE, {}, oEnv, osBody);
+        EXPECT_EQ(sRun.nExitStatus, 1);
+        EXPECT_EQ(sRun.osStdout.rfind(kTooLongHeader + "ERROR 413: A request body of ", 0), 0u)
+            << sRun.osStdout;
     }
 }
 
