@@ -31,34 +31,22 @@ int VXMCgiAtoi(const char *pszText)
     return static_cast<int>(nValue);
 }
 
-/* Reads a POST body of up to nLength bytes into a buffer of text (ending at
- * a zero byte). The buffer grows with the bytes that actually arrive, so an
- * announced length far beyond the body costs no memory; a body shorter than
+/* Reads a POST body of up to nLength bytes (at most kVXMCgiMaxBodyBytes)
+ * into a buffer of text (ending at a zero byte); a body shorter than
  * announced simply ends where the data ended. Returns null, after reporting
  * the failure, when memory runs out. */
 static char *ReadPostBody(int nLength)
 {
-    const size_t nWanted = static_cast<size_t>(nLength);
-    size_t nCapacity = std::min<size_t>(nWanted, 64 * 1024);
-    size_t nRead = 0;
-    char *pszBody = static_cast<char *>(VSIMalloc(nCapacity + 1));
-    while (pszBody != nullptr)
+    char *pszBody = static_cast<char *>(VSIMalloc(static_cast<size_t>(nLength) + 1));
+    if (pszBody == nullptr)
     {
-        nRead += fread(pszBody + nRead, 1, nCapacity - nRead, stdin);
-        if (nRead < nCapacity || nCapacity == nWanted)
-        {
-            pszBody[nRead] = '\0';
-            return pszBody;
-        }
-        nCapacity = std::min(nWanted, 2 * nCapacity);
-        char *pszGrown = static_cast<char *>(VSIRealloc(pszBody, nCapacity + 1));
-        if (pszGrown == nullptr)
-            VSIFree(pszBody);
-        pszBody = pszGrown;
+        CPLError(CE_Failure, CPLE_OutOfMemory,
+                 "Cannot allocate memory for a request body of %d bytes.", nLength);
+        return nullptr;
     }
-    CPLError(CE_Failure, CPLE_OutOfMemory,
-             "Cannot allocate memory for a request body of %d bytes.", nLength);
-    return nullptr;
+    const size_t nRead = fread(pszBody, 1, static_cast<size_t>(nLength), stdin);
+    pszBody[nRead] = '\0';
+    return pszBody;
 }
 
 namespace
