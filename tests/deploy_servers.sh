@@ -70,6 +70,11 @@ import sys; data = sys.stdin.buffer.read(); sys.stdout.buffer.write(data[data.in
 }
 cgi_body /40/20/255/0/0 'Outline=0000FF' >"$run/expected-get"
 cgi_body /30/10 '' 'LineType=Hatch&HatchType=3&Color=00FF00' >"$run/expected-post"
+# A form padded to 32 KiB: a body the program takes, longer than servers
+# pass on in one piece.
+form32=$(python3 -c 'f = "LineType=Hatch&HatchType=3&Color=00FF00&pad="; print(f + "x" * (32768 - len(f)), end="")')
+printf '%s' "$form32" >"$run/form32"
+cgi_body /30/10 '' "$form32" >"$run/expected-post32"
 
 fetch() { # NAME URL [curl args]: headers in $run/NAME.h, body in $run/NAME.b
   local name=$1 url=$2; shift 2
@@ -79,6 +84,9 @@ fetch() { # NAME URL [curl args]: headers in $run/NAME.h, body in $run/NAME.b
 status_of() { head -1 "$run/$1.h" | awk '{print $2}'; }
 header_of() { grep -i "^$2:" "$run/$1.h" | head -1 | cut -d: -f2- | sed 's/^ *//; s/\r$//'; }
 
+# Chunked request bodies are passed on whole with their length, except
+# where the server cannot give the program their length and refuses them.
+chunked_bodies=passed
 http_checks() { # BASE-URL
   local base=$1
   fetch get "$base/cgi-bin/swatch/40/20/255/0/0?Outline=0000FF"
@@ -99,6 +107,21 @@ http_checks() { # BASE-URL
   head -c 100000 /dev/zero | tr '\0' x >"$run/big-body"
   fetch big "$base/cgi-bin/swatch/4/4" --data-binary "@$run/big-body"
   check "a body of 100 kB is refused with 413" [ "$(status_of big)" = 413 ]
+  # Chunked bodies come without a length: each is passed on whole or
+  # refused, never dropped.
+  local chunked=(-H "Transfer-Encoding: chunked")
+  fetch chunked-small "$base/cgi-bin/swatch/30/10" "${chunked[@]}" --data-binary 'LineType=Hatch&HatchType=3&Color=00FF00'
+  if [ "$chunked_bodies" = refused ]; then
+    check "a small chunked body is refused with 413" [ "$(status_of chunked-small)" = 413 ]
+  else
+    check "a small chunked body is passed on" cmp -s "$run/chunked-small.b" "$run/expected-post"
+    fetch chunked-32k "$base/cgi-bin/swatch/30/10" "${chunked[@]}" --data-binary "@$run/form32"
+    check "a chunked body of 32 KiB is passed on" cmp -s "$run/chunked-32k.b" "$run/expected-post32"
+  fi
+  fetch chunked-big "$base/cgi-bin/swatch/4/4" "${chunked[@]}" --data-binary "@$run/big-body"
+  check "a chunked body of 100 kB is refused with 413" [ "$(status_of chunked-big)" = 413 ]
+  check "the server does not announce its version" \
+    bash -c '! grep -qi "^Server:.*[0-9]" "$1"' _ "$run/get.h"
   if [ -n "${DEPLOY_BENCH_SECONDS:-}" ]; then
     local swatch_rps static_rps
     swatch_rps=$(wrk -t1 -c2 -d"${DEPLOY_BENCH_SECONDS}s" "$base/cgi-bin/swatch/50/50?LineType=Hatch&HatchType=5" |
@@ -109,11 +132,46 @@ http_checks() { # BASE-URL
   fi
 }
 
-start_workers() { # the FastCGI workers on $run/swatch.sock
+start_workers() { # COUNT: the FastCGI workers on $run/swatch.sock, as the deploy files start them
   rm -f "$run/swatch.sock"
-  spawn-fcgi -s "$run/swatch.sock" -M 0666 -F 4 -- "$run/cgi-bin/swatch" >/dev/null
+  spawn-fcgi -s "$run/swatch.sock" -M 0666 -- /usr/bin/multiwatch -f "$1" -- "$run/cgi-bin/swatch" >/dev/null
+  for _ in $(seq 1 50); do [ "$(pgrep -fc "^$run/cgi-bin/swatch")" -ge "$1" ] && break; sleep 0.1; done
 }
-stop_workers() { pkill -f "$run/cgi-bin/swatch"; sleep 0.2; }
+stop_workers() {
+  pkill -f "multiwatch .*$run/cgi-bin/swatch"
+  for _ in $(seq 1 50); do pgrep -f "$run/cgi-bin/swatch" >/dev/null || break; sleep 0.1; done
+  pkill -9 -f "$run/cgi-bin/swatch"
+  sleep 0.2
+}
+all_answered() { # URL COUNT: every one of COUNT requests gets 200
+  local bad=0
+  for _ in $(seq 1 "$2"); do
+    [ "$(curl -s -m 10 -o /dev/null -w '%{http_code}' "$1")" = 200 ] || bad=$((bad + 1))
+  done
+  [ "$bad" -eq 0 ]
+}
+worker_checks() { # BASE-URL: a worker that ends is replaced
+  local url="$1/cgi-bin/swatch/8/8/0/0/255"
+  pkill -9 -f -n "^$run/cgi-bin/swatch"
+  check "after a worker is killed, requests are answered" all_answered "$url" 20
+  # A PARAMS record whose lengths add up past 2 GiB ends the worker that
+  # reads it (a fault of libfcgi only a FastCGI peer can reach).
+  python3 - "$run/swatch.sock" <<'PY'
+import socket, sys
+pair = bytes([0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xf0]) + b"REQUEST"
+records = bytes([1, 1, 0, 1, 0, 8, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0]) + \
+          bytes([1, 4, 0, 1, 0, len(pair), 0, 0]) + pair
+s = socket.socket(socket.AF_UNIX)
+s.connect(sys.argv[1])
+s.sendall(records)
+s.settimeout(5)
+try:
+    s.recv(100)
+except OSError:
+    pass
+PY
+  check "after a hostile record, requests are answered" all_answered "$url" 20
+}
 deploy_file() { # FILE PORT [CACHE-PORT]
   sed -e "s|/usr/lib/cgi-bin/swatch|$run/cgi-bin/swatch|g" -e "s|/run/swatch.sock|$run/swatch.sock|g" \
       -e "s|/usr/share/swatch|$src/web|g" -e "s|/var/cache/nginx/swatch|$run/cache|g" \
@@ -162,10 +220,12 @@ for variant in cgi fastcgi; do
   server="apache $variant"
   port=$(free_port)
   if [ "$variant" = cgi ]; then
-    apache_conf "$port" apache-cgi.conf cgid
+    apache_conf "$port" apache-cgi.conf cgid rewrite
+    chunked_bodies=refused
   else
+    chunked_bodies=passed
     apache_conf "$port" apache-fastcgi.conf proxy proxy_fcgi setenvif rewrite
-    start_workers
+    start_workers 4
   fi
   /usr/sbin/apache2 -f "$run/apache.conf" -DFOREGROUND &
   pids+=($!)
@@ -178,8 +238,10 @@ for variant in cgi fastcgi; do
       [ "$code" = 200 ] || bad=$((bad + 1))
     done
     check "200 requests on reused connections all answered" [ "$bad" -eq 0 ]
+    worker_checks "http://127.0.0.1:$port"
     stop_workers
   fi
+  chunked_bodies=passed
   kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null
 done
 
@@ -197,11 +259,28 @@ cp /etc/nginx/fastcgi_params "$run/"
   deploy_file nginx-cache.conf "$port" "$cache_port"
   echo "}"
 } >"$run/nginx.conf"
-start_workers
+start_workers 2
 /usr/sbin/nginx -p "$run" -c "$run/nginx.conf" &
 pids+=($!)
 if wait_port "$port" && wait_port "$cache_port"; then
   http_checks "http://127.0.0.1:$port"
+  # Four large swatches at once with small ones among them, on the two
+  # workers the file starts: every one is answered (no 504 from requests
+  # left waiting behind kept connections).
+  fetches=()
+  for i in 1 2 3 4; do
+    curl -s -m 60 -o /dev/null -w '%{http_code} %{time_total}\n' \
+      "http://127.0.0.1:$port/cgi-bin/swatch/6000/6000/$i/0/0?LineType=Hatch&HatchType=5" >"$run/large-$i" &
+    fetches+=($!)
+    curl -s -m 60 -o /dev/null -w '%{http_code} %{time_total}\n' \
+      "http://127.0.0.1:$port/cgi-bin/swatch/16/16/$i/0/0" >"$run/small-$i" &
+    fetches+=($!)
+  done
+  wait "${fetches[@]}"
+  check "four large swatches and small ones beside them are all answered" \
+    bash -c 'for f in "$@"; do read -r code _ <"$f"; [ "$code" = 200 ] || exit 1; done' _ "$run"/large-* "$run"/small-*
+  echo "nginx: 4 large and 4 small swatches at once: $(cat "$run"/large-* "$run"/small-* | awk '{ if ($2 > t) t = $2 } END { print t }') s for the slowest"
+  worker_checks "http://127.0.0.1:$port"
   server="nginx cache in front"
   http_checks "http://127.0.0.1:$cache_port"
   url="http://127.0.0.1:$cache_port/cgi-bin/swatch/12/12/0/0/255"

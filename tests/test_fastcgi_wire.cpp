@@ -316,3 +316,25 @@ TEST(FastCgiWire, HostileParamsRecordCostsNoService)
         }
     }
 }
+
+TEST(FastCgiWire, StopsWhenItsManagerSaysSo)
+{
+    // Process managers stop workers with SIGTERM (lighttpd, spawn-fcgi's
+    // users) or SIGUSR1 (multiwatch): the worker ends at once, even while it
+    // holds a kept connection, and reports no failure.
+    for (const int nSignal : {SIGTERM, SIGUSR1})
+    {
+        SCOPED_TRACE(nSignal);
+        TempDir oDir;
+        Worker oWorker(oDir.Path("swatch.sock"));
+        const int fd = oWorker.Connect();
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(Answer(fd), RunProgram(SWATCH_EXE, {}, oSmallGet).osStdout);
+        ASSERT_EQ(kill(oWorker.Pid(), nSignal), 0);
+        int nStatus = -1;
+        for (int nTry = 0; nTry < 100 && waitpid(oWorker.Pid(), &nStatus, WNOHANG) == 0; nTry++)
+            usleep(10000);
+        EXPECT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0) << nStatus;
+        close(fd);
+    }
+}
