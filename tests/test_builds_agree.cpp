@@ -100,7 +100,7 @@ TEST(BuildsAgree, ReplayAndCplMessages)
 {
     ScopedCaptureFile oCaptureFile;
     if (!oCaptureFile.IsUsable())
-        GTEST_SKIP() << ScopedCaptureFile::kDir << " is not writable";
+        GTEST_SKIP() << ScopedCaptureFile::kWhyNot;
     // No capture file: CPL reports the failed open on standard error.
     ExpectSameRun(RunProgram(SWATCH_EXE, {}, {}), RunProgram(OTHER_SWATCH_EXE, {}, {}),
                   "no capture file");

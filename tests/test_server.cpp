@@ -129,9 +129,7 @@ TEST_F(ServedSwatch, StopsCleanly)
 TEST_F(ServedSwatch, GalleryInHeadlessChromium)
 {
     if (system("command -v chromium >/dev/null 2>&1") != 0)
-    {
-        ASSERT_EQ(system(INSTALL_DEPS " chromium fonts-dejavu-core >&2"), 0);
-    }
+        GTEST_SKIP() << "chromium is missing: apt-get install chromium fonts-dejavu-core";
 
     const std::string osUrl = "http://127.0.0.1:" + std::to_string(m_nPort) + "/";
     const std::string osChromium =

@@ -555,7 +555,7 @@ class SwatchReplay : public ::testing::Test
     void SetUp() override
     {
         if (!m_oCaptureFile.IsUsable())
-            GTEST_SKIP() << ScopedCaptureFile::kDir << " is not writable";
+            GTEST_SKIP() << ScopedCaptureFile::kWhyNot;
     }
 
     ScopedCaptureFile m_oCaptureFile;

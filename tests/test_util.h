@@ -94,14 +94,18 @@ class ScopedStdin
     ScopedRequestBody m_oBody;
 };
 
-/* The machine's one capture file (/temp/cgienv.env), owned for the guard's
- * life: whatever was there is set aside and put back afterwards. Tests that
- * use it hold the CTest resource lock capture_file. */
+/* The capture file (/temp/cgienv.env) in a /temp of the test's own, which
+ * tests/private_temp.sh gives the test program: the machine's file is never
+ * touched. Not usable (the test skips) when the program runs without it.
+ * The file is removed when the guard ends. */
 class ScopedCaptureFile
 {
   public:
     static constexpr const char *kDir = "/temp";
     static constexpr const char *kFile = "/temp/cgienv.env";
+    static constexpr const char *kWhyNot =
+        "the capture file is only written in a /temp of the test's own: run the test through "
+        "tests/private_temp.sh, as root (ctest does)";
 
     ScopedCaptureFile();
     ~ScopedCaptureFile();
@@ -111,9 +115,6 @@ class ScopedCaptureFile
 
   private:
     bool m_bUsable = false;
-    bool m_bCreatedDir = false;
-    bool m_bHadFile = false;
-    std::string m_osSaved;
 };
 
 /* Result of running a program. */
