@@ -131,7 +131,7 @@ TEST(HostileRequests, ThroughTheProgram)
         {"length past the body limit", "/4/4", "", "POST", "Color=00FF00", "65537",
          Reply::Error, 0, 0, 1, 60},
         {"16 MiB of parameters posted", "/4/4", "", "POST", Repeat("a=1&", 4 << 20),
-         std::to_string(16 << 20), Reply::Error, 0, 0, 1, 30},
+         std::to_string(16 << 20), Reply::Error, 0, 0, 1, 60},
         {"negative length", "/4/4", "", "POST", "Color=00FF00", "-1", Reply::Image, 4, 4, 1, 60},
         {"length beyond int", "/4/4", "", "POST", "Color=00FF00", "99999999999999999999",
          Reply::Error, 0, 0, 1, 60},
