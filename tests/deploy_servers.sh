@@ -13,7 +13,10 @@
 # for a swatch and for a static file it serves are printed as well.
 #
 # With BUILD_DIR, the program and the gallery are first installed from it
-# (cmake --install) and the installed program is the one served.
+# (cmake --install) and the installed program is the one served; and when
+# that build's program is statically linked, its Debian package is made
+# (scripts/package), checked with lintian, unpacked (dpkg -x, never
+# installed) and served by Apache with the configuration it carries.
 set -uo pipefail
 swatch=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 src=$(cd "$2" && pwd)
@@ -172,11 +175,14 @@ except OSError:
 PY
   check "after a hostile record, requests are answered" all_answered "$url" 20
 }
-deploy_file() { # FILE PORT [CACHE-PORT]
-  sed -e "s|/usr/lib/cgi-bin/swatch|$run/cgi-bin/swatch|g" -e "s|/run/swatch.sock|$run/swatch.sock|g" \
+served_program=$run/cgi-bin/swatch
+deploy_file() { # FILE (in deploy/, or a path) PORT [CACHE-PORT]
+  local file=$1
+  [ "${file#/}" = "$file" ] && file=$src/deploy/$file
+  sed -e "s|/usr/lib/cgi-bin/swatch|$served_program|g" -e "s|/run/swatch.sock|$run/swatch.sock|g" \
       -e "s|/usr/share/swatch|$src/web|g" -e "s|/var/cache/nginx/swatch|$run/cache|g" \
       -e "s|listen 8080;|listen 127.0.0.1:$2;|" -e "s|127.0.0.1:8080|127.0.0.1:$2|" \
-      -e "s|listen 80;|listen 127.0.0.1:${3:-0};|" "$src/deploy/$1"
+      -e "s|listen 80;|listen 127.0.0.1:${3:-0};|" "$file"
 }
 
 # --- lighttpd, as scripts/serve runs it.
@@ -244,6 +250,37 @@ for variant in cgi fastcgi; do
   chunked_bodies=passed
   kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null
 done
+
+# --- The Debian package, unpacked, with the Apache configuration it carries.
+if [ -n "${3:-}" ] && ! ldd "$swatch" >/dev/null 2>&1; then
+  server="debian package"
+  deb=$("$src/scripts/package" "$run/package" "$3" 2>"$run/package.log")
+  check "is made" [ -f "$deb" ]
+  if command -v lintian >/dev/null; then
+    lintian "$deb" >"$run/lintian.log" 2>&1
+    check "lintian reports no errors or warnings" bash -c '! grep -q "^[EW]: " "$1"' _ "$run/lintian.log"
+    sed 's/^/lintian: /' "$run/lintian.log"
+  else
+    echo "lintian is missing (apt-get install lintian): the package is not checked with it"
+  fi
+  dpkg -x "$deb" "$run/pkg"
+  for file in usr/lib/cgi-bin/swatch usr/share/swatch/index.html usr/share/swatch/designer.html \
+              usr/share/doc/swatch/copyright usr/share/doc/swatch/THIRD-PARTY-NOTICES \
+              etc/apache2/conf-available/swatch.conf; do
+    check "holds /$file" [ -f "$run/pkg/$file" ]
+  done
+  server="apache cgi, from the package"
+  served_program=$run/pkg/usr/lib/cgi-bin/swatch
+  port=$(free_port)
+  apache_conf "$port" "$run/pkg/etc/apache2/conf-available/swatch.conf" cgid rewrite
+  chunked_bodies=refused
+  /usr/sbin/apache2 -f "$run/apache.conf" -DFOREGROUND &
+  pids+=($!)
+  if wait_port "$port"; then http_checks "http://127.0.0.1:$port"; else check "starts" false; cat "$run/apache-error.log"; fi
+  kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null
+  chunked_bodies=passed
+  served_program=$run/cgi-bin/swatch
+fi
 
 # --- nginx: FastCGI on kept connections, and a caching proxy in front.
 server="nginx fastcgi"
