@@ -9,7 +9,7 @@
  * see a null text. */
 static const char szEmpty[] = "";
 
-VXMCgiRequest::VXMCgiRequest() : m_bParsed(0), m_papszParams(nullptr), m_papszEnv(nullptr)
+VXMCgiRequest::VXMCgiRequest() : m_bParsed(false), m_papszParams(nullptr), m_papszEnv(nullptr)
 {
 }
 
@@ -27,28 +27,25 @@ void VXMCgiRequest::EnsureParsed()
     // capture file without lines left one behind.
     CSLDestroy(m_papszParams);
     m_papszParams = VXMCgiParseInput();
-    m_bParsed = 1;
+    m_bParsed = true;
 }
 
 const char *VXMCgiRequest::GetParam(const char *pszName)
 {
-    if (!m_bParsed)
-        EnsureParsed();
+    EnsureParsed();
     const char *pszValue = CSLFetchNameValue(m_papszParams, pszName);
     return pszValue != nullptr ? pszValue : szEmpty;
 }
 
 char **VXMCgiRequest::GetParamValues(const char *pszName)
 {
-    if (!m_bParsed)
-        EnsureParsed();
+    EnsureParsed();
     return CSLFetchNameValueMultiple(m_papszParams, pszName);
 }
 
 char **VXMCgiRequest::GetParamList()
 {
-    if (!m_bParsed)
-        EnsureParsed();
+    EnsureParsed();
     return m_papszParams;
 }
 

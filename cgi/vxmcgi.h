@@ -26,6 +26,11 @@
  * seventeen short variables; a file of 1 MiB is no saved request. */
 constexpr int kMaxCaptureFileBytes = 1024 * 1024;
 
+/* The CGI variables a capture file stores, in file order: those a request
+ * is made of. */
+constexpr int kVXMCgiCapturedVariableCount = 17;
+extern const char *const apszVXMCgiCapturedVariables[kVXMCgiCapturedVariableCount];
+
 /* Longest request body the library reads, in bytes. A form of style
  * parameters is a few hundred bytes; a longer body is refused before any of
  * it is read. */
@@ -64,12 +69,13 @@ class VXMCgiRequest
     void SaveEnvironment(const char *pszFilename);
     /* Replaces the parameter and replay lists from a capture file. Only a
      * regular file of at most kMaxCaptureFileBytes is read; anything else is
-     * reported through CPLError and, like a missing file, leaves no
-     * parameters. */
+     * reported through CPLError. A file that cannot be read, or has no
+     * lines, drops the parameters and leaves the replay list alone; the
+     * request then reads its live form input on the next lookup. */
     void LoadEnvironment(const char *pszFilename);
 
   private:
-    int m_bParsed;
+    bool m_bParsed;
     char **m_papszParams;
     char **m_papszEnv;
 };

@@ -86,40 +86,32 @@ class ScopedContainedErrors
     CPLErrorHandlerPusher m_oPusher;
 };
 
-/* A reply built in memory, so that an error page can replace it whole. */
-class ReplyBuffer
-{
-  public:
-    ReplyBuffer() : m_fp(open_memstream(&m_pabyData, &m_nSize))
-    {
-    }
-    ~ReplyBuffer()
-    {
-        if (m_fp != nullptr)
-            fclose(m_fp);
-        free(m_pabyData);
-    }
-    FILE *Stream() const
-    {
-        return m_fp;
-    }
-    /* Copies what was written to fpOut; false when it could not be. */
-    bool CopyTo(FILE *fpOut)
-    {
-        if (fflush(m_fp) != 0)
-            return false;
-        return fwrite(m_pabyData, 1, m_nSize, fpOut) == m_nSize && fflush(fpOut) == 0;
-    }
-    ReplyBuffer(const ReplyBuffer &) = delete;
-    ReplyBuffer &operator=(const ReplyBuffer &) = delete;
-
-  private:
-    char *m_pabyData = nullptr;
-    size_t m_nSize = 0;
-    FILE *m_fp;
-};
-
 } // namespace
+
+ReplyBuffer::ReplyBuffer() : m_fp(open_memstream(&m_pabyData, &m_nSize))
+{
+}
+
+ReplyBuffer::~ReplyBuffer()
+{
+    if (m_fp != nullptr)
+        fclose(m_fp);
+    free(m_pabyData);
+}
+
+bool ReplyBuffer::CopyTo(FILE *fpOut)
+{
+    if (fflush(m_fp) != 0)
+        return false;
+    return fwrite(m_pabyData, 1, m_nSize, fpOut) == m_nSize && fflush(fpOut) == 0;
+}
+
+std::string ReplyBuffer::Contents()
+{
+    if (m_fp == nullptr || fflush(m_fp) != 0)
+        return std::string();
+    return std::string(m_pabyData, m_nSize);
+}
 
 ScopedRequestEnvironment::ScopedRequestEnvironment(char **papszVariables)
     : m_papszSaved(environ)
@@ -173,6 +165,7 @@ void GiveBackMemoryOfLargeRequests()
 
 int AnswerSwatchRequestContained(VXMCgiRequest &oRequest, FILE *fpOut)
 {
+    // Built in memory, so that an error page can replace it whole.
     ReplyBuffer oReply;
     if (oReply.Stream() == nullptr)
     {

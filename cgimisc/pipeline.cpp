@@ -16,13 +16,8 @@
 #include <cstring>
 #include <optional>
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#else
 #include <fcntl.h>
 #include <unistd.h>
-#endif
 
 #include <cpl_error.h>
 #include <cpl_string.h>
@@ -32,25 +27,21 @@
 #include "swatch.h"
 #include "vxmcgi.h"
 
-/* Switches an output stream to untranslated mode; -1 on failure, with errno
- * set. Where streams have no text mode there is nothing to switch, and the
- * only possible failure is a descriptor that is not open. A stream without
- * a descriptor (in memory) has nothing to switch. */
+/* Readies an output stream for the image's bytes; -1 on failure, with
+ * errno set. Streams here have no text mode to switch off, so the only
+ * possible failure is a descriptor that is not open. A stream without a
+ * descriptor (in memory) is ready. */
 static int SetBinaryMode(FILE *fp)
 {
     const int fd = fileno(fp);
     if (fd < 0)
         return 0;
-#ifdef _WIN32
-    return _setmode(fd, _O_BINARY);
-#else
     if (fcntl(fd, F_GETFL) == -1)
     {
         errno = EBADF;
         return -1;
     }
     return 0;
-#endif
 }
 
 namespace
@@ -123,29 +114,23 @@ int AllocateColor(SwatchCanvas &oCanvas, const SwatchColor &sColor)
     return oCanvas.AllocateColor(sColor.nRed, sColor.nGreen, sColor.nBlue);
 }
 
-/* What the path asks for: /width/height/red/green/blue. */
-struct SwatchPath
-{
-    int nWidth = 50;
-    int nHeight = 50;
-    SwatchColor sColor; // black unless the path says otherwise
-};
+} // namespace
 
-/* Every "/" separates and empty pieces are dropped; fields past the fifth
- * are ignored. Width and height are at least 2; the colour is taken as it
- * stands, whatever its range. */
 SwatchPath ReadSwatchPath(const char *pszPath)
 {
     SwatchPath sPath;
     const CPLStringList aosFields(CSLTokenizeStringComplex(pszPath, "/", FALSE, FALSE));
-    int *const apnFields[] = {&sPath.nWidth, &sPath.nHeight, &sPath.sColor.nRed,
-                              &sPath.sColor.nGreen, &sPath.sColor.nBlue};
+    int *const apnFields[] = {&sPath.nWidth, &sPath.nHeight, &sPath.nRed, &sPath.nGreen,
+                              &sPath.nBlue};
     for (int i = 0; i < aosFields.size() && i < 5; i++)
         *apnFields[i] = VXMCgiAtoi(aosFields[i]);
     sPath.nWidth = std::max(sPath.nWidth, 2);
     sPath.nHeight = std::max(sPath.nHeight, 2);
     return sPath;
 }
+
+namespace
+{
 
 /* The style parameters, borrowed from the request. The first lookup makes
  * the request read its form input. */
@@ -373,7 +358,7 @@ int AnswerSwatchRequest(VXMCgiRequest &oRequest, FILE *fpOut)
     const char *pszPath = oRequest.GetEnv("PATH_INFO");
     if (*pszPath == '\0')
     {
-        PrintUsageTo(fpOut);
+        PrintUsage(fpOut);
         return 1;
     }
 
@@ -407,7 +392,8 @@ int AnswerSwatchRequest(VXMCgiRequest &oRequest, FILE *fpOut)
         poCanvas = &oGdCanvas.emplace(hImage, nScale);
     }
     SwatchCanvas &oCanvas = *poCanvas;
-    const SwatchPalette sPalette = AllocatePalette(oCanvas, oRequest, sPath.sColor);
+    const SwatchPalette sPalette =
+        AllocatePalette(oCanvas, oRequest, {sPath.nRed, sPath.nGreen, sPath.nBlue});
 
     if (SetBinaryMode(fpOut) == -1)
     {

@@ -5,13 +5,16 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "swatch.h"
 #include "vxmcgi.h"
 
-void PrintUsageTo(FILE *fpOut)
+const char kBannerReplyHeader[] = "Content-Type: text/plain\n\n";
+
+void PrintUsage(FILE *fpOut)
 {
-    fprintf(fpOut, "Content-Type: text/plain\n\n");
+    fputs(kBannerReplyHeader, fpOut);
     fprintf(fpOut, "VXM Swatchery\n\n");
     fprintf(fpOut, "Written by the VXM Swatchery developers.\n\n");
     fprintf(fpOut, "Uses the GD (gd1.3) library from the GD Graphics Library project "
@@ -21,12 +24,7 @@ void PrintUsageTo(FILE *fpOut)
             __TIME__);
 }
 
-void PrintUsage()
-{
-    PrintUsageTo(stdout);
-}
-
-void WriteImageHeader(FILE *fpOut, const char *pszContentType)
+std::string ImageReplyHeader(const char *pszContentType)
 {
     // A swatch is a pure function of its URL, so anything between the
     // program and the reader may keep it. The server may set the time
@@ -35,21 +33,34 @@ void WriteImageHeader(FILE *fpOut, const char *pszContentType)
     const char *pszMaxAge = getenv("SWATCH_MAX_AGE");
     if (pszMaxAge != nullptr && *pszMaxAge != '\0')
         nMaxAge = std::max(0, VXMCgiAtoi(pszMaxAge));
-    fprintf(fpOut, "Content-Type: %s\nCache-Control: public, max-age=%lld\n\n", pszContentType,
-            nMaxAge);
+    return std::string("Content-Type: ") + pszContentType +
+           "\nCache-Control: public, max-age=" + std::to_string(nMaxAge) + "\n\n";
 }
 
-void WriteErrorPage(FILE *fpOut, CPLErrorNum nErrorNum, const char *pszMessage)
+std::string ErrorReplyHeader(CPLErrorNum nErrorNum)
 {
     // The program refuses a request with CPLE_IllegalArg, or a body too
     // long with VXMCGIE_BodyTooLarge; any other error is a failure of its
     // own. Either way the page is no swatch and must never be kept in place
-    // of one.
+    // of one. "Content-type" keeps the lower-case t the error page has
+    // always had (header names compare without regard to case, but its
+    // bytes are kept for whoever compares them); the other replies write
+    // "Content-Type".
     const char *pszStatus = nErrorNum == CPLE_IllegalArg         ? "400 Bad Request"
                             : nErrorNum == VXMCGIE_BodyTooLarge ? "413 Payload Too Large"
                                                                  : "500 Internal Server Error";
-    fprintf(fpOut, "Status: %s\nCache-Control: no-store\n", pszStatus);
-    fprintf(fpOut, "Content-type: text/plain\n\n");
+    return std::string("Status: ") + pszStatus +
+           "\nCache-Control: no-store\nContent-type: text/plain\n\n";
+}
+
+void WriteImageHeader(FILE *fpOut, const char *pszContentType)
+{
+    fputs(ImageReplyHeader(pszContentType).c_str(), fpOut);
+}
+
+void WriteErrorPage(FILE *fpOut, CPLErrorNum nErrorNum, const char *pszMessage)
+{
+    fputs(ErrorReplyHeader(nErrorNum).c_str(), fpOut);
     fprintf(fpOut, "ERROR %d: %s\n", nErrorNum, pszMessage);
 }
 

@@ -1,5 +1,6 @@
 /*
- * VXM Swatchery: a CGI program that draws legend swatches as GIF images.
+ * VXM Swatchery: a CGI program that draws legend swatches as GIF images
+ * (or PNG or SVG, on request).
  *
  * The reply is "Content-Type: image/gif" and the GIF; an empty path gets a
  * plain-text banner page, and any reported error a plain-text error page.
@@ -14,12 +15,8 @@
 #include "vxmcgi.h"
 
 /* A request captured earlier, replayed when the program runs without a web
- * server: the file cgienv.env in the folder temp at the root of the drive. */
-#ifdef _WIN32
-static const char szCaptureFile[] = "\\temp\\cgienv.env";
-#else
+ * server: the file cgienv.env in the folder temp at the root. */
 static const char szCaptureFile[] = "/temp/cgienv.env";
-#endif
 
 int main(int /* argc */, char ** /* argv */)
 {

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 #include <cpl_error.h>
 
@@ -37,27 +38,35 @@ void ReplayWhenNoRequest(VXMCgiRequest &oRequest, const char *pszCaptureFile);
 
 /* Answers one request on fpOut: the header and image (returns 0), or the
  * banner page for a request without a path (returns 1). Errors are reported
- * through CPLError; the installed handler writes the error page and does not
- * return (it ends the process, or the request). */
+ * through CPLError, whose installed handler writes the error page: a CGI
+ * run's handler then ends the process; a contained request's handler
+ * returns, and this function goes its way out and returns 1. */
 int AnswerSwatchRequest(VXMCgiRequest &oRequest, FILE *fpOut);
 
 /************************************************************************/
 /*                                Replies                               */
 /************************************************************************/
 
-/* Writes the banner page, the reply to a request without a path. */
-void PrintUsage();
-void PrintUsageTo(FILE *fpOut);
+/* The header lines each reply starts with, up to its empty line: */
+/* the banner page; */
+extern const char kBannerReplyHeader[];
+/* an image of the given type ("image/gif", ...), which may be cached for
+ * SWATCH_MAX_AGE seconds (default kDefaultSwatchMaxAge); */
+std::string ImageReplyHeader(const char *pszContentType);
+/* the error page: a Status line (400 for a request the program refuses,
+ * CPLE_IllegalArg; 413 for a body too long, VXMCGIE_BodyTooLarge; 500 for
+ * its own failures), a header that keeps it out of every cache, and
+ * "Content-type: text/plain". */
+std::string ErrorReplyHeader(CPLErrorNum nErrorNum);
 
-/* Writes the header of an image reply: its type ("image/gif", ...) and how
- * long it may be cached (SWATCH_MAX_AGE seconds, default
- * kDefaultSwatchMaxAge). */
+/* Writes the banner page, the reply to a request without a path. */
+void PrintUsage(FILE *fpOut);
+
+/* Writes the header of an image reply (ImageReplyHeader). */
 void WriteImageHeader(FILE *fpOut, const char *pszContentType);
 
-/* Writes the error page: a Status line (400 for a request the program
- * refuses, CPLE_IllegalArg; 413 for a body too long, VXMCGIE_BodyTooLarge;
- * 500 for its own failures), a header that keeps it out of every cache,
- * "Content-type: text/plain", an empty line and "ERROR number: message". */
+/* Writes the error page: its header (ErrorReplyHeader), then
+ * "ERROR number: message". */
 void WriteErrorPage(FILE *fpOut, CPLErrorNum nErrorNum, const char *pszMessage);
 
 /* CPL error handler of a CGI run: writes the error page and ends the
@@ -68,6 +77,20 @@ void CPL_STDCALL CgiErrorHandler(CPLErr eErrClass, CPLErrorNum nErrorNum,
 /************************************************************************/
 /*                   A request answered in a running process            */
 /************************************************************************/
+
+/* What the request path asks for: /width/height/red/green/blue. Every "/"
+ * separates and empty pieces are dropped; fields past the fifth are
+ * ignored. Width and height are at least 2 (50 when absent); the colour
+ * (black when absent) is taken as it stands, whatever its range. */
+struct SwatchPath
+{
+    int nWidth = 50;
+    int nHeight = 50;
+    int nRed = 0;
+    int nGreen = 0;
+    int nBlue = 0;
+};
+SwatchPath ReadSwatchPath(const char *pszPath);
 
 /* Answers oRequest on fpOut like AnswerSwatchRequest, but an error writes
  * the error page to fpOut and ends this request only (returns 1). CPL is
@@ -117,6 +140,30 @@ class ScopedRequestBody
   private:
     FILE *m_fpSaved;
     FILE *m_fpBody = nullptr;
+};
+
+/* A reply written to memory (its stream), to be copied out whole or read. */
+class ReplyBuffer
+{
+  public:
+    ReplyBuffer();
+    ~ReplyBuffer();
+    /* Null when no memory could be had for it. */
+    FILE *Stream() const
+    {
+        return m_fp;
+    }
+    /* Copies what was written to fpOut; false when it could not be. */
+    bool CopyTo(FILE *fpOut);
+    /* What was written. */
+    std::string Contents();
+    ReplyBuffer(const ReplyBuffer &) = delete;
+    ReplyBuffer &operator=(const ReplyBuffer &) = delete;
+
+  private:
+    char *m_pabyData = nullptr;
+    size_t m_nSize = 0;
+    FILE *m_fp;
 };
 
 /* Tunes the process for answering many requests: memory freed after one

@@ -55,19 +55,14 @@ void CheckReplay()
     const ScopedRequestEnvironment oNoRequest(nullptr);
     VXMCgiRequest oRequest;
     ReplayWhenNoRequest(oRequest, "/vsimem/fuzz.env");
-    const CPLStringList aosFields(CSLTokenizeString2(oRequest.GetEnv("PATH_INFO"), "/", 0));
-    if (aosFields.size() >= 2 &&
-        static_cast<long long>(VXMCgiAtoi(aosFields[0])) * VXMCgiAtoi(aosFields[1]) > 512 * 512)
+    const SwatchPath sPath = ReadSwatchPath(oRequest.GetEnv("PATH_INFO"));
+    if (static_cast<long long>(sPath.nWidth) * sPath.nHeight > 512 * 512)
         return;
-    char *pabyOutput = nullptr;
-    size_t nOutput = 0;
-    FILE *fpOut = open_memstream(&pabyOutput, &nOutput);
-    const int nStatus = AnswerSwatchRequestContained(oRequest, fpOut);
-    fclose(fpOut);
-    const std::string osOutput(pabyOutput, nOutput);
-    free(pabyOutput);
-    const bool bImage = osOutput.rfind("Content-Type: image/gif\n", 0) == 0;
-    const bool bBanner = osOutput.rfind("Content-Type: text/plain\n\nVXM Swatchery\n", 0) == 0;
+    ReplyBuffer oOutput;
+    const int nStatus = AnswerSwatchRequestContained(oRequest, oOutput.Stream());
+    const std::string osOutput = oOutput.Contents();
+    const bool bImage = osOutput.rfind("Content-Type: image/", 0) == 0;
+    const bool bBanner = osOutput.rfind(std::string(kBannerReplyHeader) + "VXM Swatchery\n", 0) == 0;
     const bool bError = osOutput.rfind("Status: ", 0) == 0;
     if ((nStatus == 0) != bImage || !(bImage || bBanner || bError))
         abort();

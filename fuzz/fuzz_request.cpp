@@ -20,25 +20,6 @@
 namespace
 {
 
-/* Width and height the path asks for: "/"-separated fields, empty ones
- * skipped, at least 2 each. */
-void RequestedSize(const std::string &osPath, long long &nWidth, long long &nHeight)
-{
-    std::vector<std::string> aosFields;
-    size_t nPos = 0;
-    while (nPos <= osPath.size())
-    {
-        const size_t nEnd = std::min(osPath.find('/', nPos), osPath.size());
-        if (nEnd > nPos)
-            aosFields.push_back(osPath.substr(nPos, nEnd - nPos));
-        nPos = nEnd + 1;
-    }
-    nWidth = aosFields.size() > 0 ? VXMCgiAtoi(aosFields[0].c_str()) : 50;
-    nHeight = aosFields.size() > 1 ? VXMCgiAtoi(aosFields[1].c_str()) : 50;
-    nWidth = std::max(nWidth, 2LL);
-    nHeight = std::max(nHeight, 2LL);
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pabyData, size_t nSize)
@@ -56,8 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pabyData, size_t nSize)
     const std::string osBody = osInput.substr(std::min(nPos, osInput.size()));
     const std::string &osPath = aosParts[1];
 
-    long long nWidth = 0, nHeight = 0;
-    RequestedSize(osPath, nWidth, nHeight);
+    const SwatchPath sPath = ReadSwatchPath(osPath.c_str());
+    const long long nWidth = sPath.nWidth, nHeight = sPath.nHeight;
     // Large swatches are slow without being more interesting; sizes past the
     // limit still run (they end in the error page at once).
     if (nWidth * nHeight > 512 * 512 && nWidth * nHeight <= kMaxSwatchPixels)
@@ -69,35 +50,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pabyData, size_t nSize)
           "PATH_INFO=" + osPath, "QUERY_STRING=" + aosParts[2], "CONTENT_LENGTH=" + aosParts[3]})
         aosVariables.AddString(osVar.c_str());
 
-    char *pabyOutput = nullptr;
-    size_t nOutput = 0;
-    FILE *fpOut = open_memstream(&pabyOutput, &nOutput);
-    const int nStatus =
-        AnswerRequestInProcess(aosVariables.List(), osBody.data(), osBody.size(), fpOut);
-    fclose(fpOut);
-    const std::string osOutput(pabyOutput, nOutput);
-    free(pabyOutput);
+    ReplyBuffer oOutput;
+    const int nStatus = AnswerRequestInProcess(aosVariables.List(), osBody.data(),
+                                               osBody.size(), oOutput.Stream());
+    const std::string osOutput = oOutput.Contents();
 
     // An image is the requested swatch at a scale of 1 to 4 (an SVG in
     // swatch pixels), a refusal names what it refuses, and a body is
     // refused only past the limit.
-    static const std::string osCache = "\nCache-Control: public, max-age=86400\n\n";
-    static const std::string osBanner = "Content-Type: text/plain\n\n";
-    static const std::string osErrorHead = "Cache-Control: no-store\nContent-type: text/plain\n\n";
-    static const std::string osRefused = "Status: 400 Bad Request\n" + osErrorHead;
-    static const std::string osTooLong = "Status: 413 Payload Too Large\n" + osErrorHead;
+    static const std::string osGif = ImageReplyHeader("image/gif");
+    static const std::string osPng = ImageReplyHeader("image/png");
+    static const std::string osSvg = ImageReplyHeader("image/svg+xml");
+    static const std::string osBanner = kBannerReplyHeader;
+    static const std::string osRefused = ErrorReplyHeader(CPLE_IllegalArg);
+    static const std::string osTooLong = ErrorReplyHeader(VXMCGIE_BodyTooLarge);
     const auto startsWith = [&](const std::string &osStart) {
         return osOutput.compare(0, osStart.size(), osStart) == 0;
     };
-    if (startsWith("Content-Type: image/gif" + osCache) ||
-        startsWith("Content-Type: image/png" + osCache))
+    if (startsWith(osGif) || startsWith(osPng))
     {
         if (nStatus != 0 || osPath.empty())
             abort();
         const std::string osImage = osOutput.substr(osOutput.find("\n\n") + 2);
         void *pData = const_cast<char *>(osImage.data());
         const int nImage = static_cast<int>(osImage.size());
-        gdImagePtr hImage = startsWith("Content-Type: image/gif")
+        gdImagePtr hImage = startsWith(osGif)
                                 ? gdImageCreateFromGifPtr(nImage, pData)
                                 : gdImageCreateFromPngPtr(nImage, pData);
         if (hImage == nullptr)
@@ -108,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pabyData, size_t nSize)
             abort();
         gdImageDestroy(hImage);
     }
-    else if (startsWith("Content-Type: image/svg+xml" + osCache))
+    else if (startsWith(osSvg))
     {
         const std::string osSize = "width=\"" + std::to_string(nWidth) + "\" height=\"" +
                                    std::to_string(nHeight) + "\"";

@@ -10,9 +10,6 @@
 namespace swatchtest
 {
 
-/* The CGI variables a request is made of (those a capture file stores). */
-extern const char *const apszCgiVariables[17];
-
 struct InProcessReply
 {
     int nStatus = -1;

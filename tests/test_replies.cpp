@@ -10,6 +10,7 @@
 
 #include "swatch.h"
 #include "test_util.h"
+#include "vxmcgi.h"
 
 using namespace swatchtest;
 
@@ -26,6 +27,37 @@ template <class Body> void WithStdoutTo(const std::string &osPath, Body fnBody)
 }
 
 } // namespace
+
+TEST(ReplyHeaders, BytesOfEachReply)
+{
+    // Everything between the program and the reader may keep a swatch for a
+    // day, or as long as the server says; an error page never.
+    EXPECT_EQ(ImageReplyHeader("image/gif"),
+              "Content-Type: image/gif\nCache-Control: public, max-age=86400\n\n");
+    {
+        ScopedEnv oEnv;
+        oEnv.Set("SWATCH_MAX_AGE", std::string("31536000"));
+        EXPECT_EQ(ImageReplyHeader("image/svg+xml"),
+                  "Content-Type: image/svg+xml\nCache-Control: public, max-age=31536000\n\n");
+        oEnv.Set("SWATCH_MAX_AGE", std::string("-5"));
+        EXPECT_EQ(ImageReplyHeader("image/png"),
+                  "Content-Type: image/png\nCache-Control: public, max-age=0\n\n");
+    }
+    EXPECT_EQ(std::string(kBannerReplyHeader), "Content-Type: text/plain\n\n");
+    const struct
+    {
+        CPLErrorNum nErrorNum;
+        const char *pszStatus;
+    } asErrors[] = {{CPLE_IllegalArg, "400 Bad Request"},
+                    {VXMCGIE_BodyTooLarge, "413 Payload Too Large"},
+                    {CPLE_OutOfMemory, "500 Internal Server Error"},
+                    {CPLE_FileIO, "500 Internal Server Error"},
+                    {42, "500 Internal Server Error"}};
+    for (const auto &sError : asErrors)
+        EXPECT_EQ(ErrorReplyHeader(sError.nErrorNum),
+                  std::string("Status: ") + sError.pszStatus +
+                      "\nCache-Control: no-store\nContent-type: text/plain\n\n");
+}
 
 TEST(ErrorHandlerDeathTest, FatalErrorEndsInTheErrorPageNotAnAbort)
 {

@@ -323,8 +323,7 @@ const FormatCase asFormatCases[] = {
 /* The body of an image reply of the given type, or "" (with a failure). */
 std::string ImageBody(const RunResult &sRun, const std::string &osType)
 {
-    const std::string osHeader =
-        "Content-Type: " + osType + "\nCache-Control: public, max-age=86400\n\n";
+    const std::string osHeader = ImageReplyHeader(osType.c_str());
     EXPECT_EQ(sRun.nExitStatus, 0) << sRun.osStdout.substr(0, 300);
     EXPECT_EQ(sRun.osStdout.rfind(osHeader, 0), 0u) << sRun.osStdout.substr(0, 120);
     return sRun.osStdout.rfind(osHeader, 0) == 0 ? sRun.osStdout.substr(osHeader.size()) : "";

@@ -47,7 +47,7 @@ void ScopedEnv::Set(const std::string &osName, const std::optional<std::string> 
 
 void ClearCgiEnvironment(ScopedEnv &oEnv)
 {
-    for (const char *pszName : apszCgiVariables)
+    for (const char *pszName : apszVXMCgiCapturedVariables)
         oEnv.Set(pszName, std::nullopt);
 }
 

@@ -14,21 +14,18 @@
 #include <gd.h>
 
 #include "swatch.h"
+#include "vxmcgi.h"
 
 namespace swatchtest
 {
 
-/* The headers of the replies: an image (cacheable for a day unless the
- * server sets SWATCH_MAX_AGE), a refused request, a body too long, and a
- * failure of the program's own (never cached). */
-inline const std::string kImageHeader =
-    "Content-Type: image/gif\nCache-Control: public, max-age=86400\n\n";
-inline const std::string kRefusedHeader =
-    "Status: 400 Bad Request\nCache-Control: no-store\nContent-type: text/plain\n\n";
-inline const std::string kTooLongHeader =
-    "Status: 413 Payload Too Large\nCache-Control: no-store\nContent-type: text/plain\n\n";
-inline const std::string kFailedHeader =
-    "Status: 500 Internal Server Error\nCache-Control: no-store\nContent-type: text/plain\n\n";
+/* The headers of the replies, as the program defines them (their bytes are
+ * checked once, in test_replies.cpp): a GIF, a refused request, a body too
+ * long, and a failure of the program's own. */
+inline const std::string kImageHeader = ImageReplyHeader("image/gif");
+inline const std::string kRefusedHeader = ErrorReplyHeader(CPLE_IllegalArg);
+inline const std::string kTooLongHeader = ErrorReplyHeader(VXMCGIE_BodyTooLarge);
+inline const std::string kFailedHeader = ErrorReplyHeader(CPLE_OutOfMemory);
 
 /* Builds with AddressSanitizer and UndefinedBehaviorSanitizer run slower,
  * take more memory, and cannot run under a tight address-space limit. */

@@ -22,7 +22,9 @@ function rgbOf(input) {
 function toHexColor(r, g, b) {
   return "#" + [r, g, b].map(c => Math.min(255, Math.max(0, c | 0)).toString(16).padStart(2, "0")).join("");
 }
-/* A colour as the program reads it: hex digits, the low 24 bits. */
+/* A colour from a swatch URL, for the colour picker: hex digits after an
+ * optional 0x, the low 24 bits. The program reads the same for six digits
+ * or fewer; it also takes a sign, and reads nine or more digits as white. */
 function parseHexColor(text) {
   const m = /^\s*(?:0x)?([0-9a-f]+)/i.exec(text || "");
   const v = m ? parseInt(m[1].slice(-6), 16) : 0;
@@ -133,7 +135,7 @@ let requestSerial = 0;
 
 /* Fetches the swatch and shows it, or shows the program's error message
  * beside the field at fault. */
-async function preview(d, options = {}) {
+async function preview(d) {
   const url = absoluteUrl(d);
   const serial = ++requestSerial;
   let reply;
@@ -171,7 +173,6 @@ async function preview(d, options = {}) {
   $("scale-note").textContent = enlarged ? `Shown scaled down to fit (${d.w} x ${d.h} pixels).`
                                          : `Enlarged ${scale} times.`;
   document.body.dataset.previewState = "shown";
-  if (options.onShown) options.onShown();
 }
 
 let pending = 0;
@@ -235,8 +236,6 @@ const rows = [];
 function renderLegend() {
   const list = $("rows");
   list.replaceChildren();
-  const legend = $("legend-preview");
-  legend.replaceChildren();
   rows.forEach((row, i) => {
     const item = document.createElement("li");
     const img = document.createElement("img");

@@ -17,8 +17,7 @@
 #include <cpl_error.h>
 #include <cpl_vsi.h>
 
-/* The CGI variables a capture file stores, in file order. */
-static const char *const apszCapturedVariables[] = {
+const char *const apszVXMCgiCapturedVariables[kVXMCgiCapturedVariableCount] = {
     "SERVER_SOFTWARE", "SERVER_NAME",     "GATEWAY_INTERFACE", "SERVER_PROTOCOL",
     "SERVER_PORT",     "REQUEST_METHOD",  "PATH_INFO",         "PATH_TRANSLATED",
     "SCRIPT_NAME",     "QUERY_STRING",    "REMOTE_HOST",       "REMOTE_ADDR",
@@ -28,12 +27,11 @@ static const char *const apszCapturedVariables[] = {
 
 void VXMCgiRequest::SaveEnvironment(const char *pszFilename)
 {
-    if (!m_bParsed)
-        EnsureParsed();
+    EnsureParsed();
 
     char **papszLines = CSLDuplicate(m_papszParams);
     papszLines = CSLAddString(papszLines, VXMCGI_ENV_SEPARATOR);
-    for (const char *pszVariable : apszCapturedVariables)
+    for (const char *pszVariable : apszVXMCgiCapturedVariables)
         papszLines = CSLAddNameValue(papszLines, pszVariable, GetEnv(pszVariable));
 
     // CSLSave reports a file that cannot be opened or written through
@@ -114,7 +112,7 @@ void VXMCgiRequest::LoadEnvironment(const char *pszFilename)
     m_papszEnv = nullptr;
     CSLDestroy(m_papszParams);
     m_papszParams = nullptr;
-    m_bParsed = 1;
+    m_bParsed = true;
 
     for (int iLine = 0; iLine < nLines; iLine++)
     {
