@@ -203,7 +203,7 @@ class Designer(unittest.TestCase):
         self.type_into("row-label", "River <main>")
         self.field("row-label").send_keys(Keys.ENTER)
 
-        rows = self.driver.find_elements(By.CSS_SELECTOR, "#legend-preview > div")
+        rows = self.driver.find_elements(By.CSS_SELECTOR, "#legend-preview > div > div")
         self.assertEqual([r.text for r in rows], ["Forest", "River <main>"])
         WebDriverWait(self.driver, 10).until(lambda d: d.execute_script(
             "return [...document.querySelectorAll('#legend-preview img')]"
@@ -212,10 +212,129 @@ class Designer(unittest.TestCase):
         self.assertEqual(snippet.count("<img "), 2)
         forest = f"{self.base}/cgi-bin/swatch/40/20/0/128/0?LineType=Hatch&amp;HatchType=5"
         self.assertIn(f'<img src="{forest}" srcset="{forest} 1x, {forest}&amp;Scale=2 2x, '
-                      f'{forest}&amp;Scale=3 3x" width="40" height="20" alt="Forest"> Forest', snippet)
-        self.assertIn('alt="River &lt;main&gt;"> River &lt;main&gt;', snippet)
+                      f'{forest}&amp;Scale=3 3x" width="40" height="20" alt=""', snippet)
+        self.assertIn('<span>Forest</span>', snippet)
+        self.assertIn('<span>River &lt;main&gt;</span>', snippet)
+        self.assertNotIn("<main>", snippet)
         self.driver.execute_script("document.getElementById('legend-heading').scrollIntoView();")
         self.driver.save_screenshot(os.path.join(ARTIFACTS, "legend.png"))
+
+    def test_6_honest_states(self):
+        self.open()
+        # A refused width typed right after a valid one: the refusal stands,
+        # nothing is shown or left to copy, even once the earlier request
+        # would have come back.
+        self.type_into("width", "60")
+        self.type_into("width", "100000")
+        time.sleep(1.0)
+        self.assertEqual(self.driver.execute_script("return document.body.dataset.previewState"), "refused")
+        self.assertIsNone(self.field("actual").get_attribute("src"))
+        self.assertFalse(self.field("copy-url").is_enabled())
+        self.assertEqual(self.field("scale-note").text, "")
+        # An empty width is the program's default, never NaN.
+        self.field("width").send_keys(Keys.CONTROL, "a", Keys.DELETE)
+        self.wait_for_preview("/50/20/")
+        self.assertTrue(self.field("copy-url").is_enabled())
+        # A dash pattern too long for the web server: said in plain words.
+        self.choose("kind", "Line")
+        self.driver.execute_script(
+            "const e = document.getElementById('dash'); e.value = 'x '.repeat(10000);"
+            "e.dispatchEvent(new Event('input', {bubbles: true}));")
+        WebDriverWait(self.driver, 10).until(
+            lambda d: d.execute_script("return document.body.dataset.previewState") == "error")
+        self.assertIn("too long", self.field("general-message").text)
+        self.assertNotIn("<", self.field("general-message").text)
+        self.assertIsNone(self.field("actual").get_attribute("src"))
+        # A shared link the program refuses shows its message and no image.
+        self.driver.get(f"{self.base}/designer.html#/9000/9000")
+        WebDriverWait(self.driver, 10).until(
+            lambda d: d.execute_script("return document.body.dataset.previewState") == "error")
+        self.assertIn("ERROR 5: A swatch of 9000 x 9000", self.field("size-message").text)
+        self.assertEqual(self.driver.execute_script(
+            "return [...document.querySelectorAll('img.enlarged, #actual')].filter(i => !i.hidden).length"), 0)
+
+        # Colours: a hex field beside each picker, either way round; a
+        # colour the program reads otherwise than written is pointed out.
+        self.open()
+        self.type_into("colorHex", "#00ff00")
+        self.wait_for_preview("/0/255/0")
+        self.assertEqual(self.field("color").get_attribute("value"), "#00ff00")
+        self.type_into("paste", "/cgi-bin/swatch/20/20?Color=%2300FF00")
+        self.field("paste").send_keys(Keys.ENTER)
+        self.wait_for_preview("/20/20/0/0/0")
+        self.assertIn("read by the program as 000000", self.field("color-message").text)
+        # Corner marks make the background opaque, and the control says so.
+        self.choose("kind", "Point symbol")
+        self.field("corners").click()
+        self.wait_for_preview("Corner=")
+        self.assertEqual(self.field("transparent-label").text, "White background")
+        self.assertTrue(self.visible("opaque-note"))
+        # The format is offered; an SVG needs no srcset.
+        self.choose("format", "SVG (vector, sharp at any size)")
+        self.wait_for_preview("Format=svg")
+        self.assertNotIn("srcset", self.field("tag").get_attribute("value"))
+
+    def test_7_legend_to_ship(self):
+        self.open("#/40/20/0/128/0?LineType=Hatch&HatchType=5")
+        designs = [("/cgi-bin/swatch/40/20/0/128/0?LineType=Hatch&HatchType=5", "Forest"),
+                   ("/cgi-bin/swatch/40/20/0/64/255?LineWidth=4", "River"),
+                   ("/cgi-bin/swatch/16/16/200/0/0?SymbolId=5", "Town"),
+                   ("/cgi-bin/swatch/30/12/120/120/120?LineStyle=xx%20%20&LineWidth=2", "Track")]
+        for url, label in designs:
+            self.type_into("paste", url)
+            self.field("paste").send_keys(Keys.ENTER)
+            self.wait_for_preview(url.split("?")[0][len("/cgi-bin/swatch"):])
+            self.type_into("row-label", label)
+            self.field("row-label").send_keys(Keys.ENTER)
+        self.type_into("legend-title", "Land use")
+        # Reordered with the keyboard: Track moves up twice.
+        self.driver.find_element(By.CSS_SELECTOR, "[aria-label='Move up legend row 4']").send_keys(Keys.ENTER)
+        self.driver.switch_to.active_element.send_keys(Keys.ENTER)
+        labels = lambda: [r.text for r in self.driver.find_elements(By.CSS_SELECTOR, "#legend-preview > div > div")]
+        self.assertEqual(labels(), ["Land use", "Forest", "Track", "River", "Town"])
+        # A label edited in place; a row opened back in the designer.
+        label = self.driver.find_element(By.CSS_SELECTOR, "[aria-label='Label of legend row 3']")
+        label.send_keys(" (main)")
+        self.driver.find_element(By.CSS_SELECTOR, "[aria-label='Edit legend row 4']").click()
+        self.wait_for_preview("SymbolId=5")
+        self.choose("symbol", "filled circle")
+        self.wait_for_preview("SymbolId=6")
+        self.field("add-row-button").click()
+        # The legend is in the address: a reload brings it back.
+        self.driver.get(self.driver.current_url)
+        self.driver.refresh()
+        WebDriverWait(self.driver, 10).until(lambda d: len(labels()) == 5)
+        self.assertEqual(labels(), ["Land use", "Forest", "Track", "River (main)", "Town"])
+        snippet = self.field("snippet").get_attribute("value")
+        self.assertIn("SymbolId=6", snippet)
+        download = self.driver.execute_script(
+            "return fetch(document.getElementById('download-legend').href).then(r => r.text());")
+        self.assertTrue(download.startswith("<!DOCTYPE html>"))
+        self.assertIn(snippet, download)
+
+        # The snippet on a page of its own, on a screen of 2 device pixels
+        # a CSS pixel: the 2x swatches, labels centred beside them.
+        page = os.path.join(ARTIFACTS, "legend-export.html")
+        with open(page, "w") as out:
+            out.write(download)
+        self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                                    {"width": 420, "height": 300, "deviceScaleFactor": 2, "mobile": False})
+        try:
+            self.driver.get("file://" + page)
+            WebDriverWait(self.driver, 10).until(lambda d: d.execute_script(
+                "return [...document.images].every(i => i.complete && i.naturalWidth > 0);"))
+            self.assertEqual(self.driver.execute_script(
+                "return [...document.images].filter(i => !i.currentSrc.includes('Scale=2')).length"), 0)
+            offsets = self.driver.execute_script("""
+                return [...document.images].map(img => {
+                  const row = img.parentElement.parentElement;
+                  const a = img.getBoundingClientRect(), b = row.lastElementChild.getBoundingClientRect();
+                  return Math.abs((a.top + a.bottom) / 2 - (b.top + b.bottom) / 2);
+                });""")
+            self.assertTrue(all(o <= 1 for o in offsets), offsets)
+            self.driver.save_screenshot(os.path.join(ARTIFACTS, "legend-export@2x.png"))
+        finally:
+            self.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
 
     def test_5_phone(self):
         self.driver.set_window_size(390, 844)
@@ -230,8 +349,22 @@ class Designer(unittest.TestCase):
             overflow = self.driver.execute_script(
                 "return document.documentElement.scrollWidth - document.documentElement.clientWidth;")
             self.assertLessEqual(overflow, 0)
-            self.driver.execute_script("document.getElementById('preview-heading').scrollIntoView();")
+            # Down among the fields, the preview is still in view.
+            self.driver.execute_script("document.getElementById('corners').scrollIntoView({block: 'center'});")
+            self.field("corners").click()
+            self.wait_for_preview("Corner=")
+            top, bottom = self.driver.execute_script(
+                "const r = document.getElementById('actual').getBoundingClientRect(); return [r.top, r.bottom];")
+            self.assertGreaterEqual(top, 0)
+            self.assertLess(bottom, 300)
             self.driver.save_screenshot(os.path.join(ARTIFACTS, "designer-phone.png"))
+            # Legend rows fit the phone: a row's buttons stay on its line.
+            self.field("row-label").send_keys("Road", Keys.ENTER)
+            rows = self.driver.execute_script(
+                "return [...document.querySelectorAll('#rows li')].map(li => li.getBoundingClientRect().height);")
+            self.assertTrue(rows and all(h < 60 for h in rows), rows)
+            self.driver.execute_script("document.getElementById('legend-heading').scrollIntoView();")
+            self.driver.save_screenshot(os.path.join(ARTIFACTS, "legend-phone.png"))
         finally:
             self.driver.set_window_size(1280, 1400)
 
