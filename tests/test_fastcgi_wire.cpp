@@ -222,33 +222,31 @@ TEST(FastCgiWire, BodiesPastTheLimitAreRefusedAndSkipped)
     Worker oWorker(oDir.Path("swatch.sock"));
     const int fd = oWorker.Connect();
     ASSERT_GE(fd, 0);
-    const std::string osLong(100000, 'x');
     std::map<std::string, std::string> oPost = {{"REQUEST_METHOD", "POST"},
                                                 {"SCRIPT_NAME", "/cgi-bin/swatch"},
-                                                {"PATH_INFO", "/8/8"},
-                                                {"CONTENT_LENGTH", "100000"}};
-    std::string osStreamed;
-    for (size_t i = 0; i < osLong.size(); i += 60000)
-        osStreamed += Record(kStdin, osLong.substr(i, 60000));
-    ASSERT_TRUE(SendAll(fd, RequestHead(oPost) + osStreamed + Record(kStdin, "")));
-    std::string osReply;
-    ASSERT_TRUE(ReadReply(fd, osReply));
-    EXPECT_EQ(osReply.rfind(kTooLongHeader + "ERROR 413: ", 0), 0u) << osReply;
+                                                {"PATH_INFO", "/8/8"}};
+    // The request with its input in records of at most 60000 bytes; the
+    // reply's output.
+    const auto exchange = [&](const std::string &osInput) {
+        std::string osRecords = RequestHead(oPost), osReply;
+        for (size_t i = 0; i < osInput.size(); i += 60000)
+            osRecords += Record(kStdin, osInput.substr(i, 60000));
+        if (!SendAll(fd, osRecords + Record(kStdin, "")) || !ReadReply(fd, osReply))
+            return std::string("no reply");
+        return osReply;
+    };
+    const std::string osLong(100000, 'x');
+    oPost["CONTENT_LENGTH"] = "100000";
+    EXPECT_EQ(exchange(osLong).rfind(kTooLongHeader + "ERROR 413: ", 0), 0u);
 
     oPost.erase("CONTENT_LENGTH");
     const std::string osBody = "LineType=Hatch&HatchType=3&Color=00FF00";
-    ASSERT_TRUE(SendAll(fd, RequestHead(oPost) + Record(kStdin, osBody.substr(0, 9)) +
-                                Record(kStdin, osBody.substr(9)) + Record(kStdin, "")));
-    osReply.clear();
-    ASSERT_TRUE(ReadReply(fd, osReply));
+    const std::string osReply = exchange(osBody);
     oPost["CONTENT_LENGTH"] = std::to_string(osBody.size());
     EXPECT_EQ(osReply, RunProgram(SWATCH_EXE, {}, oPost, osBody).osStdout);
 
     oPost.erase("CONTENT_LENGTH");
-    ASSERT_TRUE(SendAll(fd, RequestHead(oPost) + osStreamed + Record(kStdin, "")));
-    osReply.clear();
-    ASSERT_TRUE(ReadReply(fd, osReply));
-    EXPECT_EQ(osReply.rfind(kTooLongHeader + "ERROR 413: ", 0), 0u) << osReply;
+    EXPECT_EQ(exchange(osLong).rfind(kTooLongHeader + "ERROR 413: ", 0), 0u);
     EXPECT_EQ(Answer(fd), RunProgram(SWATCH_EXE, {}, oSmallGet).osStdout);
     close(fd);
 }
