@@ -29,6 +29,12 @@ struct SwatchPoint
     long long y;
 };
 
+/* Moves the end points of a line onto the image of nWidth x nHeight pixels
+ * the way GD does before it steps along a line (so that a dash pattern
+ * starts at the first pixel inside); false when the line misses it. */
+bool ClipSegmentLikeGd(long long &x1, long long &y1, long long &x2, long long &y2, long long nWidth,
+                       long long nHeight);
+
 class SwatchCanvas
 {
   public:
@@ -87,6 +93,10 @@ class GdCanvas final : public SwatchCanvas
     /* The s one-pixel lines that stand for one line of the 1x swatch. */
     template <class DrawSegment>
     void ForEachScaledPolyline(const SwatchPoint *pasPoints, int nPoints, DrawSegment fnDraw);
+    /* Where the dash pattern stands at the first pixel GD draws of a
+     * scaled segment, so that it is the 1x line's pattern scaled. */
+    int ScaledDashPosition(const SwatchPoint &sFrom, const SwatchPoint &sTo, long long nPhase,
+                           int x1, int y1, int x2, int y2) const;
 
     gdImagePtr m_hImage;
     int m_nScale;

@@ -192,15 +192,80 @@ void GdCanvas::ForEachScaledPolyline(const SwatchPoint *pasPoints, int nPoints,
     }
 }
 
+namespace
+{
+
+/* The major axis of a segment as GD steps along it: x unless it is the
+ * steeper. */
+bool StepsAlongX(long long x1, long long y1, long long x2, long long y2)
+{
+    return std::llabs(y2 - y1) <= std::llabs(x2 - x1);
+}
+
+} // namespace
+
+int GdCanvas::ScaledDashPosition(const SwatchPoint &sFrom, const SwatchPoint &sTo,
+                                 long long nPhase, int x1, int y1, int x2, int y2) const
+{
+    /* At 1x, GD clips the segment, steps from its lower end along its major
+     * axis, and the pattern runs on from nPhase: the pixel at major
+     * coordinate u takes entry nPhase + (u - first). The scaled pixel at U
+     * takes the entry of its 1x step, scaled: s * (nPhase - first) + U. */
+    const long long s = m_nScale;
+    long long ax = sFrom.x, ay = sFrom.y, bx = sTo.x, by = sTo.y;
+    const long long nFirst1x =
+        ClipSegmentLikeGd(ax, ay, bx, by, gdImageSX(m_hImage) / s, gdImageSY(m_hImage) / s)
+            ? (StepsAlongX(ax, ay, bx, by) ? std::min(ax, bx) : std::min(ay, by))
+            : 0;
+    long long cx1 = x1, cy1 = y1, cx2 = x2, cy2 = y2;
+    if (!ClipSegmentLikeGd(cx1, cy1, cx2, cy2, gdImageSX(m_hImage), gdImageSY(m_hImage)))
+        return 0;
+    const long long nFirst =
+        StepsAlongX(cx1, cy1, cx2, cy2) ? std::min(cx1, cx2) : std::min(cy1, cy2);
+    const long long nLength = m_nStyleLength;
+    return static_cast<int>((((s * (nPhase - nFirst1x) + nFirst) % nLength) + nLength) % nLength);
+}
+
 void GdCanvas::DashedPolyline(const SwatchPoint *pasPoints, int nPoints)
 {
     /* A pattern of ink only draws the same pixels in the plain colour, at
      * half the cost of looking each pixel up in the pattern. */
-    ForEachScaledPolyline(pasPoints, nPoints, [this](int nSegment, int x1, int y1, int x2, int y2) {
-        if (nSegment == 0 && m_nSolidColor == gdStyled)
-            gdImageSetStyle(m_hImage, m_panStyle, m_nStyleLength);
-        gdImageLine(m_hImage, x1, y1, x2, y2, m_nSolidColor);
-    });
+    if (m_nScale == 1 || m_nSolidColor != gdStyled)
+    {
+        ForEachScaledPolyline(pasPoints, nPoints,
+                              [this](int nSegment, int x1, int y1, int x2, int y2) {
+                                  if (nSegment == 0 && m_nSolidColor == gdStyled)
+                                      gdImageSetStyle(m_hImage, m_panStyle, m_nStyleLength);
+                                  gdImageLine(m_hImage, x1, y1, x2, y2, m_nSolidColor);
+                              });
+        return;
+    }
+
+    /* Scaled, each of the s lines of a 1x line is clipped on its own, which
+     * would start each at its own place in the pattern: every segment of
+     * every line starts where the 1x line's pattern stands there, so that
+     * the dashes of the s lines stay side by side. */
+    long long anPhase[kMaxPolylinePoints] = {0};
+    nPoints = std::min(nPoints, kMaxPolylinePoints);
+    for (int i = 0; i + 1 < nPoints; i++)
+    {
+        long long ax = pasPoints[i].x, ay = pasPoints[i].y;
+        long long bx = pasPoints[i + 1].x, by = pasPoints[i + 1].y;
+        const long long nSteps =
+            ClipSegmentLikeGd(ax, ay, bx, by, gdImageSX(m_hImage) / m_nScale,
+                              gdImageSY(m_hImage) / m_nScale)
+                ? std::max(std::llabs(bx - ax), std::llabs(by - ay)) + 1
+                : 0;
+        anPhase[i + 1] = anPhase[i] + nSteps;
+    }
+    gdImageSetStyle(m_hImage, m_panStyle, m_nStyleLength);
+    ForEachScaledPolyline(pasPoints, nPoints,
+                          [&](int nSegment, int x1, int y1, int x2, int y2) {
+                              m_hImage->stylePos = ScaledDashPosition(
+                                  pasPoints[nSegment], pasPoints[nSegment + 1],
+                                  anPhase[nSegment], x1, y1, x2, y2);
+                              gdImageLine(m_hImage, x1, y1, x2, y2, gdStyled);
+                          });
 }
 
 void GdCanvas::Line(SwatchPoint sFrom, SwatchPoint sTo, int nColor)

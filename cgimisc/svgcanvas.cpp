@@ -93,6 +93,12 @@ bool ClipLikeGd(long long &x0, long long &y0, long long &x1, long long &y1, long
 
 } // namespace
 
+bool ClipSegmentLikeGd(long long &x1, long long &y1, long long &x2, long long &y2, long long nWidth,
+                       long long nHeight)
+{
+    return ClipLikeGd(x1, y1, x2, y2, 0, nWidth - 1) && ClipLikeGd(y1, x1, y2, x2, 0, nHeight - 1);
+}
+
 SvgCanvas::SvgCanvas(int nWidth, int nHeight) : m_nWidth(nWidth), m_nHeight(nHeight)
 {
 }
@@ -176,8 +182,7 @@ void SvgCanvas::SetDashPattern(const char *pszPattern, int nColor)
 long long SvgCanvas::StrokeSegment(long long x1, long long y1, long long x2, long long y2,
                                    long long nPhase, int nColor, bool bDashed)
 {
-    if (!ClipLikeGd(x1, y1, x2, y2, 0, m_nWidth - 1) ||
-        !ClipLikeGd(y1, x1, y2, x2, 0, m_nHeight - 1))
+    if (!ClipSegmentLikeGd(x1, y1, x2, y2, m_nWidth, m_nHeight))
         return 0;
 
     /* GD steps along the major axis from the lower end. */

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -419,6 +420,47 @@ TEST(SwatchFormats, PngAndScaledSwatchesFollowTheGif)
                     RequestImage(sCase, "Scale=2", "image/gif").anColours);
     }
     printf("Worst agreement of a slanted scaled swatch with the enlarged GIF: %.3f\n", dfWorst);
+}
+
+TEST(SwatchFormats, ScaledDashesStaySideBySide)
+{
+    // Two falling dashed diagonals, y - x = 8 and y - x = -5; the second
+    // starts above the swatch, so GD clips it before its pattern starts.
+    // At scale s each is s lines side by side, each clipped on its own: a
+    // dash character still covers the s columns of its 1x column in every
+    // one of them, so the columns that hold ink are the 1x ink columns,
+    // line by line (away from the swatch's outer ring, where the ends of
+    // the s lines may reach into the next block).
+    const FormatCase sCase = {"/20/20/0/0/0",
+                              "LineType=Hatch&HatchType=2&HatchSpacing=12&LineStyle=xx%20%20", false};
+    const Seen sGif = RequestImage(sCase, "", "image/gif");
+    // Column x of line e, away from the outer ring.
+    const auto inside = [](int e, int x) { return x >= 1 && x <= 18 && x + e >= 1 && x + e <= 18; };
+    std::map<int, std::set<int>> oExpected;
+    for (int y = 0; y < 20; y++)
+        for (int x = 0; x < 20; x++)
+            if (inside(y - x, x) && sGif.anColours[y * 20 + x] == kBlack)
+                oExpected[y - x].insert(x);
+    ASSERT_EQ(oExpected.size(), 2u);
+    for (int s = 2; s <= 4; s++)
+    {
+        SCOPED_TRACE("Scale=" + std::to_string(s));
+        const Seen sScaled = RequestImage(sCase, "Scale=" + std::to_string(s), "image/gif");
+        ASSERT_EQ(sScaled.nWidth, 20 * s);
+        std::map<int, std::set<int>> oFound;
+        for (int y = 0; y < 20 * s; y++)
+            for (int x = 0; x < 20 * s; x++)
+                if (sScaled.anColours[y * 20 * s + x] == kBlack)
+                {
+                    // The line of a pixel: the s lines of 1x line e lie from
+                    // y - x = e * s - (s - 1) / 2 on.
+                    const int v = y - x + (s - 1) / 2;
+                    const int e = v >= 0 ? v / s : -((s - 1 - v) / s);
+                    if (inside(e, x / s))
+                        oFound[e].insert(x / s);
+                }
+        EXPECT_EQ(oFound, oExpected);
+    }
 }
 
 TEST(SwatchFormats, SvgRenderedByLibrsvgMatchesTheGif)
