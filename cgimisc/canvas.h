@@ -94,9 +94,9 @@ class GdCanvas final : public SwatchCanvas
     template <class DrawSegment>
     void ForEachScaledPolyline(const SwatchPoint *pasPoints, int nPoints, DrawSegment fnDraw);
     /* Where the dash pattern stands at the first pixel GD draws of a
-     * scaled segment, so that it is the 1x line's pattern scaled. */
-    int ScaledDashPosition(const SwatchPoint &sFrom, const SwatchPoint &sTo, long long nPhase,
-                           int x1, int y1, int x2, int y2) const;
+     * scaled segment, so that it is the 1x line's pattern scaled: the 1x
+     * pixel at major coordinate u takes entry nEntryAtZero + u. */
+    int ScaledDashPosition(long long nEntryAtZero, int x1, int y1, int x2, int y2) const;
 
     gdImagePtr m_hImage;
     int m_nScale;

@@ -35,30 +35,8 @@
 namespace
 {
 
-/* Reads the request's body: up to CONTENT_LENGTH bytes, all that a CGI run
- * could read, and never more than the program takes (a longer body is
- * refused before it is read). A request without a length reads nothing, so
- * its answer does not wait for the end of its input. */
-void ReadRequestBody(FCGX_Request &sRequest, std::string &osBody)
-{
-    long long nLeft = std::max(0, VXMCgiAtoi(FCGX_GetParam("CONTENT_LENGTH", sRequest.envp)));
-    if (nLeft > kVXMCgiMaxBodyBytes)
-        return;
-    osBody.reserve(static_cast<size_t>(nLeft));
-    char abyBuffer[16384];
-    while (nLeft > 0)
-    {
-        const int nRead = FCGX_GetStr(
-            abyBuffer, static_cast<int>(std::min<long long>(nLeft, sizeof(abyBuffer))), sRequest.in);
-        if (nRead <= 0)
-            break;
-        osBody.append(abyBuffer, static_cast<size_t>(nRead));
-        nLeft -= nRead;
-    }
-}
-
 /* Reads the request's input up to its end, or up to nMax bytes. */
-void ReadToEndOfInput(FCGX_Request &sRequest, std::string &osInput, size_t nMax)
+void ReadInput(FCGX_Request &sRequest, std::string &osInput, size_t nMax)
 {
     char abyBuffer[16384];
     while (osInput.size() < nMax)
@@ -70,6 +48,19 @@ void ReadToEndOfInput(FCGX_Request &sRequest, std::string &osInput, size_t nMax)
             break;
         osInput.append(abyBuffer, static_cast<size_t>(nRead));
     }
+}
+
+/* Reads the request's body: up to CONTENT_LENGTH bytes, all that a CGI run
+ * could read, and never more than the program takes (a longer body is
+ * refused before it is read). A request without a length reads nothing, so
+ * its answer does not wait for the end of its input. */
+void ReadRequestBody(FCGX_Request &sRequest, std::string &osBody)
+{
+    const int nLength = VXMCgiAtoi(FCGX_GetParam("CONTENT_LENGTH", sRequest.envp));
+    if (nLength <= 0 || nLength > kVXMCgiMaxBodyBytes)
+        return;
+    osBody.reserve(static_cast<size_t>(nLength));
+    ReadInput(sRequest, osBody, static_cast<size_t>(nLength));
 }
 
 /* Reads and drops whatever is left of the request's input, up to its end.
@@ -111,7 +102,7 @@ void ServeOneRequest(FCGX_Request &sRequest)
         // the body is then all the request's input, and the request gets
         // its length as a CGI run would. One longer than the program takes
         // is given that length and no bytes, and is refused.
-        ReadToEndOfInput(sRequest, osBody, kVXMCgiMaxBodyBytes + 1);
+        ReadInput(sRequest, osBody, kVXMCgiMaxBodyBytes + 1);
         aosWithLength.Assign(CSLDuplicate(sRequest.envp), TRUE);
         aosWithLength.SetNameValue("CONTENT_LENGTH", std::to_string(osBody.size()).c_str());
         if (osBody.size() > static_cast<size_t>(kVXMCgiMaxBodyBytes))
@@ -264,16 +255,17 @@ int ServeFastCgi(int fdListen)
         }
 
         // One request from each connection that has one, so that no
-        // connection waits behind another's stream of requests.
+        // connection waits behind another's stream of requests; those that
+        // are over are dropped in place.
         const size_t nKept = apoConnections.size();
-        std::vector<std::unique_ptr<FCGX_Request>> apoStillOpen;
+        size_t nOpen = 0;
         for (size_t i = 0; i < nKept; i++)
         {
             if ((asPoll[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0 ||
                 ServeConnection(*apoConnections[i]))
-                apoStillOpen.push_back(std::move(apoConnections[i]));
+                apoConnections[nOpen++] = std::move(apoConnections[i]);
         }
-        apoConnections.swap(apoStillOpen);
+        apoConnections.resize(nOpen);
 
         if (asPoll.size() > nKept && (asPoll.back().revents & POLLIN) != 0)
         {

@@ -204,26 +204,19 @@ bool StepsAlongX(long long x1, long long y1, long long x2, long long y2)
 
 } // namespace
 
-int GdCanvas::ScaledDashPosition(const SwatchPoint &sFrom, const SwatchPoint &sTo,
-                                 long long nPhase, int x1, int y1, int x2, int y2) const
+int GdCanvas::ScaledDashPosition(long long nEntryAtZero, int x1, int y1, int x2, int y2) const
 {
-    /* At 1x, GD clips the segment, steps from its lower end along its major
-     * axis, and the pattern runs on from nPhase: the pixel at major
-     * coordinate u takes entry nPhase + (u - first). The scaled pixel at U
-     * takes the entry of its 1x step, scaled: s * (nPhase - first) + U. */
-    const long long s = m_nScale;
-    long long ax = sFrom.x, ay = sFrom.y, bx = sTo.x, by = sTo.y;
-    const long long nFirst1x =
-        ClipSegmentLikeGd(ax, ay, bx, by, gdImageSX(m_hImage) / s, gdImageSY(m_hImage) / s)
-            ? (StepsAlongX(ax, ay, bx, by) ? std::min(ax, bx) : std::min(ay, by))
-            : 0;
+    /* The scaled pixel at major coordinate U takes the entry of its 1x
+     * step, scaled: s * nEntryAtZero + U. GD starts the pattern at the
+     * first pixel of the segment it draws, once clipped. */
     long long cx1 = x1, cy1 = y1, cx2 = x2, cy2 = y2;
     if (!ClipSegmentLikeGd(cx1, cy1, cx2, cy2, gdImageSX(m_hImage), gdImageSY(m_hImage)))
         return 0;
     const long long nFirst =
         StepsAlongX(cx1, cy1, cx2, cy2) ? std::min(cx1, cx2) : std::min(cy1, cy2);
     const long long nLength = m_nStyleLength;
-    return static_cast<int>((((s * (nPhase - nFirst1x) + nFirst) % nLength) + nLength) % nLength);
+    return static_cast<int>(
+        (((m_nScale * nEntryAtZero + nFirst) % nLength) + nLength) % nLength);
 }
 
 void GdCanvas::DashedPolyline(const SwatchPoint *pasPoints, int nPoints)
@@ -244,26 +237,33 @@ void GdCanvas::DashedPolyline(const SwatchPoint *pasPoints, int nPoints)
     /* Scaled, each of the s lines of a 1x line is clipped on its own, which
      * would start each at its own place in the pattern: every segment of
      * every line starts where the 1x line's pattern stands there, so that
-     * the dashes of the s lines stay side by side. */
-    long long anPhase[kMaxPolylinePoints] = {0};
+     * the dashes of the s lines stay side by side.
+     *
+     * At 1x, GD clips a segment, steps from its lower end along its major
+     * axis, and the pattern runs on from the steps of the segments before:
+     * the pixel at major coordinate u takes entry anEntryAtZero[i] + u. */
+    long long anEntryAtZero[kMaxPolylinePoints] = {0};
     nPoints = std::min(nPoints, kMaxPolylinePoints);
+    long long nPhase = 0;
     for (int i = 0; i + 1 < nPoints; i++)
     {
         long long ax = pasPoints[i].x, ay = pasPoints[i].y;
         long long bx = pasPoints[i + 1].x, by = pasPoints[i + 1].y;
-        const long long nSteps =
-            ClipSegmentLikeGd(ax, ay, bx, by, gdImageSX(m_hImage) / m_nScale,
-                              gdImageSY(m_hImage) / m_nScale)
-                ? std::max(std::llabs(bx - ax), std::llabs(by - ay)) + 1
-                : 0;
-        anPhase[i + 1] = anPhase[i] + nSteps;
+        if (!ClipSegmentLikeGd(ax, ay, bx, by, gdImageSX(m_hImage) / m_nScale,
+                               gdImageSY(m_hImage) / m_nScale))
+        {
+            anEntryAtZero[i] = nPhase;
+            continue;
+        }
+        anEntryAtZero[i] =
+            nPhase - (StepsAlongX(ax, ay, bx, by) ? std::min(ax, bx) : std::min(ay, by));
+        nPhase += std::max(std::llabs(bx - ax), std::llabs(by - ay)) + 1;
     }
     gdImageSetStyle(m_hImage, m_panStyle, m_nStyleLength);
     ForEachScaledPolyline(pasPoints, nPoints,
                           [&](int nSegment, int x1, int y1, int x2, int y2) {
-                              m_hImage->stylePos = ScaledDashPosition(
-                                  pasPoints[nSegment], pasPoints[nSegment + 1],
-                                  anPhase[nSegment], x1, y1, x2, y2);
+                              m_hImage->stylePos =
+                                  ScaledDashPosition(anEntryAtZero[nSegment], x1, y1, x2, y2);
                               gdImageLine(m_hImage, x1, y1, x2, y2, gdStyled);
                           });
 }
