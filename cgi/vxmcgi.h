@@ -37,6 +37,9 @@ extern const char *const apszVXMCgiCapturedVariables[kVXMCgiCapturedVariableCoun
 constexpr int kVXMCgiMaxBodyBytes = 64 * 1024;
 /* Error number of a refused body, the HTTP status that goes with it. */
 constexpr CPLErrorNum VXMCGIE_BodyTooLarge = 413;
+/* Error number of a request whose input did not arrive in time (a server
+ * that keeps the program running gives up on it), with its HTTP status. */
+constexpr CPLErrorNum VXMCGIE_RequestTimeout = 408;
 
 class VXMCgiRequest
 {

@@ -105,11 +105,12 @@ class GdCanvas final : public SwatchCanvas
     int m_nSolidColor = gdStyled; // the colour of a pattern of ink only
 };
 
-/* Collects the swatch as SVG shapes and writes the document. */
+/* Collects the swatch as SVG shapes, up to nMaxBytes of them, and makes
+ * the document. */
 class SvgCanvas final : public SwatchCanvas
 {
   public:
-    SvgCanvas(int nWidth, int nHeight);
+    SvgCanvas(int nWidth, int nHeight, size_t nMaxBytes);
 
     int AllocateColor(int nRed, int nGreen, int nBlue) override;
     void SetTransparent(int nColor) override;
@@ -124,12 +125,16 @@ class SvgCanvas final : public SwatchCanvas
 
     /* The whole document: the background unless it is see-through, the
      * shapes in drawing order, and pixels set in the see-through colour cut
-     * out of everything. */
-    void Write(FILE *fpOut);
+     * out of everything. False when the shapes passed nMaxBytes. */
+    bool Document(std::string &osDocument);
 
   private:
     std::string Fill(int nColor) const;
+    void Append(const std::string &osShape);
     void CloseGroup();
+    /* Strokes of one colour and dash pattern share a group that states the
+     * pattern. */
+    void OpenStrokeGroup(int nColor, bool bDashed);
     void Rect(long long x, long long y, long long nWidth, long long nHeight, int nColor);
     /* A one-pixel stroke from pixel (x1, y1) to (x2, y2), clipped and stepped
      * the way GD steps along it, dashed from pattern step nPhase on. Returns
@@ -139,6 +144,8 @@ class SvgCanvas final : public SwatchCanvas
 
     int m_nWidth;
     int m_nHeight;
+    size_t m_nMaxBytes;
+    bool m_bTooLarge = false;
     std::vector<int> m_anPalette; // 0xRRGGBB
     int m_nTransparent = -1;
     std::vector<SwatchPoint> m_asHoles; // pixels set in the see-through colour
@@ -151,9 +158,7 @@ class SvgCanvas final : public SwatchCanvas
     bool m_bAllInk = true;
     bool m_bNoInk = false;
 
-    /* Strokes of one colour, width and dash pattern share a group. */
     bool m_bGroupOpen = false;
-    double m_dfGroupStep = 0;
     int m_nGroupColor = -1;
     bool m_bGroupDashed = false;
 };

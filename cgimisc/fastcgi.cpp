@@ -6,19 +6,21 @@
  * and its body on standard input, and its reply is the same bytes. An error
  * ends that request only.
  *
- * A worker holds any number of connections and answers whichever has a
- * request ready, one request at a time, accepting new connections
- * meanwhile: a server's idle kept connection never takes a worker out of
- * service.
+ * A worker holds any number of connections and never waits on one of them:
+ * every socket is non-blocking, a request is answered only once all of it
+ * has arrived (FastCgiConnection collects it), and a reply that the server
+ * does not take at once is sent as it makes room. Only the drawing is done
+ * one request at a time. A peer that is slow to send or to take is given
+ * up after the times fastcgirecords.h states.
  */
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <new>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
@@ -27,110 +29,10 @@
 
 #include <cpl_error.h>
 #include <cpl_string.h>
-#include <fcgiapp.h>
 
+#include "fastcgirecords.h"
 #include "swatch.h"
 #include "vxmcgi.h"
-
-namespace
-{
-
-/* Reads the request's input up to its end, or up to nMax bytes. */
-void ReadInput(FCGX_Request &sRequest, std::string &osInput, size_t nMax)
-{
-    char abyBuffer[16384];
-    while (osInput.size() < nMax)
-    {
-        const int nRead = FCGX_GetStr(
-            abyBuffer, static_cast<int>(std::min(sizeof(abyBuffer), nMax - osInput.size())),
-            sRequest.in);
-        if (nRead <= 0)
-            break;
-        osInput.append(abyBuffer, static_cast<size_t>(nRead));
-    }
-}
-
-/* Reads the request's body: up to CONTENT_LENGTH bytes, all that a CGI run
- * could read, and never more than the program takes (a longer body is
- * refused before it is read). A request without a length reads nothing, so
- * its answer does not wait for the end of its input. */
-void ReadRequestBody(FCGX_Request &sRequest, std::string &osBody)
-{
-    const int nLength = VXMCgiAtoi(FCGX_GetParam("CONTENT_LENGTH", sRequest.envp));
-    if (nLength <= 0 || nLength > kVXMCgiMaxBodyBytes)
-        return;
-    osBody.reserve(static_cast<size_t>(nLength));
-    ReadInput(sRequest, osBody, static_cast<size_t>(nLength));
-}
-
-/* Reads and drops whatever is left of the request's input, up to its end.
- * libfcgi leaves it on the connection otherwise, and a server that keeps
- * the connection for its next request (sending the empty closing record in
- * a write of its own, perhaps after the reply) would have that request
- * read from the middle of this one's records. */
-void DrainRequestInput(FCGX_Request &sRequest)
-{
-    char abyBuffer[16384];
-    while (FCGX_GetStr(abyBuffer, sizeof(abyBuffer), sRequest.in) > 0)
-    {
-    }
-}
-
-/* Writes what the reply's FILE passes on to the request's FastCGI output. */
-ssize_t WriteToRequestOutput(void *pCookie, const char *pabyData, size_t nSize)
-{
-    auto *poOut = static_cast<FCGX_Stream *>(pCookie);
-    const int nChunk = static_cast<int>(std::min<size_t>(nSize, 1 << 30));
-    return FCGX_PutStr(pabyData, nChunk, poOut) == nChunk ? nChunk : -1;
-}
-
-/* Answers one accepted request. AnswerRequestInProcess builds the reply in
- * memory (an error page must be able to replace it whole) and then writes
- * it to a FILE that passes it on to the FastCGI stream. The reply goes out
- * before the rest of the input is read, for a server that sends the end of
- * the input only then. */
-void ServeOneRequest(FCGX_Request &sRequest)
-{
-    std::string osBody;
-    char **papszVariables = sRequest.envp;
-    CPLStringList aosWithLength;
-    const char *pszMethod = FCGX_GetParam("REQUEST_METHOD", sRequest.envp);
-    if (pszMethod != nullptr && strcmp(pszMethod, "POST") == 0 &&
-        FCGX_GetParam("CONTENT_LENGTH", sRequest.envp) == nullptr)
-    {
-        // A server that passes on a chunked body may not know its length:
-        // the body is then all the request's input, and the request gets
-        // its length as a CGI run would. One longer than the program takes
-        // is given that length and no bytes, and is refused.
-        ReadInput(sRequest, osBody, kVXMCgiMaxBodyBytes + 1);
-        aosWithLength.Assign(CSLDuplicate(sRequest.envp), TRUE);
-        aosWithLength.SetNameValue("CONTENT_LENGTH", std::to_string(osBody.size()).c_str());
-        if (osBody.size() > static_cast<size_t>(kVXMCgiMaxBodyBytes))
-            osBody.clear();
-        papszVariables = aosWithLength.List();
-    }
-    else
-        ReadRequestBody(sRequest, osBody);
-
-    cookie_io_functions_t sWriter = {nullptr, WriteToRequestOutput, nullptr, nullptr};
-    FILE *fpReply = fopencookie(sRequest.out, "w", sWriter);
-    if (fpReply == nullptr)
-    {
-        CPLError(CE_Failure, CPLE_OutOfMemory, "FastCGI worker: cannot open the reply stream.");
-        FCGX_FPrintF(sRequest.out, "Status: 500 Internal Server Error\r\n\r\n");
-    }
-    else
-    {
-        AnswerRequestInProcess(papszVariables, osBody.data(), osBody.size(), fpReply);
-        fclose(fpReply);
-    }
-    // The body is let go of as soon as the request is answered.
-    std::string().swap(osBody);
-    FCGX_FFlush(sRequest.out);
-    DrainRequestInput(sRequest);
-}
-
-} // namespace
 
 bool IsStartedByFastCgi()
 {
@@ -156,49 +58,233 @@ void RequestStop(int)
 /* How many connections one worker holds at most; past that it leaves new
  * ones to the other workers. */
 constexpr size_t kMaxConnections = 256;
-/* A peer that stops halfway through a record, or stops reading the reply,
- * is given up after this long instead of holding the worker. */
-constexpr int kStalledPeerSeconds = 10;
+/* How long the worker stops accepting when it has no descriptor left for a
+ * new connection (the connections it has are served meanwhile). */
+constexpr std::chrono::milliseconds kAcceptPause{100};
+/* Input taken from one connection in one round, so that a busy one does
+ * not keep the others waiting. */
+constexpr size_t kReadPerRound = 256 * 1024;
 
-/* Accepts one waiting connection; -1 when there is none (another worker
- * took it) or on failure. */
-int AcceptConnection(int fdListen)
+struct Connection
 {
-    const int fd = accept4(fdListen, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0)
+    Connection(int fdSocket, FastCgiClock::time_point tNow) : fd(fdSocket), oRecords(tNow)
+    {
+    }
+    ~Connection()
+    {
+        close(fd);
+    }
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+
+    int fd;
+    FastCgiConnection oRecords;
+    bool bInputEnded = false; // the server will send no more
+};
+
+/* Takes what has arrived on the connection; false when it is broken or its
+ * input broke the protocol. */
+bool ReadConnection(Connection &oConnection, FastCgiClock::time_point tNow)
+{
+    char abyBuffer[65536];
+    size_t nTaken = 0;
+    while (oConnection.oRecords.WantsInput() && nTaken < kReadPerRound)
+    {
+        const ssize_t nRead = recv(oConnection.fd, abyBuffer, sizeof(abyBuffer), 0);
+        if (nRead > 0)
+        {
+            nTaken += static_cast<size_t>(nRead);
+            if (!oConnection.oRecords.Receive(abyBuffer, static_cast<size_t>(nRead), tNow))
+                return false;
+        }
+        else if (nRead == 0)
+        {
+            oConnection.bInputEnded = true;
+            return true;
+        }
+        else if (errno != EINTR)
+            return errno == EAGAIN || errno == EWOULDBLOCK;
+    }
+    return true;
+}
+
+/* Sends what the connection has to send, as far as the server takes it;
+ * false when the connection is broken. */
+bool WriteConnection(Connection &oConnection)
+{
+    FastCgiConnection &oRecords = oConnection.oRecords;
+    while (oRecords.PendingSize() > 0)
+    {
+        const ssize_t nSent =
+            send(oConnection.fd, oRecords.PendingData(), oRecords.PendingSize(), MSG_NOSIGNAL);
+        if (nSent > 0)
+            oRecords.Sent(static_cast<size_t>(nSent));
+        else if (nSent < 0 && errno != EINTR)
+            return errno == EAGAIN || errno == EWOULDBLOCK;
+    }
+    return true;
+}
+
+/* The reply's FILE writes into the connection's STDOUT records. */
+struct ReplyWriter
+{
+    FastCgiConnection *poRecords;
+    bool bFailed = false;
+};
+
+ssize_t WriteReply(void *pCookie, const char *pabyData, size_t nSize)
+{
+    auto *psWriter = static_cast<ReplyWriter *>(pCookie);
+    try
+    {
+        psWriter->poRecords->AppendReply(pabyData, nSize);
+        return static_cast<ssize_t>(nSize);
+    }
+    catch (const std::bad_alloc &)
+    {
+        psWriter->bFailed = true;
         return -1;
-    // The connection is read only once poll says it has data; blocking
-    // reads within a request are bounded in time.
-    const timeval sTimeout = {kStalledPeerSeconds, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &sTimeout, sizeof(sTimeout));
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sTimeout, sizeof(sTimeout));
-    return fd;
+    }
 }
 
-/* A libfcgi request bound to one connection. It has no listening socket of
- * its own, so libfcgi never accepts (and waits) on its behalf: a connection
- * that ends leaves it with no descriptor. */
-std::unique_ptr<FCGX_Request> NewConnection(int fd)
+/* The request's variables as a CGI run would have them: a POST whose body
+ * had no length (a chunked body passed on) gets the length of what came,
+ * or one past what the program takes when more came. */
+CPLStringList CgiVariables(const FastCgiRequest &oRequest)
 {
-    auto poRequest = std::make_unique<FCGX_Request>();
-    FCGX_InitRequest(poRequest.get(), -1, 0);
-    poRequest->ipcFd = fd;
-    // Kept until its first request says otherwise (libfcgi closes a
-    // connection it is not told to keep before it reads from it).
-    poRequest->keepConnection = 1;
-    return poRequest;
+    CPLStringList aosVariables(oRequest.aosParams);
+    if (oRequest.bBodyToEnd)
+    {
+        const size_t nLength = oRequest.bBodyTooLong ? kVXMCgiMaxBodyBytes + 1 : oRequest.osBody.size();
+        aosVariables.SetNameValue("CONTENT_LENGTH", std::to_string(nLength).c_str());
+    }
+    return aosVariables;
 }
 
-/* Answers the request that has arrived on the connection; false when the
- * connection is over (closed by the server, broken, or not to be kept). */
-bool ServeConnection(FCGX_Request &sRequest)
+/* Answers the connection's complete request; false when the reply could
+ * not be made (memory ran out), which leaves the connection unusable. */
+bool AnswerRequest(FastCgiConnection &oRecords, const FastCgiRequest &oRequest)
 {
-    if (FCGX_Accept_r(&sRequest) < 0)
+    ReplyWriter sWriter{&oRecords};
+    cookie_io_functions_t sFunctions = {nullptr, WriteReply, nullptr, nullptr};
+    FILE *fpReply = fopencookie(&sWriter, "w", sFunctions);
+    if (fpReply == nullptr)
         return false;
-    ServeOneRequest(sRequest);
-    FCGX_Finish_r(&sRequest);
-    GiveBackMemoryOfLargeRequests();
-    return sRequest.ipcFd >= 0;
+    if (oRequest.bParamsTooLong)
+    {
+        char szMessage[96];
+        snprintf(szMessage, sizeof(szMessage),
+                 "The request's parameters are longer than %d bytes.", kVXMCgiMaxBodyBytes);
+        WriteErrorPage(fpReply, CPLE_IllegalArg, szMessage);
+    }
+    else
+    {
+        CPLStringList aosVariables = CgiVariables(oRequest);
+        AnswerRequestInProcess(aosVariables.List(), oRequest.osBody.data(),
+                               oRequest.osBody.size(), fpReply);
+    }
+    fclose(fpReply);
+    return !sWriter.bFailed;
+}
+
+/* One round of a connection: take its input, answer its next request if
+ * all of it has come, send, and keep its times. False when the connection
+ * is over. */
+bool ServeConnection(Connection &oConnection, short nEvents)
+{
+    FastCgiConnection &oRecords = oConnection.oRecords;
+    try
+    {
+        if ((nEvents & (POLLIN | POLLHUP | POLLERR)) != 0 &&
+            !ReadConnection(oConnection, FastCgiClock::now()))
+            return false;
+        if (const FastCgiRequest *poRequest = oRecords.RequestToAnswer())
+        {
+            const bool bAnswered = AnswerRequest(oRecords, *poRequest);
+            GiveBackMemoryOfLargeRequests();
+            if (!bAnswered)
+                return false;
+            oRecords.FinishReply(FastCgiClock::now());
+        }
+        if (!WriteConnection(oConnection) || !oRecords.CheckTimes(FastCgiClock::now()))
+            return false;
+        // A server that has sent its last byte gets what can still be
+        // answered; then the connection is over.
+        return !oConnection.bInputEnded || oRecords.RequestToAnswer() != nullptr ||
+               oRecords.PendingSize() > 0;
+    }
+    catch (const std::bad_alloc &)
+    {
+        return false;
+    }
+}
+
+/* How long poll may wait: until the first connection has something to do
+ * by the clock, at once when one has a request to answer. */
+int PollTimeoutMs(const std::vector<std::unique_ptr<Connection>> &apoConnections,
+                  FastCgiClock::time_point tAcceptAgain, FastCgiClock::time_point tNow)
+{
+    FastCgiClock::time_point tNext = tAcceptAgain > tNow ? tAcceptAgain : FastCgiClock::time_point::max();
+    for (const auto &poConnection : apoConnections)
+    {
+        if (poConnection->oRecords.RequestToAnswer() != nullptr)
+            return 0;
+        tNext = std::min(tNext, poConnection->oRecords.NextDeadline());
+    }
+    if (tNext == FastCgiClock::time_point::max())
+        return -1;
+    if (tNext <= tNow)
+        return 0;
+    const auto nMs = std::chrono::ceil<std::chrono::milliseconds>(tNext - tNow).count();
+    return static_cast<int>(std::min<long long>(nMs, 60 * 60 * 1000));
+}
+
+/* Accepts the connections that are waiting, while there is room. When the
+ * process has no descriptor left, accepting pauses for a moment instead of
+ * waking again at once for the same connection. */
+void AcceptConnections(int fdListen, std::vector<std::unique_ptr<Connection>> &apoConnections,
+                       FastCgiClock::time_point &tAcceptAgain)
+{
+    while (apoConnections.size() < kMaxConnections)
+    {
+        const int fd = accept4(fdListen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0)
+        {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                tAcceptAgain = FastCgiClock::now() + kAcceptPause;
+            return; // none waiting (another worker took it), or a failure
+        }
+        try
+        {
+            apoConnections.push_back(std::make_unique<Connection>(fd, FastCgiClock::now()));
+        }
+        catch (const std::bad_alloc &)
+        {
+            close(fd);
+            return;
+        }
+    }
+}
+
+/* Stops the worker on SIGTERM and SIGUSR1 (a process manager's signals,
+ * multiwatch's the second). They are held while a request is answered and
+ * taken only while the worker waits, so that the request in hand is
+ * finished; returns the mask to wait with. */
+sigset_t TakeStopSignalsWhileWaiting()
+{
+    struct sigaction sStop = {};
+    sStop.sa_handler = RequestStop;
+    sigemptyset(&sStop.sa_mask);
+    sigaction(SIGTERM, &sStop, nullptr);
+    sigaction(SIGUSR1, &sStop, nullptr);
+    sigset_t sStopSignals, sWaitMask;
+    sigemptyset(&sStopSignals);
+    sigaddset(&sStopSignals, SIGTERM);
+    sigaddset(&sStopSignals, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &sStopSignals, &sWaitMask);
+    sigdelset(&sWaitMask, SIGTERM);
+    sigdelset(&sWaitMask, SIGUSR1);
+    return sWaitMask;
 }
 
 } // namespace
@@ -207,26 +293,12 @@ int ServeFastCgi(int fdListen)
 {
     // A server that goes away mid-reply must not end the worker.
     signal(SIGPIPE, SIG_IGN);
-
-    // Errors of the worker itself go to CPL's default handler, standard
-    // error, which the server keeps in its error log.
-    if (FCGX_Init() != 0)
-    {
-        CPLError(CE_Failure, CPLE_AppDefined, "FastCGI worker: cannot initialise libfcgi.");
-        return 1;
-    }
-    // A process manager stops its workers with SIGTERM, or SIGUSR1 (the
-    // FastCGI way, multiwatch's): the worker finishes the request it is
-    // answering and ends. (libfcgi's own handler only notes the signal for
-    // its accept loop, which this worker does not run.)
-    struct sigaction sStop = {};
-    sStop.sa_handler = RequestStop;
-    sigemptyset(&sStop.sa_mask);
-    sigaction(SIGTERM, &sStop, nullptr);
-    sigaction(SIGUSR1, &sStop, nullptr);
+    const sigset_t sWaitMask = TakeStopSignalsWhileWaiting();
 
     // Workers share the listening socket: one that wakes for a connection
-    // another has taken goes back to its own connections at once.
+    // another has taken goes back to its own connections at once. Errors
+    // of the worker itself go to CPL's default handler, standard error,
+    // which the server keeps in its error log.
     const int nFlags = fcntl(fdListen, F_GETFL);
     if (nFlags == -1 || fcntl(fdListen, F_SETFL, nFlags | O_NONBLOCK) == -1)
     {
@@ -235,44 +307,50 @@ int ServeFastCgi(int fdListen)
     }
     KeepMemoryBetweenRequests();
 
-    std::vector<std::unique_ptr<FCGX_Request>> apoConnections;
+    std::vector<std::unique_ptr<Connection>> apoConnections;
     std::vector<pollfd> asPoll;
+    FastCgiClock::time_point tAcceptAgain;
     while (!bStopRequested)
     {
-        // The kept connections first, in the order they came, then the
-        // listening socket while there is room for another connection.
+        const FastCgiClock::time_point tNow = FastCgiClock::now();
         asPoll.clear();
         for (const auto &poConnection : apoConnections)
-            asPoll.push_back({poConnection->ipcFd, POLLIN, 0});
-        if (apoConnections.size() < kMaxConnections)
-            asPoll.push_back({fdListen, POLLIN, 0});
-        if (poll(asPoll.data(), asPoll.size(), -1) < 0)
         {
-            if (errno == EINTR)
-                continue;
+            const FastCgiConnection &oRecords = poConnection->oRecords;
+            const short nWanted =
+                static_cast<short>((!poConnection->bInputEnded && oRecords.WantsInput() ? POLLIN : 0) |
+                                   (oRecords.PendingSize() > 0 ? POLLOUT : 0));
+            asPoll.push_back({poConnection->fd, nWanted, 0});
+        }
+        const bool bAccepting = apoConnections.size() < kMaxConnections && tNow >= tAcceptAgain;
+        if (bAccepting)
+            asPoll.push_back({fdListen, POLLIN, 0});
+
+        const int nTimeoutMs = PollTimeoutMs(apoConnections, tAcceptAgain, tNow);
+        timespec sTimeout = {nTimeoutMs / 1000, (nTimeoutMs % 1000) * 1000000L};
+        if (ppoll(asPoll.data(), asPoll.size(), nTimeoutMs < 0 ? nullptr : &sTimeout, &sWaitMask) <
+                0 &&
+            errno != EINTR)
+        {
             CPLError(CE_Failure, CPLE_AppDefined, "FastCGI worker: poll failed.");
             return 1;
         }
+        if (bStopRequested)
+            break;
 
-        // One request from each connection that has one, so that no
-        // connection waits behind another's stream of requests; those that
-        // are over are dropped in place.
-        const size_t nKept = apoConnections.size();
+        // Every connection has its round, in the order they came: one
+        // request answered at most, so that none waits behind another's
+        // stream of requests. Those that are over are dropped in place.
         size_t nOpen = 0;
-        for (size_t i = 0; i < nKept; i++)
+        for (size_t i = 0; i < apoConnections.size(); i++)
         {
-            if ((asPoll[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0 ||
-                ServeConnection(*apoConnections[i]))
+            if (ServeConnection(*apoConnections[i], asPoll[i].revents))
                 apoConnections[nOpen++] = std::move(apoConnections[i]);
         }
         apoConnections.resize(nOpen);
 
-        if (asPoll.size() > nKept && (asPoll.back().revents & POLLIN) != 0)
-        {
-            const int fd = AcceptConnection(fdListen);
-            if (fd >= 0)
-                apoConnections.push_back(NewConnection(fd));
-        }
+        if (bAccepting && (asPoll.back().revents & POLLIN) != 0)
+            AcceptConnections(fdListen, apoConnections, tAcceptAgain);
     }
     return 0;
 }

@@ -14,7 +14,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
+#include <memory>
+#include <new>
+#include <string>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -46,23 +48,23 @@ static int SetBinaryMode(FILE *fp)
 
 namespace
 {
-/* Destroys the image when the request is answered. */
-class ImageGuard
+/* A GD image, destroyed with its owner. */
+struct GdImageDeleter
 {
-  public:
-    explicit ImageGuard(gdImagePtr &hImage) : m_hImage(hImage)
+    void operator()(gdImagePtr hImage) const
     {
+        gdImageDestroy(hImage);
     }
-    ~ImageGuard()
-    {
-        if (m_hImage != nullptr)
-            gdImageDestroy(m_hImage);
-    }
-    ImageGuard(const ImageGuard &) = delete;
-    ImageGuard &operator=(const ImageGuard &) = delete;
+};
+using GdImage = std::unique_ptr<gdImage, GdImageDeleter>;
 
-  private:
-    gdImagePtr &m_hImage;
+/* A buffer GD allocated, released with gdFree. */
+struct GdFreeDeleter
+{
+    void operator()(void *pData) const
+    {
+        gdFree(pData);
+    }
 };
 } // namespace
 
@@ -240,7 +242,8 @@ bool CheckSwatchSize(const SwatchPath &sPath, int nScale)
 {
     const long long nWidth = static_cast<long long>(sPath.nWidth) * nScale;
     const long long nHeight = static_cast<long long>(sPath.nHeight) * nScale;
-    if (nWidth * nHeight > kMaxSwatchPixels)
+    // Sides of up to 2^31 x 4 each: their product would overflow 64 bits.
+    if (nWidth > kMaxSwatchPixels / nHeight)
     {
         CPLError(CE_Failure, CPLE_IllegalArg,
                  "A swatch of %lld x %lld pixels is larger than the limit of %lld pixels.",
@@ -325,21 +328,135 @@ void DrawSample(SwatchCanvas &oCanvas, const SwatchPath &sPath, const SwatchStyl
     }
 }
 
-/* The header goes out only after all drawing, so an error page can never
- * follow it. */
-template <class WriteImage>
-bool WriteImageReply(const SwatchOutput &sOutput, FILE *fpOut, WriteImage fnWriteImage)
+/* Draws the whole swatch on the canvas: its palette, its sample and its
+ * frame. */
+void DrawSwatch(SwatchCanvas &oCanvas, VXMCgiRequest &oRequest, const SwatchPath &sPath,
+                const SwatchStyle &sStyle)
+{
+    const SwatchPalette sPalette =
+        AllocatePalette(oCanvas, oRequest, {sPath.nRed, sPath.nGreen, sPath.nBlue});
+    DrawSample(oCanvas, sPath, sStyle, sPalette.nForeground);
+    if (sPalette.nOutline > 0 || sPalette.bCorner)
+        DrawFrame(oCanvas, sPalette.nOutline, sPalette.nCorner, sPath.nWidth, sPath.nHeight);
+}
+
+/* The swatch drawn into a GD image at the scale asked for and encoded as
+ * GIF or PNG into osImage; false, with the error reported, when memory ran
+ * out. */
+bool DrawRaster(VXMCgiRequest &oRequest, const SwatchPath &sPath, const SwatchStyle &sStyle,
+                SwatchFormat eFormat, int nScale, std::string &osImage)
+{
+    const GdImage poImage(gdImageCreate(sPath.nWidth * nScale, sPath.nHeight * nScale));
+    if (poImage == nullptr)
+    {
+        CPLError(CE_Failure, CPLE_OutOfMemory, "Cannot create an image of %d x %d pixels.",
+                 sPath.nWidth * nScale, sPath.nHeight * nScale);
+        return false;
+    }
+    {
+        GdCanvas oCanvas(poImage.get(), nScale);
+        DrawSwatch(oCanvas, oRequest, sPath, sStyle);
+    }
+    int nSize = 0;
+    const std::unique_ptr<void, GdFreeDeleter> poData(
+        eFormat == SwatchFormat::Png ? gdImagePngPtr(poImage.get(), &nSize)
+                                     : gdImageGifPtr(poImage.get(), &nSize));
+    if (poData == nullptr)
+    {
+        CPLError(CE_Failure, CPLE_OutOfMemory, "Cannot encode the image.");
+        return false;
+    }
+    osImage.assign(static_cast<const char *>(poData.get()), static_cast<size_t>(nSize));
+    return true;
+}
+
+/* The swatch as an SVG document. An SVG says in shapes what a GIF says in
+ * compressed pixels; one that would be more than 8 times the GIF (and
+ * 64 KiB) is refused, and so is one past the reply limit, before a byte of
+ * it goes out. */
+bool DrawSvg(VXMCgiRequest &oRequest, const SwatchPath &sPath, const SwatchStyle &sStyle,
+             std::string &osImage)
+{
+    constexpr size_t kSmallSvgBytes = 64 * 1024;
+    SvgCanvas oCanvas(sPath.nWidth, sPath.nHeight, kMaxReplyBytes);
+    DrawSwatch(oCanvas, oRequest, sPath, sStyle);
+    size_t nLimit = kMaxReplyBytes;
+    if (oCanvas.Document(osImage) && osImage.size() > kSmallSvgBytes)
+    {
+        std::string osGif;
+        if (!DrawRaster(oRequest, sPath, sStyle, SwatchFormat::Gif, 1, osGif))
+            return false;
+        nLimit = std::min(nLimit, 8 * osGif.size() + kSmallSvgBytes);
+    }
+    if (osImage.empty() || osImage.size() > nLimit)
+    {
+        CPLError(CE_Failure, CPLE_IllegalArg,
+                 "This swatch is too intricate for SVG: its document would be larger than %zu "
+                 "bytes. Ask for Format=png instead.",
+                 nLimit);
+        return false;
+    }
+    return true;
+}
+
+/* Writes the header and the image. The header goes out only after all
+ * drawing, so an error page can never follow it. */
+bool WriteImageReply(const SwatchOutput &sOutput, const std::string &osImage, FILE *fpOut)
 {
     WriteImageHeader(fpOut, sOutput.ContentType());
-    fnWriteImage();
-    // GD does not report failed writes. A reply that did not reach the
-    // reader (it went away, or the disk is full) is no success.
+    fwrite(osImage.data(), 1, osImage.size(), fpOut);
+    // A reply that did not reach the reader (it went away, or the disk is
+    // full) is no success.
     if (fflush(fpOut) != 0 || ferror(fpOut))
     {
         CPLError(CE_Failure, CPLE_FileIO, "Cannot write the image: %s", strerror(errno));
         return false;
     }
     return true;
+}
+
+/* AnswerSwatchRequest without its guard against running out of memory. */
+int AnswerSwatchRequestUnguarded(VXMCgiRequest &oRequest, FILE *fpOut)
+{
+    const char *pszPath = oRequest.GetEnv("PATH_INFO");
+    if (*pszPath == '\0')
+    {
+        PrintUsage(fpOut);
+        return 1;
+    }
+
+    const SwatchPath sPath = ReadSwatchPath(pszPath);
+    const SwatchStyle sStyle = ReadSwatchStyle(oRequest);
+    SwatchOutput sOutput;
+    if (!ReadSwatchOutput(oRequest, sOutput) || !CheckSwatchSize(sPath, sOutput.Raster()))
+        return 1;
+    if (SetBinaryMode(fpOut) == -1)
+    {
+        CPLError(CE_Failure, CPLE_FileIO,
+                 "VXMChart::SaveSlideGIF(): Cannot set output file mode (%s)", strerror(errno));
+        return 1;
+    }
+
+    // The image is made whole in memory first: an error on the way still
+    // gets its error page, and a reply past the limit is refused unsent.
+    std::string osImage;
+    const bool bDrawn = sOutput.eFormat == SwatchFormat::Svg
+                            ? DrawSvg(oRequest, sPath, sStyle, osImage)
+                            : DrawRaster(oRequest, sPath, sStyle, sOutput.eFormat,
+                                         sOutput.nScale, osImage);
+    if (!bDrawn)
+        return 1;
+    if (osImage.size() > kMaxReplyBytes)
+    {
+        CPLError(CE_Failure, CPLE_IllegalArg,
+                 "This swatch would be a reply of %zu bytes, more than the limit of %zu. Ask "
+                 "for %s.",
+                 osImage.size(), kMaxReplyBytes,
+                 sOutput.eFormat == SwatchFormat::Png ? "a smaller swatch"
+                                                      : "Format=png or a smaller swatch");
+        return 1;
+    }
+    return WriteImageReply(sOutput, osImage, fpOut) ? 0 : 1;
 }
 
 } // namespace
@@ -355,70 +472,15 @@ void ReplayWhenNoRequest(VXMCgiRequest &oRequest, const char *pszCaptureFile)
 
 int AnswerSwatchRequest(VXMCgiRequest &oRequest, FILE *fpOut)
 {
-    const char *pszPath = oRequest.GetEnv("PATH_INFO");
-    if (*pszPath == '\0')
+    // The C++ library reports running out of memory by throwing; CPL and GD
+    // by returning. Either way the request gets the error page.
+    try
     {
-        PrintUsage(fpOut);
+        return AnswerSwatchRequestUnguarded(oRequest, fpOut);
+    }
+    catch (const std::bad_alloc &)
+    {
+        CPLError(CE_Failure, CPLE_OutOfMemory, "Out of memory while drawing the swatch.");
         return 1;
     }
-
-    const SwatchPath sPath = ReadSwatchPath(pszPath);
-    const SwatchStyle sStyle = ReadSwatchStyle(oRequest);
-    SwatchOutput sOutput;
-    if (!ReadSwatchOutput(oRequest, sOutput) || !CheckSwatchSize(sPath, sOutput.Raster()))
-        return 1;
-
-    // A raster is drawn into a GD image of the scaled size, an SVG collects
-    // shapes; the painters speak to either through the canvas.
-    gdImagePtr hImage = nullptr;
-    // Released on every way out of this function; an error handler that
-    // ends the process leaves it to the process's end.
-    const ImageGuard oImageGuard(hImage);
-    std::optional<GdCanvas> oGdCanvas;
-    std::optional<SvgCanvas> oSvgCanvas;
-    SwatchCanvas *poCanvas = nullptr;
-    if (sOutput.eFormat == SwatchFormat::Svg)
-        poCanvas = &oSvgCanvas.emplace(sPath.nWidth, sPath.nHeight);
-    else
-    {
-        const int nScale = sOutput.nScale;
-        hImage = gdImageCreate(sPath.nWidth * nScale, sPath.nHeight * nScale);
-        if (hImage == nullptr)
-        {
-            CPLError(CE_Failure, CPLE_OutOfMemory, "Cannot create an image of %d x %d pixels.",
-                     sPath.nWidth * nScale, sPath.nHeight * nScale);
-            return 1;
-        }
-        poCanvas = &oGdCanvas.emplace(hImage, nScale);
-    }
-    SwatchCanvas &oCanvas = *poCanvas;
-    const SwatchPalette sPalette =
-        AllocatePalette(oCanvas, oRequest, {sPath.nRed, sPath.nGreen, sPath.nBlue});
-
-    if (SetBinaryMode(fpOut) == -1)
-    {
-        CPLError(CE_Failure, CPLE_FileIO,
-                 "VXMChart::SaveSlideGIF(): Cannot set output file mode (%s)", strerror(errno));
-        return 1;
-    }
-
-    DrawSample(oCanvas, sPath, sStyle, sPalette.nForeground);
-    if (sPalette.nOutline > 0 || sPalette.bCorner)
-        DrawFrame(oCanvas, sPalette.nOutline, sPalette.nCorner, sPath.nWidth, sPath.nHeight);
-
-    const bool bWritten = WriteImageReply(sOutput, fpOut, [&]() {
-        switch (sOutput.eFormat)
-        {
-            case SwatchFormat::Svg:
-                oSvgCanvas->Write(fpOut);
-                break;
-            case SwatchFormat::Png:
-                gdImagePng(hImage, fpOut);
-                break;
-            default:
-                gdImageGif(hImage, fpOut);
-                break;
-        }
-    });
-    return bWritten ? 0 : 1;
 }

@@ -39,16 +39,18 @@ std::string ImageReplyHeader(const char *pszContentType)
 
 std::string ErrorReplyHeader(CPLErrorNum nErrorNum)
 {
-    // The program refuses a request with CPLE_IllegalArg, or a body too
-    // long with VXMCGIE_BodyTooLarge; any other error is a failure of its
+    // The program refuses a request with CPLE_IllegalArg, a body too long
+    // with VXMCGIE_BodyTooLarge, or one that did not arrive in time with
+    // VXMCGIE_RequestTimeout; any other error is a failure of its
     // own. Either way the page is no swatch and must never be kept in place
     // of one. "Content-type" keeps the lower-case t the error page has
     // always had (header names compare without regard to case, but its
     // bytes are kept for whoever compares them); the other replies write
     // "Content-Type".
-    const char *pszStatus = nErrorNum == CPLE_IllegalArg         ? "400 Bad Request"
-                            : nErrorNum == VXMCGIE_BodyTooLarge ? "413 Payload Too Large"
-                                                                 : "500 Internal Server Error";
+    const char *pszStatus = nErrorNum == CPLE_IllegalArg           ? "400 Bad Request"
+                            : nErrorNum == VXMCGIE_BodyTooLarge   ? "413 Payload Too Large"
+                            : nErrorNum == VXMCGIE_RequestTimeout ? "408 Request Timeout"
+                                                                   : "500 Internal Server Error";
     return std::string("Status: ") + pszStatus +
            "\nCache-Control: no-store\nContent-type: text/plain\n\n";
 }

@@ -99,7 +99,8 @@ bool ClipSegmentLikeGd(long long &x1, long long &y1, long long &x2, long long &y
     return ClipLikeGd(x1, y1, x2, y2, 0, nWidth - 1) && ClipLikeGd(y1, x1, y2, x2, 0, nHeight - 1);
 }
 
-SvgCanvas::SvgCanvas(int nWidth, int nHeight) : m_nWidth(nWidth), m_nHeight(nHeight)
+SvgCanvas::SvgCanvas(int nWidth, int nHeight, size_t nMaxBytes)
+    : m_nWidth(nWidth), m_nHeight(nHeight), m_nMaxBytes(nMaxBytes)
 {
 }
 
@@ -127,7 +128,7 @@ std::string SvgCanvas::Fill(int nColor) const
 void SvgCanvas::CloseGroup()
 {
     if (m_bGroupOpen)
-        m_osBody += "</g>\n";
+        Append("</g>\n");
     m_bGroupOpen = false;
 }
 
@@ -141,8 +142,8 @@ void SvgCanvas::Rect(long long x, long long y, long long nWidth, long long nHeig
     y = std::max(y, 0LL);
     if (x2 <= x || y2 <= y)
         return;
-    m_osBody += "<rect x=\"" + Num(x) + "\" y=\"" + Num(y) + "\" width=\"" + Num(x2 - x) +
-                "\" height=\"" + Num(y2 - y) + "\" fill=\"" + Fill(nColor) + "\"/>\n";
+    Append("<rect x=\"" + Num(x) + "\" y=\"" + Num(y) + "\" width=\"" + Num(x2 - x) +
+           "\" height=\"" + Num(y2 - y) + "\" fill=\"" + Fill(nColor) + "\"/>\n");
 }
 
 void SvgCanvas::FillAll(int nColor)
@@ -179,6 +180,42 @@ void SvgCanvas::SetDashPattern(const char *pszPattern, int nColor)
     CloseGroup();
 }
 
+namespace
+{
+
+/* A slope, precise enough that the far end of the longest line lands within
+ * a thousandth of a pixel of where it belongs. */
+std::string Slope(double dfValue)
+{
+    char szBuffer[32];
+    snprintf(szBuffer, sizeof(szBuffer), "%.8g", dfValue);
+    return szBuffer;
+}
+
+} // namespace
+
+void SvgCanvas::OpenStrokeGroup(int nColor, bool bDashed)
+{
+    if (m_bGroupOpen && m_nGroupColor == nColor && m_bGroupDashed == bDashed)
+        return;
+    CloseGroup();
+    /* Every stroke is drawn in its own coordinates, where one unit along it
+     * is one pixel step and one unit across it is one pixel of its minor
+     * axis: the pattern is said once, in steps, whatever the slopes. */
+    Append("<g fill=\"none\" stroke=\"" + Fill(nColor) + "\" stroke-width=\"1\"");
+    if (bDashed && !m_bAllInk)
+    {
+        std::string osRuns;
+        for (size_t i = 0; i < m_anDashRuns.size(); i++)
+            osRuns += (i ? " " : "") + Num(m_anDashRuns[i]);
+        Append(" stroke-dasharray=\"" + osRuns + "\"");
+    }
+    Append(">\n");
+    m_bGroupOpen = true;
+    m_nGroupColor = nColor;
+    m_bGroupDashed = bDashed;
+}
+
 long long SvgCanvas::StrokeSegment(long long x1, long long y1, long long x2, long long y2,
                                    long long nPhase, int nColor, bool bDashed)
 {
@@ -197,47 +234,28 @@ long long SvgCanvas::StrokeSegment(long long x1, long long y1, long long x2, lon
     const long long nSteps = std::max(dx, dy) + 1;
     if (bDashed && m_bNoInk)
         return nSteps;
+    OpenStrokeGroup(nColor, bDashed);
 
-    /* One step along the line, and the stroke width that makes the line one
-     * pixel thick across its minor axis. */
-    double ux = 1, uy = 0;
-    if (bMajorX && dx > 0)
-        uy = static_cast<double>(y2 - y1) / static_cast<double>(dx);
+    /* (u, v): u counts steps along the major axis from 0, v the minor axis
+     * across it. The stroke runs from half a step before the first pixel's
+     * centre to half a step after the last one's, at v = 0. */
+    const long long u1 = bMajorX ? x1 : y1; // major coordinate of the first pixel
+    const long long v1 = bMajorX ? y1 : x1;
+    const long long nMinorDelta = bMajorX ? y2 - y1 : x2 - x1;
+    const double dfSlope =
+        nSteps > 1 ? static_cast<double>(nMinorDelta) / static_cast<double>(nSteps - 1) : 0;
+    const double u0 = static_cast<double>(u1);
+    const double v0 = static_cast<double>(v1) + 0.5 - dfSlope * (u0 + 0.5);
+    // Local x is (1, slope) in (major, minor); local y is the minor axis.
+    std::string osPath = "<path";
+    if (bMajorX && dfSlope != 0)
+        osPath += " transform=\"matrix(1 " + Slope(dfSlope) + " 0 1 0 0)\"";
     else if (!bMajorX)
-    {
-        ux = static_cast<double>(x2 - x1) / static_cast<double>(dy);
-        uy = 1;
-    }
-    const double dfStep = std::hypot(ux, uy);
-
-    if (!m_bGroupOpen || m_dfGroupStep != dfStep || m_nGroupColor != nColor ||
-        m_bGroupDashed != bDashed)
-    {
-        CloseGroup();
-        m_osBody += "<g fill=\"none\" stroke=\"" + Fill(nColor) + "\" stroke-width=\"" +
-                    Num(1 / dfStep) + "\"";
-        if (bDashed && !m_bAllInk)
-        {
-            m_osBody += " stroke-dasharray=\"";
-            for (size_t i = 0; i < m_anDashRuns.size(); i++)
-                m_osBody += (i ? " " : "") + Num(static_cast<double>(m_anDashRuns[i]) * dfStep);
-            m_osBody += "\"";
-        }
-        m_osBody += ">\n";
-        m_bGroupOpen = true;
-        m_dfGroupStep = dfStep;
-        m_nGroupColor = nColor;
-        m_bGroupDashed = bDashed;
-    }
-    const double sx = static_cast<double>(x1) + 0.5 - ux / 2;
-    const double sy = static_cast<double>(y1) + 0.5 - uy / 2;
-    const double ex = static_cast<double>(x2) + 0.5 + ux / 2;
-    const double ey = static_cast<double>(y2) + 0.5 + uy / 2;
-    m_osBody += "<path d=\"M" + Num(sx) + " " + Num(sy) + "L" + Num(ex) + " " + Num(ey) + "\"";
+        osPath += " transform=\"matrix(" + Slope(dfSlope) + " 1 1 0 0 0)\"";
+    osPath += " d=\"M" + Num(u0) + " " + Num(v0) + "h" + Num(nSteps) + "\"";
     if (bDashed && !m_bAllInk && nPhase % m_nPatternLength != 0)
-        m_osBody += " stroke-dashoffset=\"" +
-                    Num(static_cast<double>(nPhase % m_nPatternLength) * dfStep) + "\"";
-    m_osBody += "/>\n";
+        osPath += " stroke-dashoffset=\"" + Num(nPhase % m_nPatternLength) + "\"";
+    Append(osPath + "/>\n");
     return nSteps;
 }
 
@@ -268,13 +286,13 @@ void SvgCanvas::FilledRectangle(SwatchPoint sCorner1, SwatchPoint sCorner2, int 
 void SvgCanvas::FilledPolygon(const SwatchPoint *pasPoints, int nPoints, int nColor)
 {
     CloseGroup();
-    m_osBody += "<path d=\"";
+    std::string osPath = "<path d=\"";
     for (int i = 0; i < nPoints; i++)
-        m_osBody += (i ? "L" : "M") + Num(static_cast<double>(pasPoints[i].x) + 0.5) + " " +
-                    Num(static_cast<double>(pasPoints[i].y) + 0.5);
+        osPath += (i ? "L" : "M") + Num(static_cast<double>(pasPoints[i].x) + 0.5) + " " +
+                  Num(static_cast<double>(pasPoints[i].y) + 0.5);
     const std::string osColor = Fill(nColor);
-    m_osBody += "Z\" fill=\"" + osColor + "\" stroke=\"" + osColor +
-                "\" stroke-width=\"1\" stroke-linejoin=\"round\"/>\n";
+    Append(osPath + "Z\" fill=\"" + osColor + "\" stroke=\"" + osColor +
+           "\" stroke-width=\"1\" stroke-linejoin=\"round\"/>\n");
 }
 
 void SvgCanvas::Circle(SwatchPoint sCentre, int nDiameter, int nColor, bool bFilled)
@@ -292,11 +310,11 @@ void SvgCanvas::Circle(SwatchPoint sCentre, int nDiameter, int nColor, bool bFil
     /* GD's ring runs through pixel centres between S/2 - 1 and S/2 from the
      * centre pixel's; its filled circle holds those within S/2. */
     if (bFilled)
-        m_osBody += "<circle " + osCentre + " r=\"" + Num(nDiameter / 2.0) + "\" fill=\"" +
-                    osColor + "\"/>\n";
+        Append("<circle " + osCentre + " r=\"" + Num(nDiameter / 2.0) + "\" fill=\"" + osColor +
+               "\"/>\n");
     else
-        m_osBody += "<circle " + osCentre + " r=\"" + Num(nDiameter / 2.0 - 0.5) +
-                    "\" fill=\"none\" stroke=\"" + osColor + "\" stroke-width=\"1\"/>\n";
+        Append("<circle " + osCentre + " r=\"" + Num(nDiameter / 2.0 - 0.5) +
+               "\" fill=\"none\" stroke=\"" + osColor + "\" stroke-width=\"1\"/>\n");
 }
 
 void SvgCanvas::SetPixel(SwatchPoint sPoint, int nColor)
@@ -311,33 +329,42 @@ void SvgCanvas::SetPixel(SwatchPoint sPoint, int nColor)
     Rect(sPoint.x, sPoint.y, 1, 1, nColor);
 }
 
-void SvgCanvas::Write(FILE *fpOut)
+void SvgCanvas::Append(const std::string &osShape)
+{
+    // Past the limit the document is no longer built: the caller refuses it.
+    if (m_osBody.size() + osShape.size() > m_nMaxBytes)
+        m_bTooLarge = true;
+    else
+        m_osBody += osShape;
+}
+
+bool SvgCanvas::Document(std::string &osDocument)
 {
     CloseGroup();
+    if (m_bTooLarge)
+        return false;
     const std::string osW = Num(static_cast<long long>(m_nWidth));
     const std::string osH = Num(static_cast<long long>(m_nHeight));
-    fprintf(fpOut,
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-            "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"%s\" "
-            "height=\"%s\" viewBox=\"0 0 %s %s\" shape-rendering=\"crispEdges\">\n",
-            osW.c_str(), osH.c_str(), osW.c_str(), osH.c_str());
+    osDocument = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                 "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" +
+                 osW + "\" height=\"" + osH + "\" viewBox=\"0 0 " + osW + " " + osH +
+                 "\" shape-rendering=\"crispEdges\">\n";
     if (!m_asHoles.empty())
     {
-        std::string osClip = "M0 0H" + osW + "V" + osH + "H0Z";
+        osDocument += "<defs><clipPath id=\"holes\"><path clip-rule=\"evenodd\" d=\"M0 0H" + osW +
+                      "V" + osH + "H0Z";
         for (const SwatchPoint &sHole : m_asHoles)
-            osClip += "M" + Num(sHole.x) + " " + Num(sHole.y) + "h1v1h-1Z";
-        fprintf(fpOut,
-                "<defs><clipPath id=\"holes\"><path clip-rule=\"evenodd\" d=\"%s\"/></clipPath>"
-                "</defs>\n<g clip-path=\"url(#holes)\">\n",
-                osClip.c_str());
+            osDocument += "M" + Num(sHole.x) + " " + Num(sHole.y) + "h1v1h-1Z";
+        osDocument += "\"/></clipPath></defs>\n<g clip-path=\"url(#holes)\">\n";
     }
     // The background is index 0; it is painted unless it is the see-through
     // colour.
     if (m_nTransparent != 0 && !m_anPalette.empty())
-        fprintf(fpOut, "<rect width=\"%s\" height=\"%s\" fill=\"%s\"/>\n", osW.c_str(),
-                osH.c_str(), Fill(0).c_str());
-    fwrite(m_osBody.data(), 1, m_osBody.size(), fpOut);
+        osDocument += "<rect width=\"" + osW + "\" height=\"" + osH + "\" fill=\"" + Fill(0) +
+                      "\"/>\n";
+    osDocument += m_osBody;
     if (!m_asHoles.empty())
-        fprintf(fpOut, "</g>\n");
-    fprintf(fpOut, "</svg>\n");
+        osDocument += "</g>\n";
+    osDocument += "</svg>\n";
+    return true;
 }

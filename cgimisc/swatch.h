@@ -22,6 +22,9 @@ class VXMCgiRequest;
 constexpr long long kMaxSwatchPixels = 64LL * 1024 * 1024;
 /* Longest side a GIF can describe: its header holds 16-bit sizes. */
 constexpr int kMaxSwatchSide = 65535;
+/* Largest reply the program sends, in bytes: a swatch whose image would be
+ * larger is refused. */
+constexpr size_t kMaxReplyBytes = 16 * 1024 * 1024;
 
 /* How long a swatch may be kept by a browser or cache, in seconds, unless
  * the server sets SWATCH_MAX_AGE: a swatch is a pure function of its URL. */
@@ -54,7 +57,8 @@ extern const char kBannerReplyHeader[];
  * SWATCH_MAX_AGE seconds (default kDefaultSwatchMaxAge); */
 std::string ImageReplyHeader(const char *pszContentType);
 /* the error page: a Status line (400 for a request the program refuses,
- * CPLE_IllegalArg; 413 for a body too long, VXMCGIE_BodyTooLarge; 500 for
+ * CPLE_IllegalArg; 413 for a body too long, VXMCGIE_BodyTooLarge; 408 for
+ * a request that did not arrive in time, VXMCGIE_RequestTimeout; 500 for
  * its own failures), a header that keeps it out of every cache, and
  * "Content-type: text/plain". */
 std::string ErrorReplyHeader(CPLErrorNum nErrorNum);

@@ -1,6 +1,8 @@
 /* The FastCGI worker spoken to directly, record by record, the way a server
  * that keeps its connections does: several requests on one connection, the
  * end of a request's input sent in a write of its own, after the reply. */
+#include <linux/close_range.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,13 +25,21 @@ using namespace fastcgiclient;
 namespace
 {
 
+/* Limits a worker process runs under (0: the test's own). */
+struct WorkerLimits
+{
+    rlim_t nOpenFiles = 0;
+    rlim_t nAddressSpace = 0;
+};
+
 /* Workers: the program with a listening socket as standard input, as
  * several processes sharing it, or kept running by Debian's multiwatch the
  * way the shipped deployments run them. */
 class Worker
 {
   public:
-    explicit Worker(const std::string &osSocket, int nProcesses = 1, bool bSupervised = false)
+    explicit Worker(const std::string &osSocket, int nProcesses = 1, bool bSupervised = false,
+                    WorkerLimits sLimits = {})
         : m_osSocket(osSocket), m_bSupervised(bSupervised)
     {
         const int fdListen = ListenOnUnixSocket(osSocket);
@@ -42,6 +52,16 @@ class Worker
             if (nPid == 0)
             {
                 dup2(fdListen, 0);
+                const auto limit = [](int nResource, rlim_t nValue) {
+                    const rlimit sLimit = {nValue, nValue};
+                    if (nValue > 0)
+                        setrlimit(nResource, &sLimit);
+                };
+                // Only the socket and the standard streams, as a process
+                // manager hands them over.
+                close_range(3, ~0U, 0);
+                limit(RLIMIT_NOFILE, sLimits.nOpenFiles);
+                limit(RLIMIT_AS, sLimits.nAddressSpace);
                 char *apszWorker[] = {const_cast<char *>(SWATCH_EXE), nullptr};
                 char *apszSupervisor[] = {const_cast<char *>(kMultiwatch),
                                           const_cast<char *>("-f"), &osCount[0],
@@ -282,44 +302,189 @@ TEST(FastCgiWire, LargeSwatchLeavesAnIdleWorkerSmall)
     close(fd);
 }
 
-/* A PARAMS record whose name and value lengths add up past 2 GiB: libfcgi
- * asks for a negative amount of memory and its assertion ends the worker.
- * Only a hostile FastCGI peer can send one (the web server is the worker's
- * only peer); the supervisor every deployment runs starts another worker. */
+/* A PARAMS record whose name and value lengths add up past 2 GiB (libfcgi,
+ * which the worker once used, asked for a negative amount of memory and
+ * its assertion ended the worker): the connection that sent it is closed,
+ * and the same worker answers the next requests. */
 TEST(FastCgiWire, HostileParamsRecordCostsNoService)
 {
-    if (access(Worker::kMultiwatch, X_OK) != 0)
-        GTEST_SKIP() << "multiwatch is missing: apt-get install multiwatch";
     TempDir oDir;
-    Worker oWorkers(oDir.Path("swatch.sock"), 2, /* bSupervised = */ true);
+    Worker oWorker(oDir.Path("swatch.sock"));
     const std::string osExpected = RunProgram(SWATCH_EXE, {}, oSmallGet).osStdout;
-    int fdFirst = -1;
-    for (int nTry = 0; nTry < 50 && fdFirst < 0; nTry++, usleep(100000))
-        fdFirst = oWorkers.Connect();
-    ASSERT_GE(fdFirst, 0);
-    EXPECT_EQ(Answer(fdFirst), osExpected);
-    close(fdFirst);
-
     for (int nRound = 0; nRound < 3; nRound++)
     {
         SCOPED_TRACE(nRound);
-        const int fdHostile = oWorkers.Connect();
+        const int fdHostile = oWorker.Connect();
         ASSERT_GE(fdHostile, 0);
         const char abyBegin[8] = {0, 1, 1, 0, 0, 0, 0, 0};
         const std::string osPair = Length(0x7FFFFFFF) + Length(0x7FFFFFF0) + "REQUEST";
-        SendAll(fdHostile, Record(kBeginRequest, std::string(abyBegin, 8)) +
-                               Record(kParams, osPair));
-        std::string osIgnored;
-        ReadReply(fdHostile, osIgnored); // the worker is gone, or refused it
+        ASSERT_TRUE(SendAll(fdHostile, Record(kBeginRequest, std::string(abyBegin, 8)) +
+                                           Record(kParams, osPair) + Record(kParams, "")));
+        std::string osReply;
+        EXPECT_FALSE(ReadReply(fdHostile, osReply)); // closed, unanswered
+        EXPECT_EQ(osReply, "");
         close(fdHostile);
-        // Every round has taken a worker; the next requests are answered.
-        for (int i = 0; i < 3; i++)
-        {
-            const int fd = oWorkers.Connect();
-            EXPECT_EQ(Answer(fd), osExpected) << "request " << i;
-            close(fd);
-        }
+        const int fd = oWorker.Connect();
+        EXPECT_EQ(Answer(fd), osExpected);
+        close(fd);
     }
+    EXPECT_EQ(waitpid(oWorker.Pid(), nullptr, WNOHANG), 0); // still the same worker
+}
+
+TEST(FastCgiWire, PipelinedRequestsAreAnsweredInOrder)
+{
+    // Three requests in one write, the next one's records right behind the
+    // last one's end: each is answered, in turn (libfcgi dropped what it
+    // had read ahead, and with it the second request).
+    TempDir oDir;
+    Worker oWorker(oDir.Path("swatch.sock"));
+    const int fd = oWorker.Connect();
+    ASSERT_GE(fd, 0);
+    std::map<std::string, std::string> oPost = {{"REQUEST_METHOD", "POST"},
+                                                {"SCRIPT_NAME", "/cgi-bin/swatch"},
+                                                {"PATH_INFO", "/12/6"}};
+    const std::string osBody = "SymbolId=5&Color=0000FF";
+    oPost["CONTENT_LENGTH"] = std::to_string(osBody.size());
+    auto oOther = oSmallGet;
+    oOther["QUERY_STRING"] = "LineType=ZigZag";
+    ASSERT_TRUE(SendAll(fd, RequestHead(oSmallGet) + Record(kStdin, "") + RequestHead(oPost) +
+                                Record(kStdin, osBody) + Record(kStdin, "") +
+                                RequestHead(oOther) + Record(kStdin, "")));
+    for (const auto &sExpected : {RunProgram(SWATCH_EXE, {}, oSmallGet),
+                                  RunProgram(SWATCH_EXE, {}, oPost, osBody),
+                                  RunProgram(SWATCH_EXE, {}, oOther)})
+    {
+        std::string osReply;
+        ASSERT_TRUE(ReadReply(fd, osReply));
+        EXPECT_EQ(osReply, sExpected.osStdout);
+    }
+    close(fd);
+}
+
+namespace
+{
+
+double SecondsSince(std::chrono::steady_clock::time_point tStart)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
+}
+
+/* The processor time a process has used, in seconds. */
+double CpuSeconds(int nPid)
+{
+    const std::string osStat = ReadFile("/proc/" + std::to_string(nPid) + "/stat");
+    const size_t nAt = osStat.rfind(')');
+    if (nAt == std::string::npos)
+        return -1;
+    long nUser = 0, nSystem = 0;
+    // After the name: state and ten fields, then utime and stime.
+    if (sscanf(osStat.c_str() + nAt + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld",
+               &nUser, &nSystem) != 2)
+        return -1;
+    return static_cast<double>(nUser + nSystem) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+} // namespace
+
+TEST(FastCgiWire, SlowPeersHoldNoWorker)
+{
+    // One worker. Four peers send a 64 KiB body a few bytes at a time, and
+    // four take none of a large reply: a request beside them is answered at
+    // once. The slow bodies get 408 once their time is up.
+    TempDir oDir;
+    Worker oWorker(oDir.Path("swatch.sock"));
+    std::map<std::string, std::string> oPost = {{"REQUEST_METHOD", "POST"},
+                                                {"SCRIPT_NAME", "/cgi-bin/swatch"},
+                                                {"PATH_INFO", "/8/8"},
+                                                {"CONTENT_LENGTH", "65536"}};
+    const std::map<std::string, std::string> oLarge = {
+        {"REQUEST_METHOD", "GET"},
+        {"SCRIPT_NAME", "/cgi-bin/swatch"},
+        {"PATH_INFO", "/3000/3000"},
+        {"QUERY_STRING", "LineType=Hatch&HatchType=5&HatchSpacing=2&LineStyle=x%20xx%20%20"}};
+    std::vector<int> anSlowBodies, anSlowReaders;
+    for (int i = 0; i < 4; i++)
+    {
+        anSlowBodies.push_back(oWorker.Connect());
+        ASSERT_TRUE(SendAll(anSlowBodies.back(), RequestHead(oPost) + Record(kStdin, "Color=")));
+        anSlowReaders.push_back(oWorker.Connect());
+        ASSERT_TRUE(SendAll(anSlowReaders.back(), RequestHead(oLarge) + Record(kStdin, "")));
+    }
+    const auto tStart = std::chrono::steady_clock::now();
+    const int fd = oWorker.Connect();
+    const std::string osReply = Answer(fd);
+    const double dfSeconds = SecondsSince(tStart);
+    EXPECT_EQ(osReply, RunProgram(SWATCH_EXE, {}, oSmallGet).osStdout);
+    printf("Answered beside 4 slow bodies and 4 slow readers in %.3f s\n", dfSeconds);
+    EXPECT_LT(dfSeconds, 1.0 * kSanitizerSlowdown);
+
+    for (const int fdSlow : anSlowBodies)
+    {
+        std::string osTimedOut;
+        EXPECT_TRUE(SendAll(fdSlow, Record(kStdin, "00FF")));
+        EXPECT_TRUE(ReadReply(fdSlow, osTimedOut)); // within the client's 10 s + the worker's
+        EXPECT_EQ(osTimedOut.rfind("Status: 408 Request Timeout\n", 0), 0u) << osTimedOut;
+    }
+    printf("Slow bodies answered 408 after %.1f s\n", SecondsSince(tStart));
+    for (const int fdSlow : anSlowBodies)
+        close(fdSlow);
+    for (const int fdSlow : anSlowReaders)
+        close(fdSlow);
+    close(fd);
+}
+
+TEST(FastCgiWire, AtTheOpenFilesLimitTheWorkerWaitsAndServes)
+{
+    // A worker that may open 16 descriptors and is offered 30 connections:
+    // it serves those it holds, does not spin on those it cannot take, and
+    // takes the others as descriptors come free.
+    TempDir oDir;
+    WorkerLimits sLimits;
+    sLimits.nOpenFiles = 16;
+    Worker oWorker(oDir.Path("swatch.sock"), 1, false, sLimits);
+    const std::string osExpected = RunProgram(SWATCH_EXE, {}, oSmallGet).osStdout;
+    std::vector<int> anConnections;
+    for (int i = 0; i < 30; i++)
+        anConnections.push_back(oWorker.Connect());
+    ASSERT_EQ(Answer(anConnections[0]), osExpected);
+    const double dfCpuBefore = CpuSeconds(oWorker.Pid());
+    usleep(1000000);
+    const double dfCpu = CpuSeconds(oWorker.Pid()) - dfCpuBefore;
+    printf("Worker at its open-files limit used %.2f s of processor in 1 s\n", dfCpu);
+    EXPECT_LT(dfCpu, 0.2);
+    EXPECT_EQ(Answer(anConnections[0]), osExpected);
+    // Each connection closed makes room for one that waits.
+    for (size_t i = 0; i + 1 < anConnections.size(); i++)
+    {
+        SCOPED_TRACE(i);
+        close(anConnections[i]);
+        ASSERT_EQ(Answer(anConnections[i + 1]), osExpected);
+    }
+    close(anConnections.back());
+}
+
+TEST(FastCgiWire, OutOfMemoryOnTheSvgRoadAnswersAndGoesOn)
+{
+    // Room for the worker and a little more: an SVG of many shapes runs the
+    // C++ library out of memory. The request gets the error page and the
+    // same worker answers the next one.
+    if (kSanitized)
+        GTEST_SKIP() << "AddressSanitizer cannot run under a limited address space";
+    TempDir oDir;
+    WorkerLimits sLimits;
+    sLimits.nAddressSpace = 12 << 20;
+    Worker oWorker(oDir.Path("swatch.sock"), 1, false, sLimits);
+    const int fd = oWorker.Connect();
+    ASSERT_GE(fd, 0);
+    const std::map<std::string, std::string> oSvg = {
+        {"REQUEST_METHOD", "GET"},
+        {"SCRIPT_NAME", "/cgi-bin/swatch"},
+        {"PATH_INFO", "/8192/8192"},
+        {"QUERY_STRING", "LineType=Hatch&HatchType=5&HatchSpacing=1&Format=svg"}};
+    EXPECT_EQ(Answer(fd, oSvg).rfind(kFailedHeader + "ERROR 2: ", 0), 0u);
+    EXPECT_EQ(Answer(fd), RunProgram(SWATCH_EXE, {}, oSmallGet).osStdout);
+    EXPECT_EQ(waitpid(oWorker.Pid(), nullptr, WNOHANG), 0);
+    close(fd);
 }
 
 TEST(FastCgiWire, StopsWhenItsManagerSaysSo)
