@@ -64,6 +64,10 @@ constexpr std::chrono::milliseconds kAcceptPause{100};
 /* Input taken from one connection in one round, so that a busy one does
  * not keep the others waiting. */
 constexpr size_t kReadPerRound = 256 * 1024;
+/* How long a connection that is over is still read from (and what comes
+ * dropped) before it is closed: a socket closed with input unread is reset,
+ * and a reset can take the end of the reply with it. */
+constexpr std::chrono::seconds kLingerTime{2};
 
 struct Connection
 {
@@ -80,6 +84,10 @@ struct Connection
     int fd;
     FastCgiConnection oRecords;
     bool bInputEnded = false; // the server will send no more
+    /* Once over: shut for writing, and closed when the server closes its
+     * side or this time has come. */
+    bool bLingering = false;
+    FastCgiClock::time_point tCloseAt;
 };
 
 /* Takes what has arrived on the connection; false when it is broken or its
@@ -208,6 +216,14 @@ bool ServeConnection(Connection &oConnection, short nEvents)
         }
         if (!WriteConnection(oConnection) || !oRecords.CheckTimes(FastCgiClock::now()))
             return false;
+        if (oRecords.IsFinished() && !oConnection.bLingering)
+        {
+            shutdown(oConnection.fd, SHUT_WR);
+            oConnection.bLingering = true;
+            oConnection.tCloseAt = FastCgiClock::now() + kLingerTime;
+        }
+        if (oConnection.bLingering)
+            return !oConnection.bInputEnded && FastCgiClock::now() < oConnection.tCloseAt;
         // A server that has sent its last byte gets what can still be
         // answered; then the connection is over.
         return !oConnection.bInputEnded || oRecords.RequestToAnswer() != nullptr ||
@@ -229,7 +245,8 @@ int PollTimeoutMs(const std::vector<std::unique_ptr<Connection>> &apoConnections
     {
         if (poConnection->oRecords.RequestToAnswer() != nullptr)
             return 0;
-        tNext = std::min(tNext, poConnection->oRecords.NextDeadline());
+        tNext = std::min(tNext, poConnection->bLingering ? poConnection->tCloseAt
+                                                        : poConnection->oRecords.NextDeadline());
     }
     if (tNext == FastCgiClock::time_point::max())
         return -1;

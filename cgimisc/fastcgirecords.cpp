@@ -323,7 +323,8 @@ void FastCgiConnection::EndRequest(uint16_t nId, uint8_t nProtocolStatus)
 
 FastCgiRequest *FastCgiConnection::RequestToAnswer()
 {
-    if (PendingSize() > 0 || m_aoRequests.empty() || !m_aoRequests.front().IsComplete())
+    if (m_bCloseWhenSent || PendingSize() > 0 || m_aoRequests.empty() ||
+        !m_aoRequests.front().IsComplete())
         return nullptr;
     return &m_aoRequests.front();
 }
@@ -373,20 +374,20 @@ bool FastCgiConnection::CheckTimes(FastCgiClock::time_point tNow)
         AppendReply(osPage.data(), osPage.size());
         FinishReply(tNow);
     }
-    if (PendingSize() > 0)
+    if (PendingSize() > 0 || m_bCloseWhenSent)
         return true;
-    if (m_bCloseWhenSent)
-        return false;
     return !m_aoRequests.empty() || tNow - m_tIdleSince < kIdleConnectionTimeout;
 }
 
 FastCgiClock::time_point FastCgiConnection::NextDeadline() const
 {
-    if (m_bBroken || (m_bCloseWhenSent && PendingSize() == 0))
+    if (m_bBroken)
         return FastCgiClock::time_point::min();
     FastCgiClock::time_point tNext = FastCgiClock::time_point::max();
     if (PendingSize() > 0)
         tNext = m_tReplyQueued + kReplyTimeout;
+    if (m_bCloseWhenSent)
+        return tNext;
     if (m_aoRequests.empty())
         tNext = std::min(tNext, m_tIdleSince + kIdleConnectionTimeout);
     else if (!m_aoRequests.front().IsComplete())

@@ -93,9 +93,14 @@ class FastCgiConnection
 
     /* Requests that have not arrived in time get a 408 reply; false when
      * the connection is to be closed: its reply has not been taken in time,
-     * it has been idle too long, or the server asked for it to end after
-     * its request. */
+     * it has been idle too long, or its input broke the protocol. */
     bool CheckTimes(FastCgiClock::time_point tNow);
+    /* The server asked for the connection to end after its request, and
+     * the reply has gone. */
+    bool IsFinished() const
+    {
+        return m_bCloseWhenSent && PendingSize() == 0;
+    }
     /* When CheckTimes next has something to do. */
     FastCgiClock::time_point NextDeadline() const;
 

@@ -479,9 +479,9 @@ TEST(FastCgiWire, OutOfMemoryOnTheSvgRoadAnswersAndGoesOn)
     const std::map<std::string, std::string> oSvg = {
         {"REQUEST_METHOD", "GET"},
         {"SCRIPT_NAME", "/cgi-bin/swatch"},
-        {"PATH_INFO", "/8192/8192"},
+        {"PATH_INFO", "/65535/1024"},
         {"QUERY_STRING", "LineType=Hatch&HatchType=5&HatchSpacing=1&Format=svg"}};
-    EXPECT_EQ(Answer(fd, oSvg).rfind(kFailedHeader + "ERROR 2: ", 0), 0u);
+    EXPECT_EQ(Answer(fd, oSvg), kFailedHeader + "ERROR 2: Out of memory while drawing the swatch.\n");
     EXPECT_EQ(Answer(fd), RunProgram(SWATCH_EXE, {}, oSmallGet).osStdout);
     EXPECT_EQ(waitpid(oWorker.Pid(), nullptr, WNOHANG), 0);
     close(fd);

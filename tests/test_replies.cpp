@@ -50,6 +50,7 @@ TEST(ReplyHeaders, BytesOfEachReply)
         const char *pszStatus;
     } asErrors[] = {{CPLE_IllegalArg, "400 Bad Request"},
                     {VXMCGIE_BodyTooLarge, "413 Payload Too Large"},
+                    {VXMCGIE_RequestTimeout, "408 Request Timeout"},
                     {CPLE_OutOfMemory, "500 Internal Server Error"},
                     {CPLE_FileIO, "500 Internal Server Error"},
                     {42, "500 Internal Server Error"}};

@@ -531,7 +531,10 @@ TEST(SwatchErrors, FormatAndScaleOutsideWhatIsOffered)
 TEST(SwatchErrors, SizeBeyondThePixelLimit)
 {
     // The limits hold for the image drawn, a scaled one at its scale.
+    // (/2147483647/2147483647 at scale 4 once multiplied its sides past 64
+    // bits, which UBSan stops at.)
     for (const char *pszPath : {"/8193/8192", "/2147483647/2147483647", "/99999999999/3",
+                                "/2147483647/2147483647?Scale=4",
                                 "/65536/2", "/2/65536", "/4097/4096?Scale=2",
                                 "/16384/2?Scale=4&Format=png", "/2048/2049?Scale=4"})
     {
@@ -548,6 +551,50 @@ TEST(SwatchErrors, SizeBeyondThePixelLimit)
         EXPECT_EQ(sRun.osStdout.find("GIF8"), std::string::npos); // no image data
         EXPECT_EQ(sRun.osStdout.back(), '\n');
     }
+}
+
+TEST(SwatchErrors, ZigZagSvgIsBoundedByItsGif)
+{
+    // The zig-zag of a long dash pattern repeated its whole pattern for
+    // every stroke of another slope: 666 MB of SVG for a GIF of 174 KB. An
+    // SVG is at most 8 times its GIF and 64 KiB, or refused unsent, with a
+    // word about PNG.
+    const std::string osDashes = "LineStyle=" + [] {
+        std::string osPattern;
+        for (int i = 0; i < 3900; i++)
+            osPattern += "x+";
+        return osPattern;
+    }();
+    for (const char *pszStyle : {"LineType=ZigZag&LineWidth=8192", "LineType=Hatch&HatchType=5&HatchSpacing=1"})
+    {
+        SCOPED_TRACE(pszStyle);
+        const std::string osQuery = std::string(pszStyle) + "&" + osDashes;
+        const RunResult sGif = RunProgram(SWATCH_EXE, {}, Get("/8192/8192", osQuery));
+        const RunResult sSvg = RunProgram(SWATCH_EXE, {}, Get("/8192/8192", osQuery + "&Format=svg"));
+        ASSERT_EQ(sGif.nExitStatus, 0);
+        const size_t nBound = 8 * (sGif.osStdout.size() - kImageHeader.size()) + 64 * 1024;
+        if (sSvg.nExitStatus == 0)
+            EXPECT_LE(sSvg.osStdout.size() - ImageReplyHeader("image/svg+xml").size(), nBound);
+        else
+            EXPECT_EQ(sSvg.osStdout.rfind(kRefusedHeader + "ERROR 5: ", 0), 0u) << sSvg.osStdout;
+        EXPECT_NE(sSvg.osStdout.find(sSvg.nExitStatus == 0 ? "</svg>" : "Format=png"),
+                  std::string::npos);
+        printf("%s: GIF %zu bytes, SVG reply %zu bytes\n", pszStyle, sGif.osStdout.size(),
+               sSvg.osStdout.size());
+    }
+}
+
+TEST(SwatchErrors, OutOfMemoryOnTheSvgRoadIsTheErrorPage)
+{
+    // Memory runs out in the C++ library (the SVG document grows): the
+    // error page and status 1, not an abort without a reply.
+    if (kSanitized)
+        GTEST_SKIP() << "AddressSanitizer cannot run under a limited address space";
+    const RunResult sRun = RunProgram(
+        "/bin/sh", {"-c", "ulimit -v 12288; exec " SWATCH_EXE},
+        Get("/65535/1024", "LineType=Hatch&HatchType=5&HatchSpacing=1&Format=svg"));
+    EXPECT_EQ(sRun.nExitStatus, 1);
+    EXPECT_EQ(sRun.osStdout, kFailedHeader + "ERROR 2: Out of memory while drawing the swatch.\n");
 }
 
 TEST(SwatchErrors, ClosedStandardOutput)
