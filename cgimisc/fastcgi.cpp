@@ -158,20 +158,19 @@ ssize_t WriteReply(void *pCookie, const char *pabyData, size_t nSize)
 /* The request's variables as a CGI run would have them: a POST whose body
  * had no length (a chunked body passed on) gets the length of what came,
  * or one past what the program takes when more came. */
-CPLStringList CgiVariables(const FastCgiRequest &oRequest)
+void SetBodyLength(FastCgiRequest &oRequest)
 {
-    CPLStringList aosVariables(oRequest.aosParams);
     if (oRequest.bBodyToEnd)
     {
-        const size_t nLength = oRequest.bBodyTooLong ? kVXMCgiMaxBodyBytes + 1 : oRequest.osBody.size();
-        aosVariables.SetNameValue("CONTENT_LENGTH", std::to_string(nLength).c_str());
+        const size_t nLength =
+            oRequest.bBodyTooLong ? kVXMCgiMaxBodyBytes + 1 : oRequest.osBody.size();
+        oRequest.aosParams.SetNameValue("CONTENT_LENGTH", std::to_string(nLength).c_str());
     }
-    return aosVariables;
 }
 
 /* Answers the connection's complete request; false when the reply could
  * not be made (memory ran out), which leaves the connection unusable. */
-bool AnswerRequest(FastCgiConnection &oRecords, const FastCgiRequest &oRequest)
+bool AnswerRequest(FastCgiConnection &oRecords, FastCgiRequest &oRequest)
 {
     ReplyWriter sWriter{&oRecords};
     cookie_io_functions_t sFunctions = {nullptr, WriteReply, nullptr, nullptr};
@@ -187,8 +186,8 @@ bool AnswerRequest(FastCgiConnection &oRecords, const FastCgiRequest &oRequest)
     }
     else
     {
-        CPLStringList aosVariables = CgiVariables(oRequest);
-        AnswerRequestInProcess(aosVariables.List(), oRequest.osBody.data(),
+        SetBodyLength(oRequest);
+        AnswerRequestInProcess(oRequest.aosParams.List(), oRequest.osBody.data(),
                                oRequest.osBody.size(), fpReply);
     }
     fclose(fpReply);
@@ -206,7 +205,7 @@ bool ServeConnection(Connection &oConnection, short nEvents)
         if ((nEvents & (POLLIN | POLLHUP | POLLERR)) != 0 &&
             !ReadConnection(oConnection, FastCgiClock::now()))
             return false;
-        if (const FastCgiRequest *poRequest = oRecords.RequestToAnswer())
+        if (FastCgiRequest *poRequest = oRecords.RequestToAnswer())
         {
             const bool bAnswered = AnswerRequest(oRecords, *poRequest);
             GiveBackMemoryOfLargeRequests();
@@ -215,6 +214,10 @@ bool ServeConnection(Connection &oConnection, short nEvents)
             oRecords.FinishReply(FastCgiClock::now());
         }
         if (!WriteConnection(oConnection) || !oRecords.CheckTimes(FastCgiClock::now()))
+            return false;
+        // A server that has sent all it was to send may be left at once;
+        // otherwise what it still sends is read first.
+        if (oRecords.IsFinished() && oRecords.HasNothingMoreToRead())
             return false;
         if (oRecords.IsFinished() && !oConnection.bLingering)
         {
@@ -280,6 +283,10 @@ void AcceptConnections(int fdListen, std::vector<std::unique_ptr<Connection>> &a
             close(fd);
             return;
         }
+        // A server sends its request as soon as it connects: it is most
+        // often there already, and answered without another wait.
+        if (!ServeConnection(*apoConnections.back(), POLLIN))
+            apoConnections.pop_back();
     }
 }
 

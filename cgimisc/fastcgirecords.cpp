@@ -342,7 +342,10 @@ void FastCgiConnection::FinishReply(FastCgiClock::time_point tNow)
     AppendRecord(kStdout, oRequest.nId, nullptr, 0);
     EndRequest(oRequest.nId, kRequestComplete);
     if (!oRequest.bKeepConnection)
+    {
         m_bCloseWhenSent = true;
+        m_bLastInputEnded = oRequest.bInputDone && m_aoRequests.size() == 1;
+    }
     m_aoRequests.pop_front();
     m_tReplyQueued = tNow;
     m_tIdleSince = tNow;

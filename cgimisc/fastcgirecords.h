@@ -101,6 +101,12 @@ class FastCgiConnection
     {
         return m_bCloseWhenSent && PendingSize() == 0;
     }
+    /* Once finished: the server has sent all it was to send (the last
+     * request's input ended, and nothing came after it). */
+    bool HasNothingMoreToRead() const
+    {
+        return m_bLastInputEnded && m_osInput.empty();
+    }
     /* When CheckTimes next has something to do. */
     FastCgiClock::time_point NextDeadline() const;
 
@@ -130,6 +136,7 @@ class FastCgiConnection
     FastCgiClock::time_point m_tReplyQueued; // when the reply being sent was made
     FastCgiClock::time_point m_tIdleSince;
     bool m_bCloseWhenSent = false;
+    bool m_bLastInputEnded = false;
     bool m_bBroken = false; // held input broke the protocol
 };
 
