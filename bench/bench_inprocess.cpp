@@ -9,7 +9,9 @@
 #include <gd.h>
 
 #include "painters.h"
-#include "swatch.h"
+#include "fastcgi.h"
+#include "inprocessrequest.h"
+#include "pipeline.h"
 #include "vxmcgi.h"
 
 namespace

@@ -11,7 +11,9 @@
 
 #include <cpl_error.h>
 
-#include "swatch.h"
+#include "fastcgi.h"
+#include "pipeline.h"
+#include "replies.h"
 #include "vxmcgi.h"
 
 /* A request captured earlier, replayed when the program runs without a web

@@ -11,7 +11,9 @@
 #include <cpl_error.h>
 #include <cpl_vsi.h>
 
-#include "swatch.h"
+#include "inprocessrequest.h"
+#include "pipeline.h"
+#include "replies.h"
 #include "vxmcgi.h"
 
 namespace

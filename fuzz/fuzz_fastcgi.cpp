@@ -17,7 +17,8 @@
 #include <thread>
 
 #include "fastcgi_client.h"
-#include "swatch.h"
+#include "fastcgi.h"
+#include "replies.h"
 
 using namespace fastcgiclient;
 

@@ -14,7 +14,9 @@
 #include <cpl_string.h>
 #include <gd.h>
 
-#include "swatch.h"
+#include "inprocessrequest.h"
+#include "pipeline.h"
+#include "replies.h"
 #include "vxmcgi.h"
 
 namespace

@@ -5,7 +5,7 @@
 
 #include <cpl_string.h>
 
-#include "swatch.h"
+#include "inprocessrequest.h"
 
 namespace swatchtest
 {

@@ -12,7 +12,6 @@
 
 #include "failing_malloc.h"
 #include "inprocess.h"
-#include "swatch.h"
 #include "test_util.h"
 #include "vxmcgi.h"
 

@@ -474,8 +474,10 @@ TEST(FastCgiWire, OutOfMemoryOnTheSvgRoadAnswersAndGoesOn)
     if (kSanitized)
         GTEST_SKIP() << "AddressSanitizer cannot run under a limited address space";
     TempDir oDir;
+    const long long nAtRest = ProgramAddressSpace(SWATCH_EXE);
+    ASSERT_GT(nAtRest, 0);
     WorkerLimits sLimits;
-    sLimits.nAddressSpace = 12 << 20;
+    sLimits.nAddressSpace = static_cast<rlim_t>(nAtRest + (10 << 20));
     Worker oWorker(oDir.Path("swatch.sock"), 1, false, sLimits);
     const int fd = oWorker.Connect();
     ASSERT_GE(fd, 0);

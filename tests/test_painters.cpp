@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include "painters.h"
-#include "swatch.h"
 #include "test_util.h"
 
 using namespace swatchtest;

@@ -8,7 +8,7 @@
 #include <cpl_error.h>
 #include <gtest/gtest.h>
 
-#include "swatch.h"
+#include "replies.h"
 #include "test_util.h"
 #include "vxmcgi.h"
 

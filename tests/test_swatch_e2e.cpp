@@ -590,8 +590,11 @@ TEST(SwatchErrors, OutOfMemoryOnTheSvgRoadIsTheErrorPage)
     // error page and status 1, not an abort without a reply.
     if (kSanitized)
         GTEST_SKIP() << "AddressSanitizer cannot run under a limited address space";
+    const long long nAtRest = ProgramAddressSpace(SWATCH_EXE);
+    ASSERT_GT(nAtRest, 0);
+    const std::string osLimitKb = std::to_string((nAtRest + (10 << 20)) / 1024);
     const RunResult sRun = RunProgram(
-        "/bin/sh", {"-c", "ulimit -v 12288; exec " SWATCH_EXE},
+        "/bin/sh", {"-c", "ulimit -v " + osLimitKb + "; exec " SWATCH_EXE},
         Get("/65535/1024", "LineType=Hatch&HatchType=5&HatchSpacing=1&Format=svg"));
     EXPECT_EQ(sRun.nExitStatus, 1);
     EXPECT_EQ(sRun.osStdout, kFailedHeader + "ERROR 2: Out of memory while drawing the swatch.\n");

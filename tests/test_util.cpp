@@ -1,5 +1,7 @@
 #include "test_util.h"
 
+#include "fastcgi_client.h"
+
 #include "inprocess.h"
 
 #include <cstring>
@@ -454,6 +456,34 @@ std::vector<int> SeenColours(gdImagePtr hImage)
                                     gdImageBlue(hImage, nPixel));
         }
     return anColours;
+}
+
+
+long long ProgramAddressSpace(const std::string &osProgram)
+{
+    TempDir oDir;
+    const int fdListen = fastcgiclient::ListenOnUnixSocket(oDir.Path("rest.sock"));
+    if (fdListen < 0)
+        return 0;
+    fflush(nullptr);
+    const int nPid = fork();
+    if (nPid == 0)
+    {
+        dup2(fdListen, 0);
+        char *apszArgv[] = {const_cast<char *>(osProgram.c_str()), nullptr};
+        char *apszEnv[] = {nullptr};
+        execve(osProgram.c_str(), apszArgv, apszEnv);
+        _exit(127);
+    }
+    close(fdListen);
+    // Started and waiting for connections once it can be connected to and
+    // answers nothing yet: its mappings are all made.
+    usleep(300000);
+    const std::string osStatus = ReadFile("/proc/" + std::to_string(nPid) + "/status");
+    kill(nPid, SIGKILL);
+    waitpid(nPid, nullptr, 0);
+    const size_t nAt = osStatus.find("VmSize:");
+    return nAt == std::string::npos ? 0 : atoll(osStatus.c_str() + nAt + 7) * 1024;
 }
 
 } // namespace swatchtest

@@ -13,7 +13,8 @@
 
 #include <gd.h>
 
-#include "swatch.h"
+#include "inprocessrequest.h"
+#include "replies.h"
 #include "vxmcgi.h"
 
 namespace swatchtest
@@ -151,6 +152,11 @@ class BackgroundProcess
     int m_nPid = -1;
     int m_nStatus = -1;
 };
+
+/* The address space the program maps once it has started (as a FastCGI
+ * worker at rest), in bytes; 0 when it could not be told. Tests that run it
+ * out of memory give it this much and a little more. */
+long long ProgramAddressSpace(const std::string &osProgram);
 
 /* A TCP port on 127.0.0.1 that was free a moment ago. */
 int FreeLoopbackPort();

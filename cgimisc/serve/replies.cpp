@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "swatch.h"
+#include "replies.h"
 #include "vxmcgi.h"
 
 const char kBannerReplyHeader[] = "Content-Type: text/plain\n\n";

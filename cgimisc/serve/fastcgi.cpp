@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <malloc.h>
 #include <memory>
 #include <new>
 #include <poll.h>
@@ -30,8 +31,10 @@
 #include <cpl_error.h>
 #include <cpl_string.h>
 
+#include "fastcgi.h"
 #include "fastcgirecords.h"
-#include "swatch.h"
+#include "inprocessrequest.h"
+#include "replies.h"
 #include "vxmcgi.h"
 
 bool IsStartedByFastCgi()
@@ -377,4 +380,22 @@ int ServeFastCgi(int fdListen)
             AcceptConnections(fdListen, apoConnections, tAcceptAgain);
     }
     return 0;
+}
+
+void KeepMemoryBetweenRequests()
+{
+    // Image rows come from the heap; without this, freeing a large image
+    // hands its memory back to the system and the next request pays again
+    // for every page it touches (as much time as encoding the GIF). The
+    // largest image and its row headers fit below this threshold.
+    mallopt(M_TRIM_THRESHOLD, 160 * 1024 * 1024);
+}
+
+void GiveBackMemoryOfLargeRequests()
+{
+    // An ordinary request reuses what the one before freed; what a large
+    // swatch took is handed back, so that an idle worker stays small.
+    constexpr size_t kKeptFreeBytes = 8 * 1024 * 1024;
+    if (mallinfo2().fordblks > kKeptFreeBytes)
+        malloc_trim(0);
 }

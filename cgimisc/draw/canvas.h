@@ -17,7 +17,8 @@
 #ifndef VXM_CANVAS_H_INCLUDED
 #define VXM_CANVAS_H_INCLUDED
 
-#include <cstdio>
+#include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,16 +30,23 @@ struct SwatchPoint
     long long y;
 };
 
-/* Moves the end points of a line onto the image of nWidth x nHeight pixels
- * the way GD does before it steps along a line (so that a dash pattern
- * starts at the first pixel inside); false when the line misses it. */
-bool ClipSegmentLikeGd(long long &x1, long long &y1, long long &x2, long long &y2, long long nWidth,
-                       long long nHeight);
+/* The image formats a canvas writes. */
+enum class SwatchFormat
+{
+    Gif,
+    Png,
+    Svg
+};
 
 class SwatchCanvas
 {
   public:
     virtual ~SwatchCanvas() = default;
+
+    /* The image as its format's bytes. False when it cannot be: memory ran
+     * out (reported through CPLError), or an SVG passed its limit (not
+     * reported: the caller says what it refuses). */
+    virtual bool Write(std::string &osImage) = 0;
 
     /* Palette indexes are handed out in allocation order from 0, one a call,
      * equal colours included. */
@@ -68,15 +76,29 @@ class SwatchCanvas
     virtual void SetPixel(SwatchPoint sPoint, int nColor) = 0;
 };
 
+/* A canvas for a swatch of nWidth x nHeight pixels in the format: a GD
+ * image at nScale for GIF and PNG, an SVG document of at most nMaxSvgBytes
+ * in swatch pixels. Null, with the error reported through CPLError, when no
+ * memory can be had for the image. */
+std::unique_ptr<SwatchCanvas> MakeSwatchCanvas(SwatchFormat eFormat, int nWidth, int nHeight,
+                                               int nScale, size_t nMaxSvgBytes);
+
 /* Draws into a GD palette image of (width * scale) x (height * scale)
- * pixels, owned by the caller. */
+ * pixels: the caller's, or one of its own that it writes as GIF or PNG. */
 class GdCanvas final : public SwatchCanvas
 {
   public:
+    /* Draws into the caller's image, which the caller releases. */
     GdCanvas(gdImagePtr hImage, int nScale);
+    /* An image of its own, released with the canvas; null, with the error
+     * reported, when it cannot be had. */
+    static std::unique_ptr<GdCanvas> Create(int nWidth, int nHeight, int nScale,
+                                            SwatchFormat eFormat);
     ~GdCanvas() override;
     GdCanvas(const GdCanvas &) = delete;
     GdCanvas &operator=(const GdCanvas &) = delete;
+
+    bool Write(std::string &osImage) override;
 
     int AllocateColor(int nRed, int nGreen, int nBlue) override;
     void SetTransparent(int nColor) override;
@@ -100,6 +122,8 @@ class GdCanvas final : public SwatchCanvas
 
     gdImagePtr m_hImage;
     int m_nScale;
+    bool m_bOwnsImage = false;
+    SwatchFormat m_eFormat = SwatchFormat::Gif;
     int *m_panStyle = nullptr; // the dash pattern, one entry a pixel step
     int m_nStyleLength = 0;
     int m_nSolidColor = gdStyled; // the colour of a pattern of ink only
@@ -126,7 +150,7 @@ class SvgCanvas final : public SwatchCanvas
     /* The whole document: the background unless it is see-through, the
      * shapes in drawing order, and pixels set in the see-through colour cut
      * out of everything. False when the shapes passed nMaxBytes. */
-    bool Document(std::string &osDocument);
+    bool Write(std::string &osDocument) override;
 
   private:
     std::string Fill(int nColor) const;

@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "canvas.h"
+#include "gdclip.h"
 
 namespace
 {
@@ -40,64 +41,7 @@ std::string Num(long long nValue)
     return std::to_string(nValue);
 }
 
-/* Moves the end points of a line onto the window mindim..maxdim of its first
- * coordinate, the way GD does before it steps along a line; false when the
- * line misses the window. Called for x, then with the coordinates swapped
- * for y. */
-bool ClipLikeGd(long long &x0, long long &y0, long long &x1, long long &y1, long long nMin,
-                long long nMax)
-{
-    const auto slope = [&]() { return static_cast<double>(y1 - y0) / static_cast<double>(x1 - x0); };
-    if (x0 < nMin)
-    {
-        if (x1 < nMin)
-            return false;
-        const double m = slope();
-        y0 -= static_cast<long long>(m * static_cast<double>(x0 - nMin));
-        x0 = nMin;
-        if (x1 > nMax)
-        {
-            y1 += static_cast<long long>(m * static_cast<double>(nMax - x1));
-            x1 = nMax;
-        }
-        return true;
-    }
-    if (x0 > nMax)
-    {
-        if (x1 > nMax)
-            return false;
-        const double m = slope();
-        y0 += static_cast<long long>(m * static_cast<double>(nMax - x0));
-        x0 = nMax;
-        if (x1 < nMin)
-        {
-            y1 -= static_cast<long long>(m * static_cast<double>(x1 - nMin));
-            x1 = nMin;
-        }
-        return true;
-    }
-    if (x1 > nMax)
-    {
-        const double m = slope();
-        y1 += static_cast<long long>(m * static_cast<double>(nMax - x1));
-        x1 = nMax;
-    }
-    else if (x1 < nMin)
-    {
-        const double m = slope();
-        y1 -= static_cast<long long>(m * static_cast<double>(x1 - nMin));
-        x1 = nMin;
-    }
-    return true;
-}
-
 } // namespace
-
-bool ClipSegmentLikeGd(long long &x1, long long &y1, long long &x2, long long &y2, long long nWidth,
-                       long long nHeight)
-{
-    return ClipLikeGd(x1, y1, x2, y2, 0, nWidth - 1) && ClipLikeGd(y1, x1, y2, x2, 0, nHeight - 1);
-}
 
 SvgCanvas::SvgCanvas(int nWidth, int nHeight, size_t nMaxBytes)
     : m_nWidth(nWidth), m_nHeight(nHeight), m_nMaxBytes(nMaxBytes)
@@ -338,7 +282,7 @@ void SvgCanvas::Append(const std::string &osShape)
         m_osBody += osShape;
 }
 
-bool SvgCanvas::Document(std::string &osDocument)
+bool SvgCanvas::Write(std::string &osDocument)
 {
     CloseGroup();
     if (m_bTooLarge)

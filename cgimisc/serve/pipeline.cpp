@@ -23,10 +23,11 @@
 
 #include <cpl_error.h>
 #include <cpl_string.h>
-#include <gd.h>
 
+#include "canvas.h"
 #include "painters.h"
-#include "swatch.h"
+#include "pipeline.h"
+#include "replies.h"
 #include "vxmcgi.h"
 
 /* Readies an output stream for the image's bytes; -1 on failure, with
@@ -45,28 +46,6 @@ static int SetBinaryMode(FILE *fp)
     }
     return 0;
 }
-
-namespace
-{
-/* A GD image, destroyed with its owner. */
-struct GdImageDeleter
-{
-    void operator()(gdImagePtr hImage) const
-    {
-        gdImageDestroy(hImage);
-    }
-};
-using GdImage = std::unique_ptr<gdImage, GdImageDeleter>;
-
-/* A buffer GD allocated, released with gdFree. */
-struct GdFreeDeleter
-{
-    void operator()(void *pData) const
-    {
-        gdFree(pData);
-    }
-};
-} // namespace
 
 /* A colour written as hex digits RRGGBB, read the way a 32-bit strtoul in
  * base 16 reads it: leading white space, one optional sign, an optional 0x,
@@ -174,13 +153,6 @@ SwatchStyle ReadSwatchStyle(VXMCgiRequest &oRequest)
 /* The image the reply carries: GIF unless the request asks for PNG or SVG,
  * at 1 to 4 device pixels a swatch pixel. Only the URL chooses them, so a
  * cache needs no Vary. */
-enum class SwatchFormat
-{
-    Gif,
-    Png,
-    Svg
-};
-
 struct SwatchOutput
 {
     SwatchFormat eFormat = SwatchFormat::Gif;
@@ -261,6 +233,57 @@ bool CheckSwatchSize(const SwatchPath &sPath, int nScale)
     return true;
 }
 
+/* The four colours of a swatch, as the request gives them. */
+struct SwatchColors
+{
+    bool bBackground = false; // else white, and see-through
+    SwatchColor sBackground;
+    bool bOutline = false;
+    SwatchColor sOutline;
+    bool bCorner = false; // corner marks, see-through
+    SwatchColor sCorner;
+    SwatchColor sForeground; // Color, else the path's colour
+};
+
+/* A colour parameter: false when it is empty. */
+bool ReadColorParam(VXMCgiRequest &oRequest, const char *pszName, SwatchColor &sColor)
+{
+    const char *pszValue = oRequest.GetParam(pszName);
+    if (*pszValue == '\0')
+        return false;
+    sColor = SplitColor(ReadHexColor(pszValue));
+    return true;
+}
+
+SwatchColors ReadSwatchColors(VXMCgiRequest &oRequest, const SwatchPath &sPath)
+{
+    SwatchColors sColors;
+    sColors.bBackground = ReadColorParam(oRequest, "BgColor", sColors.sBackground);
+    sColors.bOutline = ReadColorParam(oRequest, "Outline", sColors.sOutline);
+    sColors.bCorner = ReadColorParam(oRequest, "Corner", sColors.sCorner);
+    if (!ReadColorParam(oRequest, "Color", sColors.sForeground))
+        sColors.sForeground = {sPath.nRed, sPath.nGreen, sPath.nBlue};
+    return sColors;
+}
+
+/* Everything a request asks of its swatch, read in one place: the style
+ * texts stay borrowed from the request. */
+struct SwatchRequest
+{
+    SwatchPath sPath;
+    SwatchStyle sStyle;
+    SwatchColors sColors;
+    SwatchOutput sOutput;
+};
+
+bool ReadSwatchRequest(VXMCgiRequest &oRequest, const char *pszPath, SwatchRequest &sSwatch)
+{
+    sSwatch.sPath = ReadSwatchPath(pszPath);
+    sSwatch.sStyle = ReadSwatchStyle(oRequest);
+    sSwatch.sColors = ReadSwatchColors(oRequest, sSwatch.sPath);
+    return ReadSwatchOutput(oRequest, sSwatch.sOutput);
+}
+
 /* The palette indexes the painters draw with. */
 struct SwatchPalette
 {
@@ -274,31 +297,23 @@ struct SwatchPalette
  * never painted), outline, corner, foreground. Without a background colour
  * the white background is transparent; corner marks take the transparent
  * index for themselves. */
-SwatchPalette AllocatePalette(SwatchCanvas &oCanvas, VXMCgiRequest &oRequest,
-                              SwatchColor sForeground)
+SwatchPalette AllocatePalette(SwatchCanvas &oCanvas, const SwatchColors &sColors)
 {
-    const char *pszBgColor = oRequest.GetParam("BgColor");
-    if (*pszBgColor != '\0')
-        AllocateColor(oCanvas, SplitColor(ReadHexColor(pszBgColor)));
+    if (sColors.bBackground)
+        AllocateColor(oCanvas, sColors.sBackground);
     else
         oCanvas.SetTransparent(oCanvas.AllocateColor(255, 255, 255));
 
     SwatchPalette sPalette;
-    const char *pszOutline = oRequest.GetParam("Outline");
-    const char *pszCorner = oRequest.GetParam("Corner");
-    if (*pszOutline != '\0')
-        sPalette.nOutline = AllocateColor(oCanvas, SplitColor(ReadHexColor(pszOutline)));
-    if (*pszCorner != '\0')
+    if (sColors.bOutline)
+        sPalette.nOutline = AllocateColor(oCanvas, sColors.sOutline);
+    if (sColors.bCorner)
     {
         sPalette.bCorner = true;
-        sPalette.nCorner = AllocateColor(oCanvas, SplitColor(ReadHexColor(pszCorner)));
+        sPalette.nCorner = AllocateColor(oCanvas, sColors.sCorner);
         oCanvas.SetTransparent(sPalette.nCorner);
     }
-
-    const char *pszColor = oRequest.GetParam("Color");
-    if (*pszColor != '\0')
-        sForeground = SplitColor(ReadHexColor(pszColor));
-    sPalette.nForeground = AllocateColor(oCanvas, sForeground);
+    sPalette.nForeground = AllocateColor(oCanvas, sColors.sForeground);
     return sPalette;
 }
 
@@ -328,75 +343,60 @@ void DrawSample(SwatchCanvas &oCanvas, const SwatchPath &sPath, const SwatchStyl
     }
 }
 
-/* Draws the whole swatch on the canvas: its palette, its sample and its
- * frame. */
-void DrawSwatch(SwatchCanvas &oCanvas, VXMCgiRequest &oRequest, const SwatchPath &sPath,
-                const SwatchStyle &sStyle)
+/* The swatch drawn on a canvas of the format and scale, as that format's
+ * bytes: make the canvas, allocate the palette, draw the sample, draw the
+ * frame, write. False when it could not be made: memory ran out (reported),
+ * or an SVG passed the reply limit. */
+bool DrawSwatch(const SwatchRequest &sSwatch, SwatchFormat eFormat, int nScale,
+                std::string &osImage)
 {
-    const SwatchPalette sPalette =
-        AllocatePalette(oCanvas, oRequest, {sPath.nRed, sPath.nGreen, sPath.nBlue});
-    DrawSample(oCanvas, sPath, sStyle, sPalette.nForeground);
+    const SwatchPath &sPath = sSwatch.sPath;
+    const std::unique_ptr<SwatchCanvas> poCanvas =
+        MakeSwatchCanvas(eFormat, sPath.nWidth, sPath.nHeight, nScale, kMaxReplyBytes);
+    if (poCanvas == nullptr)
+        return false;
+    const SwatchPalette sPalette = AllocatePalette(*poCanvas, sSwatch.sColors);
+    DrawSample(*poCanvas, sPath, sSwatch.sStyle, sPalette.nForeground);
     if (sPalette.nOutline > 0 || sPalette.bCorner)
-        DrawFrame(oCanvas, sPalette.nOutline, sPalette.nCorner, sPath.nWidth, sPath.nHeight);
+        DrawFrame(*poCanvas, sPalette.nOutline, sPalette.nCorner, sPath.nWidth, sPath.nHeight);
+    return poCanvas->Write(osImage);
 }
 
-/* The swatch drawn into a GD image at the scale asked for and encoded as
- * GIF or PNG into osImage; false, with the error reported, when memory ran
- * out. */
-bool DrawRaster(VXMCgiRequest &oRequest, const SwatchPath &sPath, const SwatchStyle &sStyle,
-                SwatchFormat eFormat, int nScale, std::string &osImage)
-{
-    const GdImage poImage(gdImageCreate(sPath.nWidth * nScale, sPath.nHeight * nScale));
-    if (poImage == nullptr)
-    {
-        CPLError(CE_Failure, CPLE_OutOfMemory, "Cannot create an image of %d x %d pixels.",
-                 sPath.nWidth * nScale, sPath.nHeight * nScale);
-        return false;
-    }
-    {
-        GdCanvas oCanvas(poImage.get(), nScale);
-        DrawSwatch(oCanvas, oRequest, sPath, sStyle);
-    }
-    int nSize = 0;
-    const std::unique_ptr<void, GdFreeDeleter> poData(
-        eFormat == SwatchFormat::Png ? gdImagePngPtr(poImage.get(), &nSize)
-                                     : gdImageGifPtr(poImage.get(), &nSize));
-    if (poData == nullptr)
-    {
-        CPLError(CE_Failure, CPLE_OutOfMemory, "Cannot encode the image.");
-        return false;
-    }
-    osImage.assign(static_cast<const char *>(poData.get()), static_cast<size_t>(nSize));
-    return true;
-}
-
-/* The swatch as an SVG document. An SVG says in shapes what a GIF says in
- * compressed pixels; one that would be more than 8 times the GIF (and
- * 64 KiB) is refused, and so is one past the reply limit, before a byte of
- * it goes out. */
-bool DrawSvg(VXMCgiRequest &oRequest, const SwatchPath &sPath, const SwatchStyle &sStyle,
-             std::string &osImage)
+/* An SVG says in shapes what a GIF says in compressed pixels: one that
+ * would be more than 8 times the GIF of the same swatch (and 64 KiB) is
+ * refused, and so is one past the reply limit. */
+bool CheckSvgSize(const SwatchRequest &sSwatch, bool bWritten, const std::string &osSvg)
 {
     constexpr size_t kSmallSvgBytes = 64 * 1024;
-    SvgCanvas oCanvas(sPath.nWidth, sPath.nHeight, kMaxReplyBytes);
-    DrawSwatch(oCanvas, oRequest, sPath, sStyle);
     size_t nLimit = kMaxReplyBytes;
-    if (oCanvas.Document(osImage) && osImage.size() > kSmallSvgBytes)
+    if (bWritten && osSvg.size() > kSmallSvgBytes)
     {
         std::string osGif;
-        if (!DrawRaster(oRequest, sPath, sStyle, SwatchFormat::Gif, 1, osGif))
+        if (!DrawSwatch(sSwatch, SwatchFormat::Gif, 1, osGif))
             return false;
         nLimit = std::min(nLimit, 8 * osGif.size() + kSmallSvgBytes);
     }
-    if (osImage.empty() || osImage.size() > nLimit)
-    {
-        CPLError(CE_Failure, CPLE_IllegalArg,
-                 "This swatch is too intricate for SVG: its document would be larger than %zu "
-                 "bytes. Ask for Format=png instead.",
-                 nLimit);
-        return false;
-    }
-    return true;
+    if (bWritten && osSvg.size() <= nLimit)
+        return true;
+    CPLError(CE_Failure, CPLE_IllegalArg,
+             "This swatch is too intricate for SVG: its document would be larger than %zu "
+             "bytes. Ask for Format=png instead.",
+             nLimit);
+    return false;
+}
+
+/* No reply is larger than the limit; it is refused before any of it goes
+ * out. */
+bool CheckReplySize(const SwatchOutput &sOutput, const std::string &osImage)
+{
+    if (osImage.size() <= kMaxReplyBytes)
+        return true;
+    CPLError(CE_Failure, CPLE_IllegalArg,
+             "This swatch would be a reply of %zu bytes, more than the limit of %zu. Ask for %s.",
+             osImage.size(), kMaxReplyBytes,
+             sOutput.eFormat == SwatchFormat::Png ? "a smaller swatch"
+                                                  : "Format=png or a smaller swatch");
+    return false;
 }
 
 /* Writes the header and the image. The header goes out only after all
@@ -415,7 +415,10 @@ bool WriteImageReply(const SwatchOutput &sOutput, const std::string &osImage, FI
     return true;
 }
 
-/* AnswerSwatchRequest without its guard against running out of memory. */
+/* AnswerSwatchRequest without its guard against running out of memory.
+ * The image is made whole in memory before the header: an error on the way
+ * still gets its error page, and a reply past the limits is refused
+ * unsent. */
 int AnswerSwatchRequestUnguarded(VXMCgiRequest &oRequest, FILE *fpOut)
 {
     const char *pszPath = oRequest.GetEnv("PATH_INFO");
@@ -424,11 +427,9 @@ int AnswerSwatchRequestUnguarded(VXMCgiRequest &oRequest, FILE *fpOut)
         PrintUsage(fpOut);
         return 1;
     }
-
-    const SwatchPath sPath = ReadSwatchPath(pszPath);
-    const SwatchStyle sStyle = ReadSwatchStyle(oRequest);
-    SwatchOutput sOutput;
-    if (!ReadSwatchOutput(oRequest, sOutput) || !CheckSwatchSize(sPath, sOutput.Raster()))
+    SwatchRequest sSwatch;
+    if (!ReadSwatchRequest(oRequest, pszPath, sSwatch) ||
+        !CheckSwatchSize(sSwatch.sPath, sSwatch.sOutput.Raster()))
         return 1;
     if (SetBinaryMode(fpOut) == -1)
     {
@@ -436,26 +437,12 @@ int AnswerSwatchRequestUnguarded(VXMCgiRequest &oRequest, FILE *fpOut)
                  "VXMChart::SaveSlideGIF(): Cannot set output file mode (%s)", strerror(errno));
         return 1;
     }
-
-    // The image is made whole in memory first: an error on the way still
-    // gets its error page, and a reply past the limit is refused unsent.
+    const SwatchOutput &sOutput = sSwatch.sOutput;
     std::string osImage;
-    const bool bDrawn = sOutput.eFormat == SwatchFormat::Svg
-                            ? DrawSvg(oRequest, sPath, sStyle, osImage)
-                            : DrawRaster(oRequest, sPath, sStyle, sOutput.eFormat,
-                                         sOutput.nScale, osImage);
-    if (!bDrawn)
+    const bool bDrawn = DrawSwatch(sSwatch, sOutput.eFormat, sOutput.Raster(), osImage);
+    if (sOutput.eFormat == SwatchFormat::Svg ? !CheckSvgSize(sSwatch, bDrawn, osImage)
+                                             : !bDrawn || !CheckReplySize(sOutput, osImage))
         return 1;
-    if (osImage.size() > kMaxReplyBytes)
-    {
-        CPLError(CE_Failure, CPLE_IllegalArg,
-                 "This swatch would be a reply of %zu bytes, more than the limit of %zu. Ask "
-                 "for %s.",
-                 osImage.size(), kMaxReplyBytes,
-                 sOutput.eFormat == SwatchFormat::Png ? "a smaller swatch"
-                                                      : "Format=png or a smaller swatch");
-        return 1;
-    }
     return WriteImageReply(sOutput, osImage, fpOut) ? 0 : 1;
 }
 

@@ -6,7 +6,6 @@
  */
 #include <cstdio>
 #include <cstdlib>
-#include <malloc.h>
 #include <new>
 #include <string>
 #include <unistd.h>
@@ -14,7 +13,9 @@
 #include <cpl_error.h>
 #include <cpl_multiproc.h>
 
-#include "swatch.h"
+#include "inprocessrequest.h"
+#include "pipeline.h"
+#include "replies.h"
 #include "vxmcgi.h"
 
 namespace
@@ -143,24 +144,6 @@ ScopedRequestBody::~ScopedRequestBody()
     stdin = m_fpSaved;
     if (m_fpBody != nullptr)
         fclose(m_fpBody);
-}
-
-void KeepMemoryBetweenRequests()
-{
-    // Image rows come from the heap; without this, freeing a large image
-    // hands its memory back to the system and the next request pays again
-    // for every page it touches (as much time as encoding the GIF). The
-    // largest image and its row headers fit below this threshold.
-    mallopt(M_TRIM_THRESHOLD, 160 * 1024 * 1024);
-}
-
-void GiveBackMemoryOfLargeRequests()
-{
-    // An ordinary request reuses what the one before freed; what a large
-    // swatch took is handed back, so that an idle worker stays small.
-    constexpr size_t kKeptFreeBytes = 8 * 1024 * 1024;
-    if (mallinfo2().fordblks > kKeptFreeBytes)
-        malloc_trim(0);
 }
 
 int AnswerSwatchRequestContained(VXMCgiRequest &oRequest, FILE *fpOut)

@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "swatch.h"
+#include "replies.h"
 #include "vxmcgi.h"
 
 namespace

@@ -22,6 +22,7 @@
 #include <cpl_error.h>
 
 #include "canvas.h"
+#include "gdclip.h"
 
 namespace
 {
@@ -89,9 +90,43 @@ GdCanvas::GdCanvas(gdImagePtr hImage, int nScale) : m_hImage(hImage), m_nScale(n
 {
 }
 
+std::unique_ptr<GdCanvas> GdCanvas::Create(int nWidth, int nHeight, int nScale,
+                                           SwatchFormat eFormat)
+{
+    const gdImagePtr hImage = gdImageCreate(nWidth * nScale, nHeight * nScale);
+    if (hImage == nullptr)
+    {
+        CPLError(CE_Failure, CPLE_OutOfMemory, "Cannot create an image of %d x %d pixels.",
+                 nWidth * nScale, nHeight * nScale);
+        return nullptr;
+    }
+    std::unique_ptr<GdCanvas> poCanvas(new GdCanvas(hImage, nScale));
+    poCanvas->m_bOwnsImage = true;
+    poCanvas->m_eFormat = eFormat;
+    return poCanvas;
+}
+
 GdCanvas::~GdCanvas()
 {
     CPLFree(m_panStyle);
+    if (m_bOwnsImage)
+        gdImageDestroy(m_hImage);
+}
+
+bool GdCanvas::Write(std::string &osImage)
+{
+    int nSize = 0;
+    void *pData = m_eFormat == SwatchFormat::Png ? gdImagePngPtr(m_hImage, &nSize)
+                                                 : gdImageGifPtr(m_hImage, &nSize);
+    if (pData == nullptr)
+    {
+        CPLError(CE_Failure, CPLE_OutOfMemory, "Cannot encode the image.");
+        return false;
+    }
+    // GD's buffer is let go of on every way out, a failed copy included.
+    const std::unique_ptr<void, void (*)(void *)> poData(pData, gdFree);
+    osImage.assign(static_cast<const char *>(pData), static_cast<size_t>(nSize));
+    return true;
 }
 
 int GdCanvas::AllocateColor(int nRed, int nGreen, int nBlue)
