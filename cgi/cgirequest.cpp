@@ -23,9 +23,8 @@ void VXMCgiRequest::EnsureParsed()
 {
     if (m_bParsed)
         return;
-    // The list is empty while unparsed; release it all the same in case a
-    // capture file without lines left one behind.
-    CSLDestroy(m_papszParams);
+    // Unparsed, the list is empty: a capture file that settles the request
+    // also marks it parsed (LoadEnvironment).
     m_papszParams = VXMCgiParseInput();
     m_bParsed = true;
 }

@@ -119,6 +119,8 @@ class GdCanvas final : public SwatchCanvas
      * scaled segment, so that it is the 1x line's pattern scaled: the 1x
      * pixel at major coordinate u takes entry nEntryAtZero + u. */
     int ScaledDashPosition(long long nEntryAtZero, int x1, int y1, int x2, int y2) const;
+    /* A circle around pixel (cx, cy) of the 1x swatch, at scale 2 to 4. */
+    void ScaledCircle(int cx, int cy, int nDiameter, int nColor, bool bFilled);
 
     gdImagePtr m_hImage;
     int m_nScale;

@@ -75,7 +75,8 @@ void FillToBorder(gdImagePtr hImage, int x, int y, int nColor, long long nRows)
     RunFillToBorder(&sJob);
 }
 
-/* Polylines of the painters have at most four points. */
+/* Polylines of the painters have at most four points (a zig-zag copy);
+ * room for twice that. */
 constexpr int kMaxPolylinePoints = 8;
 
 struct ScaledPoint
@@ -328,11 +329,75 @@ void GdCanvas::FilledRectangle(SwatchPoint sCorner1, SwatchPoint sCorner2, int n
                            nColor);
 }
 
+namespace
+{
+
+/* The symbols' polygons have at most this many points: the star's ten. */
+constexpr int kMaxPolygonPoints = 10;
+
+/* Twice the signed area of a polygon: 0 for one without area. */
+double DoubleArea(const SwatchPoint *pasPoints, int nPoints)
+{
+    double dfArea = 0;
+    for (int i = 0; i < nPoints; i++)
+    {
+        const SwatchPoint &a = pasPoints[i];
+        const SwatchPoint &b = pasPoints[(i + 1) % nPoints];
+        dfArea += static_cast<double>(a.x) * b.y - static_cast<double>(b.x) * a.y;
+    }
+    return dfArea;
+}
+
+/* The outward unit normal of edge i -> j; false for an edge of no length. */
+bool EdgeNormal(const SwatchPoint *pasPoints, int i, int j, double dfOutward, double &nx,
+                double &ny)
+{
+    const double ex = static_cast<double>(pasPoints[j].x - pasPoints[i].x);
+    const double ey = static_cast<double>(pasPoints[j].y - pasPoints[i].y);
+    const double dfLength = std::hypot(ex, ey);
+    nx = dfLength > 0 ? dfOutward * ey / dfLength : 0;
+    ny = dfLength > 0 ? -dfOutward * ex / dfLength : 0;
+    return dfLength > 0;
+}
+
+/* How far vertex i moves so that both its edges (the nearest ones before
+ * and after it that have a length) move out by c: along the bisector of
+ * their normals, a miter bounded at 2c for the star's sharp points. */
+ScaledPoint MiterOffset(const SwatchPoint *pasPoints, int nPoints, int i, double dfOutward,
+                        double c)
+{
+    double n1x = 0, n1y = 0, n2x = 0, n2y = 0;
+    for (int k = 1; k < nPoints; k++)
+    {
+        const int j = (i - k + nPoints) % nPoints;
+        if (EdgeNormal(pasPoints, j, (j + 1) % nPoints, dfOutward, n1x, n1y))
+            break;
+    }
+    for (int k = 0; k + 1 < nPoints; k++)
+    {
+        const int j = (i + k) % nPoints;
+        if (EdgeNormal(pasPoints, j, (j + 1) % nPoints, dfOutward, n2x, n2y))
+            break;
+    }
+    ScaledPoint sMove = {n1x + n2x, n1y + n2y};
+    const double dfDenominator = 1 + n1x * n2x + n1y * n2y;
+    if (dfDenominator > 1e-9)
+        sMove = {sMove.x * c / dfDenominator, sMove.y * c / dfDenominator};
+    else
+        sMove = {n1x * c, n1y * c};
+    const double dfMiter = std::hypot(sMove.x, sMove.y);
+    if (dfMiter > 2 * c)
+        sMove = {sMove.x * 2 * c / dfMiter, sMove.y * 2 * c / dfMiter};
+    return sMove;
+}
+
+} // namespace
+
 void GdCanvas::FilledPolygon(const SwatchPoint *pasPoints, int nPoints, int nColor)
 {
     const int s = m_nScale;
-    gdPoint asPolygon[16];
-    nPoints = std::min(nPoints, 16);
+    gdPoint asPolygon[kMaxPolygonPoints];
+    nPoints = std::min(nPoints, kMaxPolygonPoints);
     if (s == 1)
     {
         for (int i = 0; i < nPoints; i++)
@@ -341,13 +406,7 @@ void GdCanvas::FilledPolygon(const SwatchPoint *pasPoints, int nPoints, int nCol
         return;
     }
 
-    double dfArea = 0;
-    for (int i = 0; i < nPoints; i++)
-    {
-        const SwatchPoint &a = pasPoints[i];
-        const SwatchPoint &b = pasPoints[(i + 1) % nPoints];
-        dfArea += static_cast<double>(a.x) * b.y - static_cast<double>(b.x) * a.y;
-    }
+    const double dfArea = DoubleArea(pasPoints, nPoints);
     if (dfArea == 0)
     {
         /* No area (a symbol of size 0): the blocks of what GD draws at 1x,
@@ -362,55 +421,14 @@ void GdCanvas::FilledPolygon(const SwatchPoint *pasPoints, int nPoints, int nCol
         return;
     }
 
-    /* Each vertex moves out along the bisector of its two edges' outward
-     * normals so that both edges move out by c (a miter, bounded at 2c for
-     * the star's sharp points). */
+    /* Through the block centres, each vertex moved out so that every edge
+     * moves out by c. */
     const double c = (s - 1) / 2.0;
-    const double dfOutward = dfArea > 0 ? 1 : -1;
-    const auto normal = [&](int i, int j, double &nx, double &ny) {
-        const double ex = static_cast<double>(pasPoints[j].x - pasPoints[i].x);
-        const double ey = static_cast<double>(pasPoints[j].y - pasPoints[i].y);
-        const double dfLength = std::hypot(ex, ey);
-        nx = dfLength > 0 ? dfOutward * ey / dfLength : 0;
-        ny = dfLength > 0 ? -dfOutward * ex / dfLength : 0;
-        return dfLength > 0;
-    };
     for (int i = 0; i < nPoints; i++)
     {
-        /* The nearest edges before and after the vertex that have a length. */
-        double n1x = 0, n1y = 0, n2x = 0, n2y = 0;
-        for (int k = 1; k < nPoints; k++)
-        {
-            const int j = (i - k + nPoints) % nPoints;
-            if (normal(j, (j + 1) % nPoints, n1x, n1y))
-                break;
-        }
-        for (int k = 0; k + 1 < nPoints; k++)
-        {
-            const int j = (i + k) % nPoints;
-            if (normal(j, (j + 1) % nPoints, n2x, n2y))
-                break;
-        }
-        double mx = n1x + n2x, my = n1y + n2y;
-        const double dfDenominator = 1 + n1x * n2x + n1y * n2y;
-        if (dfDenominator > 1e-9)
-        {
-            mx *= c / dfDenominator;
-            my *= c / dfDenominator;
-        }
-        else
-        {
-            mx = n1x * c;
-            my = n1y * c;
-        }
-        const double dfMiter = std::hypot(mx, my);
-        if (dfMiter > 2 * c)
-        {
-            mx *= 2 * c / dfMiter;
-            my *= 2 * c / dfMiter;
-        }
-        asPolygon[i] = {RoundToPixel(static_cast<double>(pasPoints[i].x) * s + c + mx),
-                        RoundToPixel(static_cast<double>(pasPoints[i].y) * s + c + my)};
+        const ScaledPoint sMove = MiterOffset(pasPoints, nPoints, i, dfArea > 0 ? 1 : -1, c);
+        asPolygon[i] = {RoundToPixel(static_cast<double>(pasPoints[i].x) * s + c + sMove.x),
+                        RoundToPixel(static_cast<double>(pasPoints[i].y) * s + c + sMove.y)};
     }
     gdImageFilledPolygon(m_hImage, asPolygon, nPoints, nColor);
 }
@@ -432,6 +450,12 @@ void GdCanvas::Circle(SwatchPoint sCentre, int nDiameter, int nColor, bool bFill
         }
         return;
     }
+    ScaledCircle(cx, cy, nDiameter, nColor, bFilled);
+}
+
+void GdCanvas::ScaledCircle(int cx, int cy, int nDiameter, int nColor, bool bFilled)
+{
+    const int s = m_nScale;
     /* At 1x GD draws the ring through pixels whose centres lie between
      * S/2 - 1 and S/2 from the centre pixel's, and the filled circle all
      * pixels within S/2. At scale s the same rings, s times larger, are

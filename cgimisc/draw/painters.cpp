@@ -4,10 +4,8 @@
 #include "painters.h"
 
 #include <algorithm>
-#include <cstring>
 #include <initializer_list>
 
-#include <cpl_conv.h>
 #include <cpl_string.h>
 
 #include "vxmcgi.h"

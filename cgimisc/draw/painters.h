@@ -1,5 +1,5 @@
 /*
- * VXM Swatchery: the painters that draw a swatch into a GD palette image.
+ * VXM Swatchery: the painters that draw a swatch on a canvas (canvas.h).
  *
  * A painter takes the canvas to draw on (or a reference to a GD image handle,
  * drawn at 1x), the swatch width and height (at least 2), the palette index

@@ -17,7 +17,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <malloc.h>
 #include <memory>
@@ -314,6 +313,37 @@ sigset_t TakeStopSignalsWhileWaiting()
     return sWaitMask;
 }
 
+/* Waits until a connection has input, room for output or something to do
+ * by the clock, or the listening socket (when bAccepting, last in asPoll)
+ * has a connection, or a stop signal comes; asPoll then holds what came, a
+ * connection's at its index. False when waiting failed. */
+bool WaitForWork(const std::vector<std::unique_ptr<Connection>> &apoConnections, int fdListen,
+                 bool bAccepting, FastCgiClock::time_point tAcceptAgain,
+                 const sigset_t &sWaitMask, std::vector<pollfd> &asPoll)
+{
+    asPoll.clear();
+    for (const auto &poConnection : apoConnections)
+    {
+        const FastCgiConnection &oRecords = poConnection->oRecords;
+        const bool bRead = !poConnection->bInputEnded && oRecords.WantsInput();
+        const bool bWrite = oRecords.PendingSize() > 0;
+        asPoll.push_back(
+            {poConnection->fd, static_cast<short>((bRead ? POLLIN : 0) | (bWrite ? POLLOUT : 0)), 0});
+    }
+    if (bAccepting)
+        asPoll.push_back({fdListen, POLLIN, 0});
+
+    const int nTimeoutMs = PollTimeoutMs(apoConnections, tAcceptAgain, FastCgiClock::now());
+    const timespec sTimeout = {nTimeoutMs / 1000, (nTimeoutMs % 1000) * 1000000L};
+    if (ppoll(asPoll.data(), asPoll.size(), nTimeoutMs < 0 ? nullptr : &sTimeout, &sWaitMask) < 0 &&
+        errno != EINTR)
+    {
+        CPLError(CE_Failure, CPLE_AppDefined, "FastCGI worker: poll failed.");
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int ServeFastCgi(int fdListen)
@@ -339,29 +369,10 @@ int ServeFastCgi(int fdListen)
     FastCgiClock::time_point tAcceptAgain;
     while (!bStopRequested)
     {
-        const FastCgiClock::time_point tNow = FastCgiClock::now();
-        asPoll.clear();
-        for (const auto &poConnection : apoConnections)
-        {
-            const FastCgiConnection &oRecords = poConnection->oRecords;
-            const short nWanted =
-                static_cast<short>((!poConnection->bInputEnded && oRecords.WantsInput() ? POLLIN : 0) |
-                                   (oRecords.PendingSize() > 0 ? POLLOUT : 0));
-            asPoll.push_back({poConnection->fd, nWanted, 0});
-        }
-        const bool bAccepting = apoConnections.size() < kMaxConnections && tNow >= tAcceptAgain;
-        if (bAccepting)
-            asPoll.push_back({fdListen, POLLIN, 0});
-
-        const int nTimeoutMs = PollTimeoutMs(apoConnections, tAcceptAgain, tNow);
-        timespec sTimeout = {nTimeoutMs / 1000, (nTimeoutMs % 1000) * 1000000L};
-        if (ppoll(asPoll.data(), asPoll.size(), nTimeoutMs < 0 ? nullptr : &sTimeout, &sWaitMask) <
-                0 &&
-            errno != EINTR)
-        {
-            CPLError(CE_Failure, CPLE_AppDefined, "FastCGI worker: poll failed.");
+        const bool bAccepting = apoConnections.size() < kMaxConnections &&
+                                FastCgiClock::now() >= tAcceptAgain;
+        if (!WaitForWork(apoConnections, fdListen, bAccepting, tAcceptAgain, sWaitMask, asPoll))
             return 1;
-        }
         if (bStopRequested)
             break;
 

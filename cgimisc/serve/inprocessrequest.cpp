@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <new>
 #include <string>
-#include <unistd.h>
 
 #include <cpl_error.h>
 #include <cpl_multiproc.h>

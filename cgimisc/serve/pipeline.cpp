@@ -19,7 +19,6 @@
 #include <string>
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <cpl_error.h>
 #include <cpl_string.h>
