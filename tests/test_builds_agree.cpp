@@ -64,7 +64,7 @@ std::vector<Request> VariedRequests()
 std::string WithoutBuildTime(std::string osOut)
 {
     const size_t nAt = osOut.rfind("(Built ");
-    if (osOut.rfind("Content-Type: text/plain\n\nVXM Swatchery\n", 0) == 0 &&
+    if (osOut.rfind(kBannerStart, 0) == 0 &&
         nAt != std::string::npos)
         osOut.erase(nAt);
     return osOut;

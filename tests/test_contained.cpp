@@ -49,7 +49,7 @@ TEST(ContainedRequest, ErrorEndsTheRequestAndTheNextOneIsServed)
 
     const InProcessReply sBanner = AnswerInProcess(Get(""), "");
     EXPECT_EQ(sBanner.nStatus, 1);
-    EXPECT_EQ(sBanner.osOutput.rfind("Content-Type: text/plain\n\nVXM Swatchery\n", 0), 0u);
+    EXPECT_EQ(sBanner.osOutput.rfind(kBannerStart, 0), 0u);
 }
 
 TEST(ContainedRequest, RequestsDoNotShareState)

@@ -52,7 +52,7 @@ void CheckReply(const HostileCase &sCase, const RunResult &sRun)
         }
         case Reply::Banner:
             EXPECT_EQ(sRun.nExitStatus, 1);
-            EXPECT_EQ(osOut.rfind("Content-Type: text/plain\n\nVXM Swatchery\n", 0), 0u);
+            EXPECT_EQ(osOut.rfind(kBannerStart, 0), 0u);
             break;
         case Reply::Error:
             EXPECT_EQ(sRun.nExitStatus, 1);

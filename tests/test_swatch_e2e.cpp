@@ -20,7 +20,6 @@ using namespace swatchtest;
 namespace
 {
 
-const char kBannerHeader[] = "Content-Type: text/plain\n\n";
 
 constexpr int kWhite = 0xFFFFFF;
 constexpr int kBlack = 0x000000;
@@ -628,7 +627,7 @@ TEST(SwatchBanner, EmptyPathGivesTheBanner)
     const RunResult sRun = RunProgram(SWATCH_EXE, {}, oEnv);
     EXPECT_EQ(sRun.nExitStatus, 1);
     const std::string &osOut = sRun.osStdout;
-    EXPECT_EQ(osOut.rfind(std::string(kBannerHeader) + "VXM Swatchery\n\n", 0), 0u) << osOut;
+    EXPECT_EQ(osOut.rfind(std::string(kBannerReplyHeader) + "VXM Swatchery\n\n", 0), 0u) << osOut;
     EXPECT_NE(osOut.find("\n\nUses the GD (gd1.3) library from "), std::string::npos);
     EXPECT_NE(osOut.find(")\n\n$Revision: 1.6 $  $Date: 2002/02/18 16:30:59 $ (Built "),
               std::string::npos);
@@ -671,7 +670,7 @@ TEST_F(SwatchReplay, CaptureFileIsIgnoredWhenARequestIsPresent)
     auto oEnv = Get("");
     const RunResult sRun = RunProgram(SWATCH_EXE, {}, oEnv); // SCRIPT_NAME is set
     EXPECT_EQ(sRun.nExitStatus, 1);
-    EXPECT_EQ(sRun.osStdout.rfind(kBannerHeader, 0), 0u);
+    EXPECT_EQ(sRun.osStdout.rfind(kBannerReplyHeader, 0), 0u);
 }
 
 TEST_F(SwatchReplay, MissingEmptyOrPathlessFileGivesTheBanner)
@@ -679,7 +678,7 @@ TEST_F(SwatchReplay, MissingEmptyOrPathlessFileGivesTheBanner)
     // Missing: CPL's default handler reports the failed open on stderr.
     RunResult sRun = RunProgram(SWATCH_EXE, {}, {});
     EXPECT_EQ(sRun.nExitStatus, 1);
-    EXPECT_EQ(sRun.osStdout.rfind(std::string(kBannerHeader) + "VXM Swatchery", 0), 0u);
+    EXPECT_EQ(sRun.osStdout.rfind(std::string(kBannerReplyHeader) + "VXM Swatchery", 0), 0u);
     EXPECT_NE(sRun.osStderr.find("ERROR 4: "), std::string::npos) << sRun.osStderr;
     EXPECT_NE(sRun.osStderr.find(kFile), std::string::npos);
 
@@ -690,7 +689,7 @@ TEST_F(SwatchReplay, MissingEmptyOrPathlessFileGivesTheBanner)
         WriteFile(kFile, pszContent);
         sRun = RunProgram(SWATCH_EXE, {}, {});
         EXPECT_EQ(sRun.nExitStatus, 1);
-        EXPECT_EQ(sRun.osStdout.rfind(kBannerHeader, 0), 0u);
+        EXPECT_EQ(sRun.osStdout.rfind(kBannerReplyHeader, 0), 0u);
         EXPECT_EQ(sRun.osStderr, "");
     }
 }
@@ -734,7 +733,7 @@ TEST_F(SwatchReplay, HostileCaptureFiles)
         else
         {
             EXPECT_EQ(sRun.nExitStatus, 1);
-            EXPECT_EQ(sRun.osStdout.rfind(kBannerHeader, 0), 0u);
+            EXPECT_EQ(sRun.osStdout.rfind(kBannerReplyHeader, 0), 0u);
         }
         EXPECT_LE(sRun.dfSeconds, 5.0 * kSanitizerSlowdown);
     }
@@ -775,7 +774,7 @@ TEST_F(SwatchReplay, CaptureFileThatIsNoSavedRequest)
         const RunResult sRun = RunProgram(SWATCH_EXE, {}, {});
         remove(kFile);
         EXPECT_EQ(sRun.nExitStatus, 1);
-        EXPECT_EQ(sRun.osStdout.rfind(kBannerHeader, 0), 0u) << sRun.osStdout.substr(0, 100);
+        EXPECT_EQ(sRun.osStdout.rfind(kBannerReplyHeader, 0), 0u) << sRun.osStdout.substr(0, 100);
         EXPECT_EQ(sRun.osStderr,
                   std::string("ERROR 4: Capture file ") + kFile + " " + sCase.pszMessage + "\n");
         EXPECT_LE(sRun.dfSeconds, 5.0 * kSanitizerSlowdown);
@@ -799,6 +798,6 @@ TEST_F(SwatchReplay, CaptureFileThatCannotBeRead)
     sRun = RunProgram("/usr/bin/setpriv",
                       {"--reuid=nobody", "--regid=nogroup", "--clear-groups", SWATCH_EXE}, {});
     EXPECT_EQ(sRun.nExitStatus, 1);
-    EXPECT_EQ(sRun.osStdout.rfind(kBannerHeader, 0), 0u) << sRun.osStdout << sRun.osStderr;
+    EXPECT_EQ(sRun.osStdout.rfind(kBannerReplyHeader, 0), 0u) << sRun.osStdout << sRun.osStderr;
     EXPECT_NE(sRun.osStderr.find("ERROR 4: "), std::string::npos) << sRun.osStderr;
 }

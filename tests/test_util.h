@@ -21,9 +21,11 @@ namespace swatchtest
 {
 
 /* The headers of the replies, as the program defines them (their bytes are
- * checked once, in test_replies.cpp): a GIF, a refused request, a body too
- * long, and a failure of the program's own. */
+ * checked once, in test_replies.cpp): a GIF, the banner page, a refused
+ * request, a body too long, and a failure of the program's own. */
 inline const std::string kImageHeader = ImageReplyHeader("image/gif");
+/* The start of the banner page: its header and the title line. */
+inline const std::string kBannerStart = std::string(kBannerReplyHeader) + "VXM Swatchery\n";
 inline const std::string kRefusedHeader = ErrorReplyHeader(CPLE_IllegalArg);
 inline const std::string kTooLongHeader = ErrorReplyHeader(VXMCGIE_BodyTooLarge);
 inline const std::string kFailedHeader = ErrorReplyHeader(CPLE_OutOfMemory);
