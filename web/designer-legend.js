@@ -1,0 +1,171 @@
+/* The designer's legend: labelled swatches with an optional title,
+ * reordered, edited and removed in place, copied as a self-styled HTML
+ * snippet or downloaded as a page, and kept in the page's address after
+ * the design (!legend=...). */
+import {DEFAULT_SIDE, SCRIPT, srcsetOf} from "./swatch-url.js";
+
+const $ = id => document.getElementById(id);
+
+export function escapeHtml(text) {
+  return text.replace(/[&<>"]/g, c => ({"&": "&amp;", "<": "&lt;", ">": "&gt;", '"': "&quot;"}[c]));
+}
+function absoluteUrl(design) { return `${location.origin}${SCRIPT}${design}`; }
+
+/* The rows, the row being edited, and what the designer gives the legend:
+ * the design in the form (currentDesign), and opening a row's design in the
+ * form (openDesign). */
+const legend = {rows: [] /* {design, w, h, label} */, editing: -1, downloadUrl: null,
+                currentDesign: () => "", openDesign: () => {}};
+
+export function initLegend({currentDesign, openDesign}) {
+  legend.currentDesign = currentDesign;
+  legend.openDesign = openDesign;
+}
+
+/* The legend in the page's address, after the design. */
+export function saveAddress() {
+  const saved = legend.rows.length || $("legend-title").value
+    ? "!legend=" + encodeURIComponent(JSON.stringify({t: $("legend-title").value,
+                                                       r: legend.rows.map(r => [r.design, r.label])}))
+    : "";
+  history.replaceState(null, "", `#${legend.currentDesign()}${saved}`);
+}
+export function loadLegend(hash) {
+  const at = hash.indexOf("!legend=");
+  if (at < 0) return;
+  try {
+    const data = JSON.parse(decodeURIComponent(hash.slice(at + "!legend=".length)));
+    $("legend-title").value = typeof data.t === "string" ? data.t : "";
+    legend.rows = (Array.isArray(data.r) ? data.r : []).filter(r => Array.isArray(r) && typeof r[0] === "string" &&
+                                                         r[0].startsWith("/") && typeof r[1] === "string")
+      .map(([design, label]) => {
+        const [w, h] = design.split("?")[0].split("/").filter(p => p !== "").map(p => parseInt(p, 10) || 0);
+        return {design, label, w: Math.max(2, w || DEFAULT_SIDE), h: Math.max(2, h || DEFAULT_SIDE)};
+      });
+  } catch (err) {
+    $("general-message").textContent = "The legend in this address could not be read.";
+  }
+}
+
+/* The legend as it is pasted: its own inline styles, so that it looks the
+ * same on any page; the swatch column as wide as the widest swatch, labels
+ * centred beside the swatches, rows spaced. */
+function legendElement() {
+  const box = document.createElement("div");
+  box.setAttribute("style", "display:inline-block;background:#fff;color:#222;border:1px solid #999;" +
+                   "padding:8px 12px;font:14px/1.3 sans-serif");
+  const title = $("legend-title").value.trim();
+  if (title) {
+    const heading = document.createElement("div");
+    heading.setAttribute("style", "font-weight:bold;margin:0 0 6px");
+    heading.textContent = title;
+    box.appendChild(heading);
+  }
+  const column = Math.max(0, ...legend.rows.map(r => r.w));
+  for (const row of legend.rows) {
+    const entry = document.createElement("div");
+    entry.setAttribute("style", "display:flex;align-items:center;gap:8px;margin:4px 0");
+    const cell = document.createElement("span");
+    cell.setAttribute("style", `display:flex;flex:none;width:${column}px;justify-content:center`);
+    const img = document.createElement("img");
+    const url = absoluteUrl(row.design);
+    img.setAttribute("src", url);
+    const srcset = srcsetOf(url);
+    if (srcset) img.setAttribute("srcset", srcset);
+    img.setAttribute("width", row.w);
+    img.setAttribute("height", row.h);
+    img.setAttribute("alt", "");
+    img.setAttribute("style", "display:block");
+    cell.appendChild(img);
+    const text = document.createElement("span");
+    text.textContent = row.label;
+    entry.append(cell, text);
+    box.appendChild(entry);
+  }
+  return box;
+}
+
+export function renderLegend() {
+  const list = $("rows");
+  list.replaceChildren();
+  legend.rows.forEach((row, i) => {
+    const item = document.createElement("li");
+    if (i === legend.editing) item.className = "editing";
+    const img = document.createElement("img");
+    const url = absoluteUrl(row.design);
+    img.src = url; img.srcset = srcsetOf(url); img.width = row.w; img.height = row.h; img.alt = "";
+    const label = document.createElement("input");
+    label.type = "text"; label.value = row.label;
+    label.setAttribute("aria-label", `Label of legend row ${i + 1}`);
+    label.addEventListener("input", () => { row.label = label.value; renderPreviewAndSnippet(); });
+    const tools = document.createElement("span");
+    tools.className = "tools";
+    const tool = (text, name, disabled, action) => {
+      const button = document.createElement("button");
+      button.type = "button"; button.textContent = text; button.disabled = disabled;
+      button.setAttribute("aria-label", `${name} legend row ${i + 1}`);
+      button.addEventListener("click", action);
+      tools.appendChild(button);
+    };
+    tool("↑", "Move up", i === 0, () => moveRow(i, i - 1));
+    tool("↓", "Move down", i === legend.rows.length - 1, () => moveRow(i, i + 1));
+    tool("Edit", "Edit", false, () => editRow(i));
+    tool("✕", "Remove", false, () => { legend.rows.splice(i, 1); stopEditing(); renderLegend(); });
+    item.append(img, label, tools);
+    list.appendChild(item);
+  });
+  renderPreviewAndSnippet();
+}
+
+function moveRow(from, to) {
+  const [row] = legend.rows.splice(from, 1);
+  legend.rows.splice(to, 0, row);
+  if (legend.editing === from) legend.editing = to;
+  else if (legend.editing === to) legend.editing = from;
+  renderLegend();
+  // The moved row keeps the keyboard's focus on its button.
+  const buttons = $("rows").children[to].querySelectorAll("button");
+  (to < from ? buttons[0] : buttons[1]).focus();
+  if (document.activeElement.disabled) buttons[2].focus();
+}
+
+function editRow(i) {
+  legend.editing = i;
+  legend.openDesign(legend.rows[i].design);
+  $("row-label").value = legend.rows[i].label;
+  $("add-row-button").textContent = `Update row ${i + 1}`;
+  $("cancel-edit").hidden = false;
+  renderLegend();
+  $("design-heading").scrollIntoView();
+}
+
+export function stopEditing() {
+  legend.editing = -1;
+  $("add-row-button").textContent = "Add to legend";
+  $("cancel-edit").hidden = true;
+  $("row-label").value = "";
+}
+
+export function renderPreviewAndSnippet() {
+  const box = legendElement();
+  $("legend-preview").replaceChildren(...(legend.rows.length ? [box] : []));
+  const html = legend.rows.length ? box.outerHTML.replace(/><div/g, ">\n  <div").replace(/<\/div><\/div>$/, "</div>\n</div>")
+                           : "";
+  $("snippet").value = html;
+  if (legend.downloadUrl) URL.revokeObjectURL(legend.downloadUrl);
+  const title = escapeHtml($("legend-title").value.trim() || "Legend");
+  legend.downloadUrl = URL.createObjectURL(new Blob([
+    `<!DOCTYPE html>\n<html lang="en">\n<head>\n<meta charset="utf-8">\n` +
+    `<meta name="viewport" content="width=device-width, initial-scale=1">\n<title>${title}</title>\n` +
+    `</head>\n<body>\n${html}\n</body>\n</html>\n`], {type: "text/html"}));
+  $("download-legend").href = legend.downloadUrl;
+  saveAddress();
+}
+
+/* Adds the row, or puts it in place of the row being edited. */
+export function putRow(row) {
+  if (legend.editing >= 0) legend.rows[legend.editing] = row;
+  else legend.rows.push(row);
+  stopEditing();
+  renderLegend();
+}

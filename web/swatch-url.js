@@ -1,0 +1,143 @@
+/* Swatch URLs, with no page of their own: the program's address, limits and
+ * defaults, how it reads a colour, a design to its URL and back, and the
+ * srcset of a swatch. The designer, the gallery and the tests import it.
+ *
+ * A design is what the designer's form says of one swatch:
+ *   {w, h, color: [r, g, b], kind: "flat" | "band" | "zigzag" | "hatch" | "symbol",
+ *    dash, lineWidth, hatchType, spacing, symbol, symbolSize (a number, or null),
+ *    background: [r, g, b] or null (see-through), outline: [r, g, b] or null,
+ *    corners, format: "gif" | "png" | "svg"} */
+
+export const SCRIPT = "/cgi-bin/swatch";
+export const MAX_SIDE = 65535;               // a GIF holds no larger side
+export const MAX_PIXELS = 64 * 1024 * 1024;  // the program refuses larger swatches
+export const DEFAULT_SIDE = 50;              // width and height when the path has none
+export const DEFAULT_HATCH_SPACING = 4;      // gap between hatch bands when none is given
+export const MAX_BODY_BYTES = 64 * 1024;     // the longest request body the program reads
+/* The colour the corner marks are drawn in: they are see-through. */
+export const CORNER_COLOR = "FF00FF";
+
+/* The colour the program draws for a colour text: it reads it as a 32-bit
+ * strtoul in base 16 reads it (white space, a sign, 0x, hex digits up to
+ * the first other character; past 32 bits, all ones; a minus sign negates)
+ * and keeps the low 24 bits. */
+export function programColor(text) {
+  const m = /^\s*([+-]?)(?:0[xX](?=[0-9a-fA-F]))?([0-9a-fA-F]*)/.exec(text || "");
+  let v = 0;
+  if (m && m[2] !== "") {
+    const digits = m[2].replace(/^0+/, "");
+    v = digits.length > 8 ? 0xFFFFFFFF : parseInt(digits || "0", 16);
+    if (m[1] === "-") v = (0x100000000 - v) % 0x100000000;
+  }
+  return [(v >>> 16) & 255, (v >>> 8) & 255, v & 255];
+}
+
+export function hexOf(rgb) { return rgb.map(c => c.toString(16).padStart(2, "0")).join("").toUpperCase(); }
+
+/* A colour typed into a hex field: RRGGBB or #RRGGBB, else null. */
+export function typedColor(text) {
+  const m = /^\s*#?([0-9a-fA-F]{6})\s*$/.exec(text);
+  return m ? m[1].toUpperCase() : null;
+}
+
+/* The swatch's path and query for a design: only the parameters that change
+ * the drawing. Returns {w, h, path, query}. */
+export function designUrl(design) {
+  const {w, h, kind} = design;
+  const q = new URLSearchParams();
+  if (kind !== "flat" && kind !== "symbol") {
+    if (kind === "zigzag") q.set("LineType", "ZigZag");
+    if (kind === "hatch") q.set("LineType", "Hatch");
+    if (design.dash !== "") q.set("LineStyle", design.dash);
+    if (design.lineWidth > 1) q.set("LineWidth", String(design.lineWidth));
+    if (kind === "band" && !q.has("LineStyle") && !q.has("LineWidth")) q.set("LineWidth", "1");
+    if (kind === "hatch") {
+      if (design.hatchType !== 1) q.set("HatchType", String(design.hatchType));
+      if (design.spacing >= 1 && design.spacing !== DEFAULT_HATCH_SPACING)
+        q.set("HatchSpacing", String(design.spacing));
+    }
+  }
+  if (kind === "symbol") {
+    q.set("SymbolId", String(design.symbol));
+    if (design.symbolSize !== null) q.set("SymbolSize", String(Math.max(0, design.symbolSize)));
+  }
+  // A flat patch covers its background: only the frame is worth saying.
+  if (kind !== "flat" && design.background) q.set("BgColor", hexOf(design.background));
+  if (design.outline) q.set("Outline", hexOf(design.outline));
+  if (design.corners) q.set("Corner", CORNER_COLOR);
+  if (design.format !== "gif") q.set("Format", design.format);
+  const query = q.toString().replace(/\+/g, "%20");
+  return {w, h, path: `/${w}/${h}/${design.color.join("/")}`, query};
+}
+
+/* Path and query as one text, what follows SCRIPT. */
+export function designOf(d) { return `${d.path}${d.query ? "?" + d.query : ""}`; }
+
+/* The design a swatch URL (absolute or not) or a design address
+ * (#/w/h/...) asks for, as the program reads the request, with a word
+ * for each colour the program reads otherwise than it was written:
+ * {design, warnings}; null for text that is no swatch URL. */
+export function parseSwatchUrl(text) {
+  let path = text.trim(), query = "";
+  const hashAt = path.indexOf("#");
+  if (hashAt >= 0 && !path.includes(SCRIPT)) path = path.slice(hashAt + 1);
+  const legendAt = path.indexOf("!");
+  if (legendAt >= 0) path = path.slice(0, legendAt);
+  const scriptAt = path.indexOf(SCRIPT);
+  if (scriptAt >= 0) path = path.slice(scriptAt + SCRIPT.length);
+  const queryAt = path.indexOf("?");
+  if (queryAt >= 0) { query = path.slice(queryAt + 1); path = path.slice(0, queryAt); }
+  if (!path.startsWith("/")) return null;
+  const fields = path.split("/").filter(p => p !== "").map(p => parseInt(p, 10) || 0);
+  const q = new URLSearchParams(query);
+  const get = name => { for (const [k, v] of q) if (k.toLowerCase() === name.toLowerCase()) return v; return ""; };
+  const number = name => parseInt(get(name), 10);
+
+  const warnings = [];
+  const colorOf = name => {
+    const value = get(name);
+    const drawn = programColor(value);
+    if (!/^[0-9a-fA-F]{6}$/.test(value))
+      warnings.push(`${name}=${value} is read by the program as ${hexOf(drawn)}; write six hex digits, RRGGBB.`);
+    return drawn;
+  };
+  const type = get("LineType").toLowerCase();
+  const isLine = get("LineStyle") !== "" || get("LineWidth") !== "" || get("LineType") !== "";
+  const hatchType = number("HatchType"), spacing = number("HatchSpacing"), symbol = number("SymbolId");
+  const design = {
+    w: Math.max(2, fields.length > 0 ? fields[0] : DEFAULT_SIDE),
+    h: Math.max(2, fields.length > 1 ? fields[1] : DEFAULT_SIDE),
+    color: get("Color") !== "" ? colorOf("Color") : [fields[2] || 0, fields[3] || 0, fields[4] || 0].map(c => c & 255),
+    kind: type === "zigzag" ? "zigzag" : type === "hatch" ? "hatch" : isLine ? "band"
+        : symbol > 0 ? "symbol" : "flat",
+    dash: get("LineStyle"),
+    lineWidth: Math.max(1, number("LineWidth") || 1),
+    hatchType: hatchType >= 1 && hatchType <= 6 ? hatchType : 1,
+    spacing: spacing >= 1 ? spacing : DEFAULT_HATCH_SPACING,
+    symbol: symbol >= 1 && symbol <= 6 ? symbol : 1,
+    symbolSize: get("SymbolSize") !== "" ? Math.max(0, number("SymbolSize") || 0) : null,
+    background: get("BgColor") !== "" ? colorOf("BgColor") : null,
+    outline: get("Outline") !== "" ? colorOf("Outline") : null,
+    corners: get("Corner") !== "",
+    format: ["png", "svg"].includes(get("Format").toLowerCase()) ? get("Format").toLowerCase() : "gif",
+  };
+  return {design, warnings};
+}
+
+/* The swatch for screens of 1, 2 and 3 device pixels a CSS pixel, so that
+ * what is pasted stays sharp on every screen; an SVG is sharp as it is. */
+export function srcsetOf(url) {
+  if (/[?&]Format=svg(&|$)/i.test(url)) return "";
+  const join = url.includes("?") ? "&" : "?";
+  return `${url} 1x, ${url}${join}Scale=2 2x, ${url}${join}Scale=3 3x`;
+}
+
+export function scaledUrl(url, scale) { return `${url}${url.includes("?") ? "&" : "?"}Scale=${scale}`; }
+
+/* Why the program would refuse a swatch of this size, or "". */
+export function sizeProblem(w, h) {
+  if (!(w >= 2) || !(h >= 2)) return "Width and height are whole numbers of at least 2 pixels.";
+  if (w > MAX_SIDE || h > MAX_SIDE) return `A side is at most ${MAX_SIDE} pixels (the most a GIF holds).`;
+  if (w * h > MAX_PIXELS) return `A swatch has at most ${MAX_PIXELS} pixels; ${w} x ${h} is ${w * h}.`;
+  return "";
+}
