@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -129,23 +130,28 @@ TEST(SwatchImage, PathFields)
 
 TEST(SwatchImage, ColorParameter)
 {
-    const struct
+    // The shared table of colour texts, which the designer's reading of a
+    // colour is checked against too; then the parameter itself: its name
+    // in any letter case, and the path's colour when it is empty.
+    std::vector<std::pair<std::string, int>> aoCases;
+    std::istringstream oTable(ReadFile(SWATCH_SOURCE_DIR "/tests/color_cases.tsv"));
+    for (std::string osLine; std::getline(oTable, osLine);)
     {
-        const char *pszQuery;
-        int nColor;
-    } asCases[] = {
-        {"Color=00FF00", 0x00FF00},   {"Color=%2300FF00", kBlack}, {"Color=0x00ff00", 0x00FF00},
-        {"Color=+00FF00", 0x00FF00},  {"Color=1000000FF", kWhite}, {"Color=100FF00", 0x00FF00},
-        {"Color=-1", kWhite},         {"Color=ff8000", 0xFF8000},  {"Color=0XFF8000", 0xFF8000},
-        {"Color=zz", kBlack},         {"color=0000ff", 0x0000FF},  {"Color=12g", 0x000012},
-        {"Color=--1", kBlack},        {"Color=", 0xFF0000},
-    };
-    for (const auto &sCase : asCases)
+        const size_t nTab = osLine.find('\t');
+        if (osLine.empty() || osLine[0] == '#' || nTab == std::string::npos)
+            continue;
+        aoCases.emplace_back("Color=" + osLine.substr(0, nTab),
+                             static_cast<int>(strtol(osLine.c_str() + nTab + 1, nullptr, 16)));
+    }
+    ASSERT_GE(aoCases.size(), 10u);
+    aoCases.emplace_back("color=0000ff", 0x0000FF);
+    aoCases.emplace_back("Color=", 0xFF0000);
+    for (const auto &oCase : aoCases)
     {
-        SCOPED_TRACE(sCase.pszQuery);
+        SCOPED_TRACE(oCase.first);
         Swatch s;
-        RunForImage(s, Get("/4/4/255/0/0", sCase.pszQuery));
-        EXPECT_EQ(s.Palette(2), (std::vector<int>{kWhite, sCase.nColor}));
+        RunForImage(s, Get("/4/4/255/0/0", oCase.first));
+        EXPECT_EQ(s.Palette(2), (std::vector<int>{kWhite, oCase.second}));
     }
 }
 

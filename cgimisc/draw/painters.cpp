@@ -77,7 +77,7 @@ void DrawHatch(DashedPen &oPen, long long W, long long H, long long L, const cha
 {
     long long S = VXMCgiAtoi(pszHatchSpacing);
     if (S < 1)
-        S = 4;
+        S = kDefaultHatchSpacing;
     const int nType = VXMCgiAtoi(pszHatchType);
     const long long K = (W + H) / S;
 

@@ -15,6 +15,9 @@
 
 #include "canvas.h"
 
+/* The gap between hatch bands when HatchSpacing gives none. */
+constexpr int kDefaultHatchSpacing = 4;
+
 /* A line drawn with a dash pattern and a width, as a centred band, a
  * zig-zag or a hatch. The five texts are the form parameters LineStyle,
  * LineWidth, LineType, HatchType and HatchSpacing (never null). */

@@ -1,0 +1,75 @@
+/* The designer's URL rules (web/swatch-url.js), against the program's
+ * rules: its reading of a colour (the table the end-to-end tests use too),
+ * its defaults and limits, and a design's URL read back as the design. */
+import {test} from "node:test";
+import assert from "node:assert/strict";
+import {readFileSync} from "node:fs";
+import {MAX_PIXELS, MAX_SIDE, SCRIPT, designOf, designUrl, hexOf, parseSwatchUrl, programColor,
+        sizeProblem, srcsetOf} from "../../web/swatch-url.js";
+
+test("a colour text is read as the program reads it", () => {
+  const table = readFileSync(new URL("../color_cases.tsv", import.meta.url), "utf8");
+  const cases = table.split("\n").filter(line => line && !line.startsWith("#")).map(line => line.split("\t"));
+  assert.ok(cases.length >= 10);
+  for (const [value, drawn] of cases) {
+    const text = new URLSearchParams("v=" + value).get("v");
+    assert.equal(hexOf(programColor(text)), drawn, `Color=${value}`);
+  }
+});
+
+const plain = {w: 40, h: 20, color: [255, 0, 0], kind: "flat", dash: "", lineWidth: 1, hatchType: 1,
+               spacing: 4, symbol: 1, symbolSize: null, background: null, outline: null,
+               corners: false, format: "gif"};
+
+test("a design's URL says only what changes the drawing", () => {
+  const cases = [
+    [plain, "/40/20/255/0/0", ""],
+    [{...plain, kind: "band"}, "/40/20/255/0/0", "LineWidth=1"],
+    [{...plain, kind: "hatch", hatchType: 1, spacing: 4}, "/40/20/255/0/0", "LineType=Hatch"],
+    [{...plain, kind: "zigzag", dash: "xx  ", lineWidth: 3}, "/40/20/255/0/0",
+     "LineType=ZigZag&LineStyle=xx%20%20&LineWidth=3"],
+    [{...plain, kind: "symbol", symbol: 5, symbolSize: 9, background: [255, 255, 204]}, "/40/20/255/0/0",
+     "SymbolId=5&SymbolSize=9&BgColor=FFFFCC"],
+    // A flat patch covers its background.
+    [{...plain, background: [0, 0, 0], corners: true, format: "svg"}, "/40/20/255/0/0",
+     "Corner=FF00FF&Format=svg"],
+  ];
+  for (const [design, path, query] of cases)
+    assert.deepEqual(designUrl(design), {w: 40, h: 20, path, query}, JSON.stringify(design));
+});
+
+test("a design's URL reads back as the same design", () => {
+  const designs = [
+    plain,
+    {...plain, kind: "hatch", hatchType: 6, spacing: 7, lineWidth: 2, background: [1, 2, 3], outline: [0, 0, 255]},
+    {...plain, kind: "zigzag", dash: "x x  ", format: "png"},
+    {...plain, kind: "symbol", symbol: 2, symbolSize: 0, corners: true},
+    {...plain, kind: "band", lineWidth: 5, color: [0, 128, 0]},
+  ];
+  for (const design of designs) {
+    const url = `https://maps.example${SCRIPT}${designOf(designUrl(design))}`;
+    assert.deepEqual(parseSwatchUrl(url), {design, warnings: []}, url);
+  }
+});
+
+test("a pasted URL is read as the program reads it, with a word where it differs", () => {
+  assert.equal(parseSwatchUrl("no swatch here"), null);
+  const sizes = parseSwatchUrl("/0/-5").design;
+  assert.deepEqual([sizes.w, sizes.h], [2, 2]);
+  const {design, warnings} = parseSwatchUrl(`${SCRIPT}/8/8?Color=%23zz&LineType=ZIGZAG`);
+  assert.deepEqual([design.kind, design.color], ["zigzag", [0, 0, 0]]);
+  assert.equal(warnings.length, 1);
+  // A design address, with a legend after it.
+  assert.equal(parseSwatchUrl("#/30/10?SymbolId=3!legend=%7B%7D").design.kind, "symbol");
+});
+
+test("srcset and the size limits", () => {
+  assert.equal(srcsetOf("/s/4/4"), "/s/4/4 1x, /s/4/4?Scale=2 2x, /s/4/4?Scale=3 3x");
+  assert.equal(srcsetOf("/s/4/4?LineWidth=2"),
+               "/s/4/4?LineWidth=2 1x, /s/4/4?LineWidth=2&Scale=2 2x, /s/4/4?LineWidth=2&Scale=3 3x");
+  assert.equal(srcsetOf("/s/4/4?Format=svg"), "");
+  for (const [w, h, refused] of [[2, 2, false], [1, 5, true], [MAX_SIDE, 2, false], [MAX_SIDE + 1, 2, true],
+                                 [8192, 8192, false], [8192, 8193, true], [NaN, 4, true]])
+    assert.equal(sizeProblem(w, h) !== "", refused, `${w} x ${h}`);
+  assert.equal(8192 * 8192, MAX_PIXELS);
+});
