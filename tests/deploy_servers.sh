@@ -35,13 +35,8 @@ cleanup() {
   rm -rf "$run"
 }
 trap cleanup EXIT
-free_port() {
-  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
-}
-wait_port() {
-  for _ in $(seq 1 100); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.1; done
-  return 1
-}
+free_port() { python3 "$src/tests/support.py" free-port; }
+wait_port() { python3 "$src/tests/support.py" wait-for-port "$1"; }
 check() { # NAME CONDITION...
   local name=$1; shift
   if "$@"; then

@@ -7,13 +7,13 @@ people to look at.
     designer_test.py SERVE_SCRIPT SWATCH ARTIFACT_DIR
 """
 import os
-import socket
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
 
+from support import free_port, wait_for_port
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
@@ -23,12 +23,6 @@ from selenium.webdriver.support.ui import Select, WebDriverWait
 SERVE, SWATCH, ARTIFACTS = sys.argv[1:4]
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 class Designer(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -36,12 +30,7 @@ class Designer(unittest.TestCase):
         cls.log = tempfile.TemporaryFile()
         cls.server = subprocess.Popen([SERVE, "--port", str(cls.port)], stdout=cls.log,
                                       stderr=subprocess.STDOUT, env=dict(os.environ, SWATCH_BIN=SWATCH))
-        for _ in range(200):
-            try:
-                socket.create_connection(("127.0.0.1", cls.port), 0.2).close()
-                break
-            except OSError:
-                time.sleep(0.1)
+        wait_for_port(cls.port, 20)
         cls.profile = tempfile.TemporaryDirectory()
         options = webdriver.ChromeOptions()
         options.binary_location = "/usr/bin/chromium"

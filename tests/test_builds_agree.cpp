@@ -41,21 +41,17 @@ std::vector<Request> VariedRequests()
     std::vector<Request> aoRequests;
     for (const auto &osPath : aosPaths)
         for (const auto &osQuery : aosQueries)
-            aoRequests.push_back({{{"GATEWAY_INTERFACE", "CGI/1.1"},
-                                   {"REQUEST_METHOD", "GET"},
-                                   {"SCRIPT_NAME", "/cgi-bin/swatch"},
-                                   {"PATH_INFO", osPath},
-                                   {"QUERY_STRING", osQuery}},
-                                  ""});
+            aoRequests.push_back({CgiGet(osPath, osQuery), ""});
     // The banner, and bodies read as form input (short, long, announced
     // longer than they are).
     aoRequests.push_back({{{"SCRIPT_NAME", "/cgi-bin/swatch"}}, ""});
+    const std::string osForm = "LineType=Hatch&HatchType=3&Color=00FF00";
     for (const std::string osLength : {"20", "4", "100000"})
-        aoRequests.push_back({{{"REQUEST_METHOD", "POST"},
-                               {"SCRIPT_NAME", "/cgi-bin/swatch"},
-                               {"PATH_INFO", "/30/10"},
-                               {"CONTENT_LENGTH", osLength}},
-                              "LineType=Hatch&HatchType=3&Color=00FF00"});
+    {
+        auto oPost = CgiPost("/30/10", osForm);
+        oPost["CONTENT_LENGTH"] = osLength;
+        aoRequests.push_back({oPost, osForm});
+    }
     return aoRequests;
 }
 

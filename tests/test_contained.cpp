@@ -20,25 +20,18 @@ using namespace swatchtest;
 namespace
 {
 
-std::map<std::string, std::string> Get(const std::string &osPath, const std::string &osQuery = "")
-{
-    return {{"REQUEST_METHOD", "GET"},
-            {"SCRIPT_NAME", "/cgi-bin/swatch"},
-            {"PATH_INFO", osPath},
-            {"QUERY_STRING", osQuery}};
-}
 
 
 } // namespace
 
 TEST(ContainedRequest, ErrorEndsTheRequestAndTheNextOneIsServed)
 {
-    const InProcessReply sError = AnswerInProcess(Get("/9000/9000"), "");
+    const InProcessReply sError = AnswerInProcess(CgiGet("/9000/9000"), "");
     EXPECT_EQ(sError.nStatus, 1);
     EXPECT_EQ(sError.osOutput.rfind(kRefusedHeader + "ERROR 5: ", 0), 0u)
         << sError.osOutput;
 
-    const InProcessReply sImage = AnswerInProcess(Get("/3/2", "Color=00FF00"), "");
+    const InProcessReply sImage = AnswerInProcess(CgiGet("/3/2", "Color=00FF00"), "");
     EXPECT_EQ(sImage.nStatus, 0);
     ASSERT_EQ(sImage.osOutput.rfind(kImageHeader, 0), 0u);
     gdImagePtr hImage = DecodeGif(sImage.osOutput.substr(kImageHeader.size()));
@@ -47,18 +40,16 @@ TEST(ContainedRequest, ErrorEndsTheRequestAndTheNextOneIsServed)
     EXPECT_EQ(gdImageGreen(hImage, gdImageGetPixel(hImage, 0, 0)), 255);
     gdImageDestroy(hImage);
 
-    const InProcessReply sBanner = AnswerInProcess(Get(""), "");
+    const InProcessReply sBanner = AnswerInProcess(CgiGet(""), "");
     EXPECT_EQ(sBanner.nStatus, 1);
     EXPECT_EQ(sBanner.osOutput.rfind(kBannerStart, 0), 0u);
 }
 
 TEST(ContainedRequest, RequestsDoNotShareState)
 {
-    auto oPost = Get("/2/2");
-    oPost["REQUEST_METHOD"] = "POST";
-    oPost["CONTENT_LENGTH"] = "12";
+    const auto oPost = CgiPost("/2/2", "Color=0000FF");
     const InProcessReply sFirst = AnswerInProcess(oPost, "Color=0000FF");
-    const InProcessReply sSecond = AnswerInProcess(Get("/2/2"), "Color=0000FF");
+    const InProcessReply sSecond = AnswerInProcess(CgiGet("/2/2"), "Color=0000FF");
     ASSERT_EQ(sFirst.nStatus, 0);
     ASSERT_EQ(sSecond.nStatus, 0);
     GifInfo sBlue, sBlack;
@@ -72,9 +63,7 @@ TEST(ContainedRequest, EachPostReadsItsOwnBody)
 {
     // Bodies of equal length: stale bytes buffered from the first body
     // would pass for the second.
-    auto oPost = Get("/2/2");
-    oPost["REQUEST_METHOD"] = "POST";
-    oPost["CONTENT_LENGTH"] = "12";
+    const auto oPost = CgiPost("/2/2", "Color=0000FF");
     for (const char *pszColor : {"0000FF", "00FF00", "FF0000"})
     {
         const InProcessReply sReply = AnswerInProcess(oPost, std::string("Color=") + pszColor);
@@ -130,8 +119,8 @@ TEST(ContainedRequest, AllocationFailuresEndTheRequestOnly)
     static int nOuterCalls = 0;
     CPLPushErrorHandlerEx([](CPLErr, CPLErrorNum, const char *) { nOuterCalls++; }, nullptr);
 
-    auto oBigImage = Get("/8192/8192");
-    auto oBigBody = Get("/4/4");
+    auto oBigImage = CgiGet("/8192/8192");
+    auto oBigBody = CgiGet("/4/4");
     oBigBody["REQUEST_METHOD"] = "POST";
     oBigBody["CONTENT_LENGTH"] = std::to_string(128 << 20);
     const std::string osBigBody(128 << 20, 'x');
@@ -155,7 +144,7 @@ TEST(ContainedRequest, AllocationFailuresEndTheRequestOnly)
     EXPECT_EQ(nOuterCalls, 0);
 
     // With room again, the same process answers as before.
-    EXPECT_EQ(AnswerInProcess(Get("/4/4"), "").nStatus, 0);
+    EXPECT_EQ(AnswerInProcess(CgiGet("/4/4"), "").nStatus, 0);
 }
 
 #ifdef SWATCH_FAILING_MALLOC
@@ -171,7 +160,7 @@ TEST(ContainedRequest, ErrorRequestsLeakNothing)
     // Below the largest body the program reads.
     constexpr size_t kFailBodyFrom = 48 * 1024;
 
-    auto oPost = Get("/8/8");
+    auto oPost = CgiGet("/8/8");
     oPost["REQUEST_METHOD"] = "POST";
 
     struct ErrorCase
@@ -184,9 +173,9 @@ TEST(ContainedRequest, ErrorRequestsLeakNothing)
         size_t nFailFrom = kFailFrom;
     };
     std::vector<ErrorCase> asCases = {
-        {"refused size", Get("/9000/9000"), "", kRefusedHeader + "ERROR 5: "},
+        {"refused size", CgiGet("/9000/9000"), "", kRefusedHeader + "ERROR 5: "},
         // The image's table of 40,000 row pointers.
-        {"image", Get("/2/40000"), "", kFailedHeader + "ERROR 2: Cannot create"},
+        {"image", CgiGet("/2/40000"), "", kFailedHeader + "ERROR 2: Cannot create"},
         {"body", oPost, std::string(64 << 10, 'x'), kFailedHeader + "ERROR 2: ", 1000,
          kFailBodyFrom},
         {"body too long", oPost, std::string(1 << 20, 'x'), kTooLongHeader + "ERROR 413: "},
@@ -195,10 +184,10 @@ TEST(ContainedRequest, ErrorRequestsLeakNothing)
         {"list", oPost, std::string(64 << 10, '&'), kFailedHeader + "ERROR 2: ", 100},
         // A dash pattern of 100,000 steps on the longest swatch: the pattern
         // and the image fit, its style array of 4 bytes a step does not.
-        {"dash pattern", Get("/65535/2", "LineStyle=" + std::string(100000, 'x')), "",
+        {"dash pattern", CgiGet("/65535/2", "LineStyle=" + std::string(100000, 'x')), "",
          kFailedHeader + "ERROR 2: CPLMalloc(): Out of memory allocating 400000 bytes"},
         // The SVG document outgrows the limit: the C++ library throws.
-        {"svg", Get("/8192/8192", "LineType=Hatch&HatchType=5&HatchSpacing=1&Format=svg"), "",
+        {"svg", CgiGet("/8192/8192", "LineType=Hatch&HatchType=5&HatchSpacing=1&Format=svg"), "",
          kFailedHeader + "ERROR 2: Out of memory while drawing the swatch.", 100},
     };
     for (auto &sCase : asCases)

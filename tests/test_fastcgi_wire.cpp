@@ -141,15 +141,9 @@ TEST(FastCgiWire, KeptConnectionWithTheEndOfInputAfterTheReply)
     const int fd = oWorker.Connect();
     ASSERT_GE(fd, 0);
 
-    const std::map<std::string, std::string> oGet = {{"REQUEST_METHOD", "GET"},
-                                                     {"SCRIPT_NAME", "/cgi-bin/swatch"},
-                                                     {"PATH_INFO", "/40/20/255/0/0"},
-                                                     {"QUERY_STRING", "Outline=0000FF"}};
-    std::map<std::string, std::string> oPost = {{"REQUEST_METHOD", "POST"},
-                                                {"SCRIPT_NAME", "/cgi-bin/swatch"},
-                                                {"PATH_INFO", "/30/10"}};
+    const auto oGet = CgiGet("/40/20/255/0/0", "Outline=0000FF");
     const std::string osBody = "LineType=Hatch&HatchType=3&Color=00FF00";
-    oPost["CONTENT_LENGTH"] = std::to_string(osBody.size());
+    const auto oPost = CgiPost("/30/10", osBody);
     const std::string osGetReply = RunProgram(SWATCH_EXE, {}, oGet).osStdout;
     const std::string osPostReply = RunProgram(SWATCH_EXE, {}, oPost, osBody).osStdout;
     ASSERT_EQ(osGetReply.rfind(kImageHeader, 0), 0u);
@@ -181,8 +175,7 @@ TEST(FastCgiWire, KeptConnectionWithTheEndOfInputAfterTheReply)
 namespace
 {
 
-const std::map<std::string, std::string> oSmallGet = {
-    {"REQUEST_METHOD", "GET"}, {"SCRIPT_NAME", "/cgi-bin/swatch"}, {"PATH_INFO", "/8/8"}};
+const std::map<std::string, std::string> oSmallGet = CgiGet("/8/8");
 
 /* One GET with its end of input on the connection; its reply's output. */
 std::string Answer(int fd, const std::map<std::string, std::string> &oParams = oSmallGet)
@@ -242,9 +235,7 @@ TEST(FastCgiWire, BodiesPastTheLimitAreRefusedAndSkipped)
     Worker oWorker(oDir.Path("swatch.sock"));
     const int fd = oWorker.Connect();
     ASSERT_GE(fd, 0);
-    std::map<std::string, std::string> oPost = {{"REQUEST_METHOD", "POST"},
-                                                {"SCRIPT_NAME", "/cgi-bin/swatch"},
-                                                {"PATH_INFO", "/8/8"}};
+    auto oPost = CgiPost("/8/8", "");
     // The request with its input in records of at most 60000 bytes; the
     // reply's output.
     const auto exchange = [&](const std::string &osInput) {
@@ -285,10 +276,7 @@ TEST(FastCgiWire, LargeSwatchLeavesAnIdleWorkerSmall)
     ASSERT_EQ(Answer(fd), osSmall);
     const long nIdleKb = ResidentKb(oWorker.Pid());
     const std::string osReply =
-        Answer(fd, {{"REQUEST_METHOD", "GET"},
-                    {"SCRIPT_NAME", "/cgi-bin/swatch"},
-                    {"PATH_INFO", "/6000/6000"},
-                    {"QUERY_STRING", "LineType=Hatch&HatchType=5"}});
+        Answer(fd, CgiGet("/6000/6000", "LineType=Hatch&HatchType=5"));
     ASSERT_EQ(osReply.rfind(kImageHeader + "GIF89a", 0), 0u);
     // The worker hands the memory back once the reply is out.
     long nKb = ResidentKb(oWorker.Pid());
@@ -340,11 +328,8 @@ TEST(FastCgiWire, PipelinedRequestsAreAnsweredInOrder)
     Worker oWorker(oDir.Path("swatch.sock"));
     const int fd = oWorker.Connect();
     ASSERT_GE(fd, 0);
-    std::map<std::string, std::string> oPost = {{"REQUEST_METHOD", "POST"},
-                                                {"SCRIPT_NAME", "/cgi-bin/swatch"},
-                                                {"PATH_INFO", "/12/6"}};
     const std::string osBody = "SymbolId=5&Color=0000FF";
-    oPost["CONTENT_LENGTH"] = std::to_string(osBody.size());
+    const auto oPost = CgiPost("/12/6", osBody);
     auto oOther = oSmallGet;
     oOther["QUERY_STRING"] = "LineType=ZigZag";
     ASSERT_TRUE(SendAll(fd, RequestHead(oSmallGet) + Record(kStdin, "") + RequestHead(oPost) +
@@ -393,15 +378,10 @@ TEST(FastCgiWire, SlowPeersHoldNoWorker)
     // once. The slow bodies get 408 once their time is up.
     TempDir oDir;
     Worker oWorker(oDir.Path("swatch.sock"));
-    std::map<std::string, std::string> oPost = {{"REQUEST_METHOD", "POST"},
-                                                {"SCRIPT_NAME", "/cgi-bin/swatch"},
-                                                {"PATH_INFO", "/8/8"},
-                                                {"CONTENT_LENGTH", "65536"}};
-    const std::map<std::string, std::string> oLarge = {
-        {"REQUEST_METHOD", "GET"},
-        {"SCRIPT_NAME", "/cgi-bin/swatch"},
-        {"PATH_INFO", "/3000/3000"},
-        {"QUERY_STRING", "LineType=Hatch&HatchType=5&HatchSpacing=2&LineStyle=x%20xx%20%20"}};
+    auto oPost = CgiPost("/8/8", "");
+    oPost["CONTENT_LENGTH"] = "65536";
+    const auto oLarge =
+        CgiGet("/3000/3000", "LineType=Hatch&HatchType=5&HatchSpacing=2&LineStyle=x%20xx%20%20");
     std::vector<int> anSlowBodies, anSlowReaders;
     for (int i = 0; i < 4; i++)
     {
@@ -481,11 +461,7 @@ TEST(FastCgiWire, OutOfMemoryOnTheSvgRoadAnswersAndGoesOn)
     Worker oWorker(oDir.Path("swatch.sock"), 1, false, sLimits);
     const int fd = oWorker.Connect();
     ASSERT_GE(fd, 0);
-    const std::map<std::string, std::string> oSvg = {
-        {"REQUEST_METHOD", "GET"},
-        {"SCRIPT_NAME", "/cgi-bin/swatch"},
-        {"PATH_INFO", "/65535/1024"},
-        {"QUERY_STRING", "LineType=Hatch&HatchType=5&HatchSpacing=1&Format=svg"}};
+    const auto oSvg = CgiGet("/65535/1024", "LineType=Hatch&HatchType=5&HatchSpacing=1&Format=svg");
     EXPECT_EQ(Answer(fd, oSvg), kFailedHeader + "ERROR 2: Out of memory while drawing the swatch.\n");
     EXPECT_EQ(Answer(fd), RunProgram(SWATCH_EXE, {}, oSmallGet).osStdout);
     EXPECT_EQ(waitpid(oWorker.Pid(), nullptr, WNOHANG), 0);

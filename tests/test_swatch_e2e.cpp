@@ -25,16 +25,6 @@ namespace
 constexpr int kWhite = 0xFFFFFF;
 constexpr int kBlack = 0x000000;
 
-/* A GET request for the path and query string. */
-std::map<std::string, std::string> Get(const std::string &osPath, const std::string &osQuery = "")
-{
-    return {{"GATEWAY_INTERFACE", "CGI/1.1"},
-            {"REQUEST_METHOD", "GET"},
-            {"SCRIPT_NAME", "/cgi-bin/swatch"},
-            {"PATH_INFO", osPath},
-            {"QUERY_STRING", osQuery}};
-}
-
 /* A decoded image reply. */
 struct Swatch
 {
@@ -88,7 +78,7 @@ std::vector<std::string> Filled(int nWidth, int nHeight, char chIndex)
 TEST(SwatchImage, SingleSlashIsFiftyByFiftyBlack)
 {
     Swatch s;
-    RunForImage(s, Get("/"));
+    RunForImage(s, CgiGet("/"));
     EXPECT_EQ(s.sGif.osSignature, "GIF89a");
     EXPECT_EQ(s.Palette(2), (std::vector<int>{kWhite, kBlack}));
     EXPECT_EQ(s.sGif.nTransparent, 0);
@@ -119,7 +109,7 @@ TEST(SwatchImage, PathFields)
     {
         SCOPED_TRACE(sCase.pszPath);
         Swatch s;
-        RunForImage(s, Get(sCase.pszPath));
+        RunForImage(s, CgiGet(sCase.pszPath));
         EXPECT_EQ(s.sGif.nWidth, sCase.nWidth);
         EXPECT_EQ(s.sGif.nHeight, sCase.nHeight);
         EXPECT_EQ(s.Palette(2), (std::vector<int>{kWhite, sCase.nColor}));
@@ -150,7 +140,7 @@ TEST(SwatchImage, ColorParameter)
     {
         SCOPED_TRACE(oCase.first);
         Swatch s;
-        RunForImage(s, Get("/4/4/255/0/0", oCase.first));
+        RunForImage(s, CgiGet("/4/4/255/0/0", oCase.first));
         EXPECT_EQ(s.Palette(2), (std::vector<int>{kWhite, oCase.second}));
     }
 }
@@ -178,7 +168,7 @@ TEST(SwatchImage, PaletteOrderAndTransparency)
     {
         SCOPED_TRACE(sCase.pszQuery);
         Swatch s;
-        RunForImage(s, Get("/6/5", sCase.pszQuery));
+        RunForImage(s, CgiGet("/6/5", sCase.pszQuery));
         EXPECT_EQ(s.Palette(sCase.anPalette.size()), sCase.anPalette);
         EXPECT_EQ(s.sGif.nTransparent, sCase.nTransparent);
         EXPECT_EQ(s.sGif.osSignature, sCase.pszSignature);
@@ -188,15 +178,15 @@ TEST(SwatchImage, PaletteOrderAndTransparency)
 TEST(SwatchImage, FrameOverTheSample)
 {
     Swatch s;
-    RunForImage(s, Get("/5/4", "Outline=0000FF&Corner=FF0000"));
+    RunForImage(s, CgiGet("/5/4", "Outline=0000FF&Corner=FF0000"));
     EXPECT_EQ(s.Rows(), (std::vector<std::string>{"21112", "13331", "13331", "21112"}));
 
     Swatch sOutline;
-    RunForImage(sOutline, Get("/4/3", "Outline=0000FF"));
+    RunForImage(sOutline, CgiGet("/4/3", "Outline=0000FF"));
     EXPECT_EQ(sOutline.Rows(), (std::vector<std::string>{"1111", "1221", "1111"}));
 
     Swatch sCorner;
-    RunForImage(sCorner, Get("/4/3", "Corner=FF0000"));
+    RunForImage(sCorner, CgiGet("/4/3", "Corner=FF0000"));
     EXPECT_EQ(sCorner.Rows(), (std::vector<std::string>{"1221", "2222", "1221"}));
 }
 
@@ -204,19 +194,19 @@ TEST(SwatchImage, WhichSampleIsDrawn)
 {
     // Hatch parameters alone do not select the line sample.
     Swatch sFlat;
-    RunForImage(sFlat, Get("/10/10", "HatchType=3&HatchSpacing=4"));
+    RunForImage(sFlat, CgiGet("/10/10", "HatchType=3&HatchSpacing=4"));
     EXPECT_EQ(sFlat.Rows(), Filled(10, 10, '1'));
 
     // A line parameter wins over a symbol.
     Swatch sLine;
-    RunForImage(sLine, Get("/10/10", "LineWidth=1&SymbolId=1"));
+    RunForImage(sLine, CgiGet("/10/10", "LineWidth=1&SymbolId=1"));
     std::vector<std::string> aosBand = Filled(10, 10, '0');
     aosBand[5] = std::string(10, '1');
     EXPECT_EQ(sLine.Rows(), aosBand);
 
     // A hatch through the whole pipeline: the 10 x 10 horizontal example.
     Swatch sHatch;
-    RunForImage(sHatch, Get("/10/10", "LineType=hatch&HatchType=3&HatchSpacing=4"));
+    RunForImage(sHatch, CgiGet("/10/10", "LineType=hatch&HatchType=3&HatchSpacing=4"));
     std::vector<std::string> aosHatch = Filled(10, 10, '0');
     aosHatch[4] = aosHatch[9] = std::string(10, '1');
     EXPECT_EQ(sHatch.Rows(), aosHatch);
@@ -224,29 +214,29 @@ TEST(SwatchImage, WhichSampleIsDrawn)
     // Symbols: id 1 fills the centred square; 0, negative and non-numeric
     // ids give the flat patch; an id without a symbol leaves the background.
     Swatch sSquare;
-    RunForImage(sSquare, Get("/6/6", "SymbolId=1&SymbolSize=2"));
+    RunForImage(sSquare, CgiGet("/6/6", "SymbolId=1&SymbolSize=2"));
     EXPECT_EQ(sSquare.Rows(),
               (std::vector<std::string>{"000000", "000000", "001110", "001110", "001110", "000000"}));
     for (const char *pszId : {"SymbolId=0", "SymbolId=-3", "SymbolId=abc"})
     {
         Swatch sNoSymbol;
-        RunForImage(sNoSymbol, Get("/6/6", pszId));
+        RunForImage(sNoSymbol, CgiGet("/6/6", pszId));
         EXPECT_EQ(sNoSymbol.Rows(), Filled(6, 6, '1')) << pszId;
     }
     Swatch sNothing;
-    RunForImage(sNothing, Get("/6/6", "SymbolId=7&Outline=0000FF"));
+    RunForImage(sNothing, CgiGet("/6/6", "SymbolId=7&Outline=0000FF"));
     EXPECT_EQ(sNothing.Rows(),
               (std::vector<std::string>{"111111", "100001", "100001", "100001", "100001", "111111"}));
 
     // A size that is present but not a number is 0: the centre pixel only.
     Swatch sZero;
-    RunForImage(sZero, Get("/5/5", "SymbolId=1&SymbolSize=x"));
+    RunForImage(sZero, CgiGet("/5/5", "SymbolId=1&SymbolSize=x"));
     EXPECT_EQ(sZero.Rows(), (std::vector<std::string>{"00000", "00000", "00100", "00000", "00000"}));
 }
 
 TEST(SwatchImage, PostBody)
 {
-    auto oEnv = Get("/4/4", "Color=FF0000");
+    auto oEnv = CgiGet("/4/4", "Color=FF0000");
     oEnv["REQUEST_METHOD"] = "POST";
     oEnv["CONTENT_TYPE"] = "application/x-www-form-urlencoded";
     const std::string osBody = "Color=00FF00&BgColor=0000FF";
@@ -277,7 +267,7 @@ TEST(SwatchImage, PostBody)
 TEST(SwatchImage, SizeAtThePixelLimit)
 {
     Swatch s;
-    RunForImage(s, Get("/8192/8192"));
+    RunForImage(s, CgiGet("/8192/8192"));
     EXPECT_EQ(s.sGif.nWidth, 8192);
     EXPECT_EQ(s.sGif.nHeight, 8192);
     EXPECT_EQ(gdImageGetPixel(s.hImage, 8191, 8191), 1);
@@ -287,7 +277,7 @@ TEST(SwatchImage, LongestSideAGifHolds)
 {
     // A GIF stores its sides in 16 bits: 65535 is the longest that fits.
     Swatch s;
-    RunForImage(s, Get("/65535/3", "LineWidth=1"));
+    RunForImage(s, CgiGet("/65535/3", "LineWidth=1"));
     EXPECT_EQ(s.sGif.nWidth, 65535);
     EXPECT_EQ(s.sGif.nHeight, 3);
     EXPECT_EQ(gdImageGetPixel(s.hImage, 65534, 1), 1);
@@ -357,7 +347,7 @@ Seen RequestImage(const FormatCase &sCase, const std::string &osExtra, const std
     const std::string osQuery =
         std::string(sCase.pszQuery) + (*sCase.pszQuery && !osExtra.empty() ? "&" : "") + osExtra;
     const std::string osBody =
-        ImageBody(RunProgram(SWATCH_EXE, {}, Get(sCase.pszPath, osQuery)), osType);
+        ImageBody(RunProgram(SWATCH_EXE, {}, CgiGet(sCase.pszPath, osQuery)), osType);
     void *pData = const_cast<char *>(osBody.data());
     const int nSize = static_cast<int>(osBody.size());
     return SeeImage(osType == "image/png" ? gdImageCreateFromPngPtr(nSize, pData)
@@ -482,7 +472,7 @@ TEST(SwatchFormats, SvgRenderedByLibrsvgMatchesTheGif)
             // An SVG is in swatch pixels whatever the scale asked for.
             const std::string osSvg = ImageBody(
                 RunProgram(SWATCH_EXE, {},
-                           Get(sCase.pszPath, std::string(sCase.pszQuery) + "&Format=svg" + pszScale)),
+                           CgiGet(sCase.pszPath, std::string(sCase.pszQuery) + "&Format=svg" + pszScale)),
                 "image/svg+xml");
             EXPECT_EQ(osSvg.find("<script"), std::string::npos);
             const RunResult sRendered = RunProgram("/usr/bin/rsvg-convert", {}, {}, osSvg);
@@ -520,17 +510,17 @@ TEST(SwatchErrors, FormatAndScaleOutsideWhatIsOffered)
     for (const auto &sCase : asCases)
     {
         SCOPED_TRACE(sCase.pszQuery);
-        const RunResult sRun = RunProgram(SWATCH_EXE, {}, Get("/40/20", sCase.pszQuery));
+        const RunResult sRun = RunProgram(SWATCH_EXE, {}, CgiGet("/40/20", sCase.pszQuery));
         EXPECT_EQ(sRun.nExitStatus, 1);
         EXPECT_EQ(sRun.osStdout, kRefusedHeader + sCase.pszMessage);
     }
     // Letter case does not matter, as for the other keywords, and Scale=1
     // is the plain swatch, byte for byte.
-    const RunResult sPlain = RunProgram(SWATCH_EXE, {}, Get("/40/20", "SymbolId=5"));
-    EXPECT_EQ(RunProgram(SWATCH_EXE, {}, Get("/40/20", "SymbolId=5&Scale=1&Format=GIF")).osStdout,
+    const RunResult sPlain = RunProgram(SWATCH_EXE, {}, CgiGet("/40/20", "SymbolId=5"));
+    EXPECT_EQ(RunProgram(SWATCH_EXE, {}, CgiGet("/40/20", "SymbolId=5&Scale=1&Format=GIF")).osStdout,
               sPlain.osStdout);
     EXPECT_EQ(sPlain.osStdout.rfind(kImageHeader + "GIF89a", 0), 0u);
-    EXPECT_EQ(RunProgram(SWATCH_EXE, {}, Get("/40/20", "Format=Png")).nExitStatus, 0);
+    EXPECT_EQ(RunProgram(SWATCH_EXE, {}, CgiGet("/40/20", "Format=Png")).nExitStatus, 0);
 }
 
 TEST(SwatchErrors, SizeBeyondThePixelLimit)
@@ -548,7 +538,7 @@ TEST(SwatchErrors, SizeBeyondThePixelLimit)
         const size_t nQuery = osPath.find('?');
         const RunResult sRun =
             RunProgram(SWATCH_EXE, {},
-                       Get(osPath.substr(0, nQuery),
+                       CgiGet(osPath.substr(0, nQuery),
                            nQuery == std::string::npos ? "" : osPath.substr(nQuery + 1)));
         EXPECT_EQ(sRun.nExitStatus, 1);
         EXPECT_EQ(sRun.osStdout.rfind(kRefusedHeader + "ERROR 5: A swatch of ", 0), 0u)
@@ -574,8 +564,8 @@ TEST(SwatchErrors, ZigZagSvgIsBoundedByItsGif)
     {
         SCOPED_TRACE(pszStyle);
         const std::string osQuery = std::string(pszStyle) + "&" + osDashes;
-        const RunResult sGif = RunProgram(SWATCH_EXE, {}, Get("/8192/8192", osQuery));
-        const RunResult sSvg = RunProgram(SWATCH_EXE, {}, Get("/8192/8192", osQuery + "&Format=svg"));
+        const RunResult sGif = RunProgram(SWATCH_EXE, {}, CgiGet("/8192/8192", osQuery));
+        const RunResult sSvg = RunProgram(SWATCH_EXE, {}, CgiGet("/8192/8192", osQuery + "&Format=svg"));
         ASSERT_EQ(sGif.nExitStatus, 0);
         const size_t nBound = 8 * (sGif.osStdout.size() - kImageHeader.size()) + 64 * 1024;
         if (sSvg.nExitStatus == 0)
@@ -600,7 +590,7 @@ TEST(SwatchErrors, OutOfMemoryOnTheSvgRoadIsTheErrorPage)
     const std::string osLimitKb = std::to_string((nAtRest + (10 << 20)) / 1024);
     const RunResult sRun = RunProgram(
         "/bin/sh", {"-c", "ulimit -v " + osLimitKb + "; exec " SWATCH_EXE},
-        Get("/65535/1024", "LineType=Hatch&HatchType=5&HatchSpacing=1&Format=svg"));
+        CgiGet("/65535/1024", "LineType=Hatch&HatchType=5&HatchSpacing=1&Format=svg"));
     EXPECT_EQ(sRun.nExitStatus, 1);
     EXPECT_EQ(sRun.osStdout, kFailedHeader + "ERROR 2: Out of memory while drawing the swatch.\n");
 }
@@ -610,7 +600,7 @@ TEST(SwatchErrors, ClosedStandardOutput)
     // The switch to binary output fails without an output descriptor; the
     // error ends the process with status 1 and no image.
     const std::string osShell = "exec " SWATCH_EXE " >&-";
-    const RunResult sRun = RunProgram("/bin/sh", {"-c", osShell}, Get("/4/4"));
+    const RunResult sRun = RunProgram("/bin/sh", {"-c", osShell}, CgiGet("/4/4"));
     EXPECT_EQ(sRun.nExitStatus, 1);
 }
 
@@ -629,7 +619,7 @@ TEST(SwatchErrors, TerminationSignalEndsAWaitingRequest)
 
 TEST(SwatchBanner, EmptyPathGivesTheBanner)
 {
-    auto oEnv = Get("");
+    auto oEnv = CgiGet("");
     const RunResult sRun = RunProgram(SWATCH_EXE, {}, oEnv);
     EXPECT_EQ(sRun.nExitStatus, 1);
     const std::string &osOut = sRun.osStdout;
@@ -673,7 +663,7 @@ TEST_F(SwatchReplay, CapturedRequestIsAnswered)
 TEST_F(SwatchReplay, CaptureFileIsIgnoredWhenARequestIsPresent)
 {
     WriteFile(kFile, "--- end params/start env vars ---\nPATH_INFO=/4/3\n");
-    auto oEnv = Get("");
+    auto oEnv = CgiGet("");
     const RunResult sRun = RunProgram(SWATCH_EXE, {}, oEnv); // SCRIPT_NAME is set
     EXPECT_EQ(sRun.nExitStatus, 1);
     EXPECT_EQ(sRun.osStdout.rfind(kBannerReplyHeader, 0), 0u);

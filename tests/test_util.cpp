@@ -26,6 +26,24 @@
 namespace swatchtest
 {
 
+std::map<std::string, std::string> CgiGet(const std::string &osPath, const std::string &osQuery)
+{
+    return {{"GATEWAY_INTERFACE", "CGI/1.1"},
+            {"REQUEST_METHOD", "GET"},
+            {"SCRIPT_NAME", "/cgi-bin/swatch"},
+            {"PATH_INFO", osPath},
+            {"QUERY_STRING", osQuery}};
+}
+
+std::map<std::string, std::string> CgiPost(const std::string &osPath, const std::string &osBody)
+{
+    std::map<std::string, std::string> oVariables = CgiGet(osPath);
+    oVariables["REQUEST_METHOD"] = "POST";
+    oVariables["CONTENT_LENGTH"] = std::to_string(osBody.size());
+    oVariables.erase("QUERY_STRING");
+    return oVariables;
+}
+
 ScopedEnv::~ScopedEnv()
 {
     for (auto it = m_aoSaved.rbegin(); it != m_aoSaved.rend(); ++it)

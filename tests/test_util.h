@@ -61,6 +61,13 @@ class ScopedEnv
     std::vector<std::pair<std::string, std::optional<std::string>>> m_aoSaved;
 };
 
+/* The CGI variables a server sets when it runs the swatch program for a
+ * GET of /cgi-bin/swatch followed by the path, with the query string. */
+std::map<std::string, std::string> CgiGet(const std::string &osPath, const std::string &osQuery = "");
+/* The same for a POST of the body (its CONTENT_LENGTH; a test may set
+ * another). */
+std::map<std::string, std::string> CgiPost(const std::string &osPath, const std::string &osBody);
+
 /* Unsets every CGI variable the request library reads. */
 void ClearCgiEnvironment(ScopedEnv &oEnv);
 
