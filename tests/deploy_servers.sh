@@ -100,10 +100,12 @@ http_checks() { # BASE-URL
   fetch banner "$base/cgi-bin/swatch"
   check "banner gives 200" [ "$(status_of banner)" = 200 ]
   check "banner text" grep -q '^VXM Swatchery$' "$run/banner.b"
+  check "banner is plain text" bash -c '[[ "$1" == text/plain* ]]' _ "$(header_of banner Content-Type)"
   fetch refused "$base/cgi-bin/swatch/9000/9000"
   check "a swatch too large gives 400" [ "$(status_of refused)" = 400 ]
   check "the error page is never cached" [ "$(header_of refused Cache-Control)" = no-store ]
   check "the error page says why" grep -q '^ERROR 5: ' "$run/refused.b"
+  check "the error page is plain text" bash -c '[[ "$1" == text/plain* ]]' _ "$(header_of refused Content-Type)"
   head -c 100000 /dev/zero | tr '\0' x >"$run/big-body"
   fetch big "$base/cgi-bin/swatch/4/4" --data-binary "@$run/big-body"
   check "a body of 100 kB is refused with 413" [ "$(status_of big)" = 413 ]

@@ -2,7 +2,7 @@
  * reordered, edited and removed in place, copied as a self-styled HTML
  * snippet or downloaded as a page, and kept in the page's address after
  * the design (!legend=...). */
-import {DEFAULT_SIDE, SCRIPT, srcsetOf} from "./swatch-url.js";
+import {SCRIPT, parseSwatchUrl, srcsetOf} from "./swatch-url.js";
 
 const $ = id => document.getElementById(id);
 
@@ -39,8 +39,8 @@ export function loadLegend(hash) {
     legend.rows = (Array.isArray(data.r) ? data.r : []).filter(r => Array.isArray(r) && typeof r[0] === "string" &&
                                                          r[0].startsWith("/") && typeof r[1] === "string")
       .map(([design, label]) => {
-        const [w, h] = design.split("?")[0].split("/").filter(p => p !== "").map(p => parseInt(p, 10) || 0);
-        return {design, label, w: Math.max(2, w || DEFAULT_SIDE), h: Math.max(2, h || DEFAULT_SIDE)};
+        const {w, h} = parseSwatchUrl(design).design;
+        return {design, label, w, h};
       });
   } catch (err) {
     $("general-message").textContent = "The legend in this address could not be read.";
