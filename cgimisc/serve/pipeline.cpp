@@ -152,28 +152,39 @@ SwatchStyle ReadSwatchStyle(VXMCgiRequest &oRequest)
 /* The image the reply carries: GIF unless the request asks for PNG or SVG,
  * at 1 to 4 device pixels a swatch pixel. Only the URL chooses them, so a
  * cache needs no Vary. */
+/* What the program knows of each format: the Format value that asks for
+ * it (in any letter case; none asks for GIF), its content type, and whether
+ * it is a vector image, drawn once in swatch pixels whatever the scale. */
+struct SwatchFormatInfo
+{
+    const char *pszName;
+    const char *pszContentType;
+    SwatchFormat eFormat;
+    bool bVector;
+};
+constexpr SwatchFormatInfo asFormats[] = {
+    {"gif", "image/gif", SwatchFormat::Gif, false},
+    {"png", "image/png", SwatchFormat::Png, false},
+    {"svg", "image/svg+xml", SwatchFormat::Svg, true},
+};
+
 struct SwatchOutput
 {
-    SwatchFormat eFormat = SwatchFormat::Gif;
+    const SwatchFormatInfo *psFormat = &asFormats[0];
     int nScale = 1;
 
-    /* Pixels a side of the image drawn: an SVG is drawn once, in swatch
-     * pixels, whatever the scale. */
+    SwatchFormat Format() const
+    {
+        return psFormat->eFormat;
+    }
+    /* Pixels a side of the image drawn for a swatch pixel. */
     int Raster() const
     {
-        return eFormat == SwatchFormat::Svg ? 1 : nScale;
+        return psFormat->bVector ? 1 : nScale;
     }
     const char *ContentType() const
     {
-        switch (eFormat)
-        {
-            case SwatchFormat::Png:
-                return "image/png";
-            case SwatchFormat::Svg:
-                return "image/svg+xml";
-            default:
-                return "image/gif";
-        }
+        return psFormat->pszContentType;
     }
 };
 
@@ -182,16 +193,17 @@ struct SwatchOutput
 bool ReadSwatchOutput(VXMCgiRequest &oRequest, SwatchOutput &sOutput)
 {
     const char *pszFormat = oRequest.GetParam("Format");
-    if (*pszFormat == '\0' || EQUAL(pszFormat, "gif"))
-        sOutput.eFormat = SwatchFormat::Gif;
-    else if (EQUAL(pszFormat, "png"))
-        sOutput.eFormat = SwatchFormat::Png;
-    else if (EQUAL(pszFormat, "svg"))
-        sOutput.eFormat = SwatchFormat::Svg;
-    else
+    if (*pszFormat != '\0')
     {
-        CPLError(CE_Failure, CPLE_IllegalArg, "Format must be gif, png or svg.");
-        return false;
+        sOutput.psFormat = nullptr;
+        for (const SwatchFormatInfo &sFormat : asFormats)
+            if (EQUAL(pszFormat, sFormat.pszName))
+                sOutput.psFormat = &sFormat;
+        if (sOutput.psFormat == nullptr)
+        {
+            CPLError(CE_Failure, CPLE_IllegalArg, "Format must be gif, png or svg.");
+            return false;
+        }
     }
 
     const char *pszScale = oRequest.GetParam("Scale");
@@ -393,8 +405,8 @@ bool CheckReplySize(const SwatchOutput &sOutput, const std::string &osImage)
     CPLError(CE_Failure, CPLE_IllegalArg,
              "This swatch would be a reply of %zu bytes, more than the limit of %zu. Ask for %s.",
              osImage.size(), kMaxReplyBytes,
-             sOutput.eFormat == SwatchFormat::Png ? "a smaller swatch"
-                                                  : "Format=png or a smaller swatch");
+             sOutput.Format() == SwatchFormat::Png ? "a smaller swatch"
+                                                   : "Format=png or a smaller swatch");
     return false;
 }
 
@@ -438,9 +450,9 @@ int AnswerSwatchRequestUnguarded(VXMCgiRequest &oRequest, FILE *fpOut)
     }
     const SwatchOutput &sOutput = sSwatch.sOutput;
     std::string osImage;
-    const bool bDrawn = DrawSwatch(sSwatch, sOutput.eFormat, sOutput.Raster(), osImage);
-    if (sOutput.eFormat == SwatchFormat::Svg ? !CheckSvgSize(sSwatch, bDrawn, osImage)
-                                             : !bDrawn || !CheckReplySize(sOutput, osImage))
+    const bool bDrawn = DrawSwatch(sSwatch, sOutput.Format(), sOutput.Raster(), osImage);
+    if (sOutput.psFormat->bVector ? !CheckSvgSize(sSwatch, bDrawn, osImage)
+                                  : !bDrawn || !CheckReplySize(sOutput, osImage))
         return 1;
     return WriteImageReply(sOutput, osImage, fpOut) ? 0 : 1;
 }
