@@ -6,12 +6,14 @@ people to look at.
 
     designer_test.py SERVE_SCRIPT SWATCH ARTIFACT_DIR
 """
+import json
 import os
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
+import urllib.parse
 
 from support import free_port, wait_for_port
 from selenium import webdriver
@@ -38,6 +40,9 @@ class Designer(unittest.TestCase):
                      "--disable-background-networking", "--disable-component-update", "--disable-sync",
                      "--hide-scrollbars", f"--user-data-dir={cls.profile.name}", "--window-size=1280,1400"]:
             options.add_argument(flag)
+        # Every request the browser makes is logged, so that a test can tell
+        # that none left for another site.
+        options.set_capability("goog:loggingPrefs", {"performance": "ALL"})
         cls.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
         cls.base = f"http://127.0.0.1:{cls.port}"
         os.makedirs(ARTIFACTS, exist_ok=True)
@@ -91,6 +96,18 @@ class Designer(unittest.TestCase):
 
     def visible(self, element_id):
         return self.field(element_id).is_displayed()
+
+    def requested_urls(self):
+        """The URLs the browser has asked for since the last call."""
+        urls = []
+        for entry in self.driver.get_log("performance"):
+            message = json.loads(entry["message"])["message"]
+            if message.get("method") == "Network.requestWillBeSent":
+                urls.append(message["params"]["request"]["url"])
+        return urls
+
+    def preview_state(self):
+        return self.driver.execute_script("return document.body.dataset.previewState")
 
     # --- the tests ---
 
@@ -324,6 +341,50 @@ class Designer(unittest.TestCase):
             self.driver.save_screenshot(os.path.join(ARTIFACTS, "legend-export@2x.png"))
         finally:
             self.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+
+    def test_8_nothing_but_swatch_urls(self):
+        # A shared address whose legend carries a row that would put another
+        # site's image into the srcset, then the same text pasted, then a
+        # label that is markup: none of it reaches another site.
+        self.requested_urls()
+        crafted = "/20/20/0/0/0 9x, http://elsewhere.example/pixel.gif 1x,x"
+        legend = urllib.parse.quote(json.dumps({"t": "Trails", "r": [[crafted, "Bad"], ["/10/10/0/0/255", "Good"]]}))
+        self.open(f"#/20/20/0/0/0!legend={legend}")
+        rows = lambda: [r.get_attribute("value") for r in
+                        self.driver.find_elements(By.CSS_SELECTOR, "#rows input[type=text]")]
+        self.assertEqual(rows(), ["Good"])
+        self.assertIn("Row 1 of the legend in this address is no swatch", self.field("legend-message").text)
+        # The damaged legend stays in the address until the user acts.
+        self.assertIn("elsewhere.example", urllib.parse.unquote(self.driver.current_url))
+        self.type_into("paste", "/cgi-bin/swatch" + crafted)
+        self.field("paste").send_keys(Keys.ENTER)
+        self.assertIn("not a swatch URL", self.field("paste-message").text)
+        markup = '<img src="http://elsewhere.example/label.gif">'
+        self.type_into("row-label", markup)
+        self.field("row-label").send_keys(Keys.ENTER)
+        WebDriverWait(self.driver, 10).until(lambda d: rows() == ["Good", markup])
+        self.assertEqual(self.driver.execute_script(
+            "return [...document.querySelectorAll('img')].filter(i => i.src && !i.src.startsWith(location.origin)"
+            " && !i.src.startsWith('blob:') || i.srcset.includes('elsewhere')).length"), 0)
+        time.sleep(0.5)
+        foreign = [u for u in self.requested_urls()
+                   if not u.startswith((self.base, "blob:", "data:"))]
+        self.assertEqual(foreign, [])
+
+    def test_9_mistyped_colour_adds_nothing(self):
+        # A colour the page cannot read refuses the design until it is
+        # fixed; the field takes what people paste.
+        self.open()
+        self.type_into("colorHex", "red")
+        WebDriverWait(self.driver, 10).until(lambda d: self.preview_state() == "refused")
+        self.assertIn("six hex digits", self.field("color-message").text)
+        for button in ["add-row-button", "copy-url", "copy-tag"]:
+            self.assertFalse(self.field(button).is_enabled(), button)
+        self.assertIsNone(self.field("actual").get_attribute("src"))
+        self.type_into("colorHex", "0x00FF00")
+        self.wait_for_preview("/0/255/0")
+        self.assertTrue(self.field("add-row-button").is_enabled())
+        self.assertEqual(self.field("color-message").text, "")
 
     def test_5_phone(self):
         self.driver.set_window_size(390, 844)

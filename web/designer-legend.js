@@ -2,7 +2,7 @@
  * reordered, edited and removed in place, copied as a self-styled HTML
  * snippet or downloaded as a page, and kept in the page's address after
  * the design (!legend=...). */
-import {SCRIPT, parseSwatchUrl, srcsetOf} from "./swatch-url.js";
+import {SCRIPT, designOf, designUrl, parseSwatchUrl, srcsetOf} from "./swatch-url.js";
 
 const $ = id => document.getElementById(id);
 
@@ -15,15 +15,21 @@ function absoluteUrl(design) { return `${location.origin}${SCRIPT}${design}`; }
  * the design in the form (currentDesign), and opening a row's design in the
  * form (openDesign). */
 const legend = {rows: [] /* {design, w, h, label} */, editing: -1, downloadUrl: null,
-                currentDesign: () => "", openDesign: () => {}};
+                currentDesign: () => "", openDesign: () => {},
+                /* A legend in the address that could not be read whole stays
+                 * there, as it came, until the user changes something. */
+                keepAddress: false};
 
 export function initLegend({currentDesign, openDesign}) {
   legend.currentDesign = currentDesign;
   legend.openDesign = openDesign;
+  for (const type of ["input", "click"])
+    document.addEventListener(type, () => { legend.keepAddress = false; }, {capture: true});
 }
 
 /* The legend in the page's address, after the design. */
 export function saveAddress() {
+  if (legend.keepAddress) return;
   const saved = legend.rows.length || $("legend-title").value
     ? "!legend=" + encodeURIComponent(JSON.stringify({t: $("legend-title").value,
                                                        r: legend.rows.map(r => [r.design, r.label])}))
@@ -33,18 +39,33 @@ export function saveAddress() {
 export function loadLegend(hash) {
   const at = hash.indexOf("!legend=");
   if (at < 0) return;
+  const damaged = text => {
+    $("legend-message").textContent = text;
+    legend.keepAddress = true;
+  };
+  $("legend-message").textContent = "";
+  let data;
   try {
-    const data = JSON.parse(decodeURIComponent(hash.slice(at + "!legend=".length)));
-    $("legend-title").value = typeof data.t === "string" ? data.t : "";
-    legend.rows = (Array.isArray(data.r) ? data.r : []).filter(r => Array.isArray(r) && typeof r[0] === "string" &&
-                                                         r[0].startsWith("/") && typeof r[1] === "string")
-      .map(([design, label]) => {
-        const {w, h} = parseSwatchUrl(design).design;
-        return {design, label, w, h};
-      });
+    data = JSON.parse(decodeURIComponent(hash.slice(at + "!legend=".length)));
   } catch (err) {
-    $("general-message").textContent = "The legend in this address could not be read.";
+    damaged("The legend in this address could not be read; it is left in the address as it came.");
+    return;
   }
+  $("legend-title").value = typeof data.t === "string" ? data.t : "";
+  const given = Array.isArray(data.r) ? data.r : [];
+  const left = [];
+  legend.rows = [];
+  given.forEach((entry, i) => {
+    // Each row's swatch is read as a design and its URL written anew: the
+    // address never puts a URL of its own into the page.
+    const parsed = Array.isArray(entry) && typeof entry[0] === "string" && parseSwatchUrl(entry[0]);
+    if (!parsed) { left.push(i + 1); return; }
+    const d = designUrl(parsed.design);
+    legend.rows.push({design: designOf(d), w: d.w, h: d.h, label: typeof entry[1] === "string" ? entry[1] : ""});
+  });
+  if (left.length)
+    damaged(`Row${left.length > 1 ? "s" : ""} ${left.join(", ")} of the legend in this address ` +
+            `${left.length > 1 ? "are" : "is"} no swatch and ${left.length > 1 ? "were" : "was"} left out.`);
 }
 
 /* The legend as it is pasted: its own inline styles, so that it looks the

@@ -26,6 +26,7 @@ function setColour(picker, rgb) {
   const hex = hexOf(rgb);
   f[picker].value = "#" + hex.toLowerCase();
   f[picker + "Hex"].value = hex;
+  unreadable.delete(picker + "Hex");
 }
 
 /* A whole number from a field; the program's default when it is empty. */
@@ -99,6 +100,9 @@ function showFieldsForKind() {
 function setMessage(id, text) { $(id).textContent = text; }
 
 const timer = {pending: 0};
+/* Colour fields whose text the page cannot read: while there is one, the
+ * design is refused (nothing shown, nothing to copy or add). */
+const unreadable = new Set();
 function update({fromPaste = false} = {}) {
   clearTimeout(timer.pending);
   showFieldsForKind();
@@ -112,6 +116,10 @@ function update({fromPaste = false} = {}) {
   saveAddress();
   setMessage("general-message", "");
   setMessage("size-message", "");
+  if ([...unreadable].some(hex => !f[hex].disabled)) {
+    clearPreview("refused");
+    return;
+  }
   const problem = fromPaste ? "" : sizeProblem(d.w, d.h);
   if (problem) {
     setMessage("size-message", problem);
@@ -153,12 +161,20 @@ function defaultLabel() {
 /* --- Wiring. --- */
 
 for (const [picker, hex] of COLOURS) {
-  f[picker].addEventListener("input", () => { f[hex].value = hexOf(rgbOfPicker(f[picker])); });
+  f[picker].addEventListener("input", () => {
+    f[hex].value = hexOf(rgbOfPicker(f[picker]));
+    unreadable.delete(hex);
+    setMessage("color-message", "");
+  });
   f[hex].addEventListener("input", event => {
     event.stopPropagation();  // the design changes only with a whole colour
     const colour = typedColor(f[hex].value);
-    setMessage("color-message", colour ? "" : "A colour is six hex digits, RRGGBB (a # before them is fine).");
-    if (colour) { f[picker].value = "#" + colour.toLowerCase(); update(); }
+    setMessage("color-message", colour ? "" : "A colour is six hex digits, RRGGBB (#RRGGBB and 0xRRGGBB are fine).");
+    if (colour) {
+      unreadable.delete(hex);
+      f[picker].value = "#" + colour.toLowerCase();
+    } else unreadable.add(hex);
+    update();
   });
 }
 form.addEventListener("input", () => update());

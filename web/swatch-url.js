@@ -34,9 +34,10 @@ export function programColor(text) {
 
 export function hexOf(rgb) { return rgb.map(c => c.toString(16).padStart(2, "0")).join("").toUpperCase(); }
 
-/* A colour typed into a hex field: RRGGBB or #RRGGBB, else null. */
+/* A colour typed or pasted into a hex field: RRGGBB, #RRGGBB or 0xRRGGBB,
+ * else null. */
 export function typedColor(text) {
-  const m = /^\s*#?([0-9a-fA-F]{6})\s*$/.exec(text);
+  const m = /^\s*(?:#|0[xX])?([0-9a-fA-F]{6})\s*$/.exec(text);
   return m ? m[1].toUpperCase() : null;
 }
 
@@ -76,7 +77,10 @@ export function designOf(d) { return `${d.path}${d.query ? "?" + d.query : ""}`;
 /* The design a swatch URL (absolute or not) or a design address
  * (#/w/h/...) asks for, as the program reads the request, with a word
  * for each colour the program reads otherwise than it was written:
- * {design, warnings}; null for text that is no swatch URL. */
+ * {design, warnings}; null for text that is no swatch URL (its path must be
+ * whole numbers between slashes). Whatever it came from, the page writes
+ * the design's URL itself (designUrl): nothing of the text is ever used as
+ * a URL. */
 export function parseSwatchUrl(text) {
   let path = text.trim(), query = "";
   const hashAt = path.indexOf("#");
@@ -88,7 +92,9 @@ export function parseSwatchUrl(text) {
   const queryAt = path.indexOf("?");
   if (queryAt >= 0) { query = path.slice(queryAt + 1); path = path.slice(0, queryAt); }
   if (!path.startsWith("/")) return null;
-  const fields = path.split("/").filter(p => p !== "").map(p => parseInt(p, 10) || 0);
+  const pieces = path.split("/").filter(p => p !== "");
+  if (!pieces.every(p => /^[+-]?[0-9]+$/.test(p))) return null;
+  const fields = pieces.map(p => parseInt(p, 10) || 0);
   const q = new URLSearchParams(query);
   const get = name => { for (const [k, v] of q) if (k.toLowerCase() === name.toLowerCase()) return v; return ""; };
   const number = name => parseInt(get(name), 10);

@@ -5,7 +5,7 @@ import {test} from "node:test";
 import assert from "node:assert/strict";
 import {readFileSync} from "node:fs";
 import {MAX_PIXELS, MAX_SIDE, SCRIPT, designOf, designUrl, hexOf, parseSwatchUrl, programColor,
-        sizeProblem, srcsetOf} from "../../web/swatch-url.js";
+        sizeProblem, srcsetOf, typedColor} from "../../web/swatch-url.js";
 
 test("a colour text is read as the program reads it", () => {
   const table = readFileSync(new URL("../color_cases.tsv", import.meta.url), "utf8");
@@ -54,6 +54,10 @@ test("a design's URL reads back as the same design", () => {
 
 test("a pasted URL is read as the program reads it, with a word where it differs", () => {
   assert.equal(parseSwatchUrl("no swatch here"), null);
+  // A path that is more than numbers is no swatch: nothing of it may reach
+  // a srcset (this one would add an image of another site).
+  assert.equal(parseSwatchUrl("/20/20/0/0/0 9x, http://elsewhere.example/pixel.gif 1x,x"), null);
+  assert.equal(parseSwatchUrl(`${SCRIPT}/20/x/0`), null);
   const sizes = parseSwatchUrl("/0/-5").design;
   assert.deepEqual([sizes.w, sizes.h], [2, 2]);
   const {design, warnings} = parseSwatchUrl(`${SCRIPT}/8/8?Color=%23zz&LineType=ZIGZAG`);
@@ -61,6 +65,11 @@ test("a pasted URL is read as the program reads it, with a word where it differs
   assert.equal(warnings.length, 1);
   // A design address, with a legend after it.
   assert.equal(parseSwatchUrl("#/30/10?SymbolId=3!legend=%7B%7D").design.kind, "symbol");
+});
+
+test("colour fields take what people paste", () => {
+  for (const text of ["00FF00", "#00ff00", "0x00FF00", " 0X00ff00 "]) assert.equal(typedColor(text), "00FF00", text);
+  for (const text of ["red", "#zz", "00FF0", "0x00FF00FF", "#0x00FF00"]) assert.equal(typedColor(text), null, text);
 });
 
 test("srcset and the size limits", () => {
