@@ -209,7 +209,7 @@ class Designer(unittest.TestCase):
         self.type_into("row-label", "River <main>")
         self.field("row-label").send_keys(Keys.ENTER)
 
-        rows = self.driver.find_elements(By.CSS_SELECTOR, "#legend-preview > div > div")
+        rows = self.driver.find_elements(By.CSS_SELECTOR, "#legend-preview li")
         self.assertEqual([r.text for r in rows], ["Forest", "River <main>"])
         WebDriverWait(self.driver, 10).until(lambda d: d.execute_script(
             "return [...document.querySelectorAll('#legend-preview img')]"
@@ -218,7 +218,7 @@ class Designer(unittest.TestCase):
         self.assertEqual(snippet.count("<img "), 2)
         forest = f"{self.base}/cgi-bin/swatch/40/20/0/128/0?LineType=Hatch&amp;HatchType=5"
         self.assertIn(f'<img src="{forest}" srcset="{forest} 1x, {forest}&amp;Scale=2 2x, '
-                      f'{forest}&amp;Scale=3 3x" width="40" height="20" alt=""', snippet)
+                      f'{forest}&amp;Scale=3 3x" width="40" height="20" alt="green cross-hatch"', snippet)
         self.assertIn('<span>Forest</span>', snippet)
         self.assertIn('<span>River &lt;main&gt;</span>', snippet)
         self.assertNotIn("<main>", snippet)
@@ -296,7 +296,8 @@ class Designer(unittest.TestCase):
         # Reordered with the keyboard: Track moves up twice.
         self.driver.find_element(By.CSS_SELECTOR, "[aria-label='Move up legend row 4']").send_keys(Keys.ENTER)
         self.driver.switch_to.active_element.send_keys(Keys.ENTER)
-        labels = lambda: [r.text for r in self.driver.find_elements(By.CSS_SELECTOR, "#legend-preview > div > div")]
+        labels = lambda: [r.text for r in self.driver.find_elements(
+            By.CSS_SELECTOR, "#legend-preview > div > h2, #legend-preview li")]
         self.assertEqual(labels(), ["Land use", "Forest", "Track", "River", "Town"])
         # A label edited in place; a row opened back in the designer.
         label = self.driver.find_element(By.CSS_SELECTOR, "[aria-label='Label of legend row 3']")
@@ -315,8 +316,13 @@ class Designer(unittest.TestCase):
         self.assertIn("SymbolId=6", snippet)
         download = self.driver.execute_script(
             "return fetch(document.getElementById('download-legend').href).then(r => r.text());")
-        self.assertTrue(download.startswith("<!DOCTYPE html>"))
-        self.assertIn(snippet, download)
+        self.assertTrue(download.startswith("<!DOCTYPE html>\n<html lang=\"en\">"))
+        self.assertIn("<main>", download)
+        self.assertIn('<h1 style="font-size:1em;font-weight:bold;margin:0 0 6px">Land use</h1>', download)
+        self.assertEqual(download.count("<li "), 4)
+        # Each image says what it shows: a list the reader can follow.
+        self.assertIn('alt="green cross-hatch"', snippet)
+        self.assertIn('alt="red filled circle"', snippet)
 
         # The snippet on a page of its own, on a screen of 2 device pixels
         # a CSS pixel: the 2x swatches, labels centred beside them.
@@ -385,6 +391,38 @@ class Designer(unittest.TestCase):
         self.wait_for_preview("/0/255/0")
         self.assertTrue(self.field("add-row-button").is_enabled())
         self.assertEqual(self.field("color-message").text, "")
+
+    def test_91_no_accessibility_violations(self):
+        # axe-core (npm, pinned in package-lock.json) on the designer with a
+        # legend, the gallery and a downloaded legend page.
+        axe = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "node_modules", "axe-core", "axe.min.js")
+        if not os.path.exists(axe):
+            self.skipTest("axe-core is missing: npm ci")
+        with open(axe) as source:
+            axe_source = source.read()
+
+        def violations():
+            self.driver.execute_script(axe_source)
+            return self.driver.execute_async_script(
+                "const done = arguments[arguments.length - 1];"
+                "axe.run().then(r => done(r.violations.map(v => v.id + ': ' +"
+                " v.nodes.map(n => n.target.join(' ')).join(', '))));")
+
+        legend = urllib.parse.quote(json.dumps({"t": "Land use", "r": [
+            ["/40/20/0/128/0?LineType=Hatch&HatchType=5", "Forest"], ["/16/16/200/0/0?SymbolId=5", "Town"]]}))
+        self.open(f"#/40/20/0/64/255?LineWidth=4!legend={legend}")
+        self.assertEqual(violations(), [])
+        download = self.driver.execute_script(
+            "return fetch(document.getElementById('download-legend').href).then(r => r.text());")
+        page = os.path.join(ARTIFACTS, "legend-download.html")
+        with open(page, "w") as out:
+            out.write(download)
+        self.driver.get("file://" + page)
+        self.assertEqual(violations(), [])
+        self.driver.get(self.base + "/")
+        WebDriverWait(self.driver, 10).until(
+            lambda d: d.execute_script("return document.documentElement.dataset.imagesChecked"))
+        self.assertEqual(violations(), [])
 
     def test_5_phone(self):
         self.driver.set_window_size(390, 844)

@@ -2,7 +2,7 @@
  * reordered, edited and removed in place, copied as a self-styled HTML
  * snippet or downloaded as a page, and kept in the page's address after
  * the design (!legend=...). */
-import {SCRIPT, designOf, designUrl, parseSwatchUrl, srcsetOf} from "./swatch-url.js";
+import {SCRIPT, describeSwatch, designOf, designUrl, parseSwatchUrl, srcsetOf} from "./swatch-url.js";
 
 const $ = id => document.getElementById(id);
 
@@ -69,22 +69,25 @@ export function loadLegend(hash) {
 }
 
 /* The legend as it is pasted: its own inline styles, so that it looks the
- * same on any page; the swatch column as wide as the widest swatch, labels
- * centred beside the swatches, rows spaced. */
-function legendElement() {
+ * same on any page; a list under the title as its heading (at the given
+ * level, the title or the given text), the swatch column as wide as the
+ * widest swatch, labels centred beside the swatches. Each image says what
+ * it shows unless its label says it already. */
+function legendElement(headingTag, headingText) {
   const box = document.createElement("div");
   box.setAttribute("style", "display:inline-block;background:#fff;color:#222;border:1px solid #999;" +
                    "padding:8px 12px;font:14px/1.3 sans-serif");
-  const title = $("legend-title").value.trim();
-  if (title) {
-    const heading = document.createElement("div");
-    heading.setAttribute("style", "font-weight:bold;margin:0 0 6px");
-    heading.textContent = title;
+  if (headingText) {
+    const heading = document.createElement(headingTag);
+    heading.setAttribute("style", "font-size:1em;font-weight:bold;margin:0 0 6px");
+    heading.textContent = headingText;
     box.appendChild(heading);
   }
+  const list = document.createElement("ul");
+  list.setAttribute("style", "list-style:none;margin:0;padding:0");
   const column = Math.max(0, ...legend.rows.map(r => r.w));
   for (const row of legend.rows) {
-    const entry = document.createElement("div");
+    const entry = document.createElement("li");
     entry.setAttribute("style", "display:flex;align-items:center;gap:8px;margin:4px 0");
     const cell = document.createElement("span");
     cell.setAttribute("style", `display:flex;flex:none;width:${column}px;justify-content:center`);
@@ -95,15 +98,22 @@ function legendElement() {
     if (srcset) img.setAttribute("srcset", srcset);
     img.setAttribute("width", row.w);
     img.setAttribute("height", row.h);
-    img.setAttribute("alt", "");
+    const words = describeSwatch(parseSwatchUrl(row.design).design);
+    img.setAttribute("alt", row.label.toLowerCase().includes(words) ? "" : words);
     img.setAttribute("style", "display:block");
     cell.appendChild(img);
     const text = document.createElement("span");
     text.textContent = row.label;
     entry.append(cell, text);
-    box.appendChild(entry);
+    list.appendChild(entry);
   }
+  box.appendChild(list);
   return box;
+}
+
+/* The legend's HTML with a line a row. */
+function legendHtml(box) {
+  return box.outerHTML.replace(/><(ul|li|\/ul)/g, ">\n  <$1").replace(/<\/ul><\/div>$/, "</ul>\n</div>");
 }
 
 export function renderLegend() {
@@ -168,17 +178,18 @@ export function stopEditing() {
 }
 
 export function renderPreviewAndSnippet() {
-  const box = legendElement();
+  const title = $("legend-title").value.trim();
+  const box = legendElement("h2", title);
   $("legend-preview").replaceChildren(...(legend.rows.length ? [box] : []));
-  const html = legend.rows.length ? box.outerHTML.replace(/><div/g, ">\n  <div").replace(/<\/div><\/div>$/, "</div>\n</div>")
-                           : "";
-  $("snippet").value = html;
+  $("snippet").value = legend.rows.length ? legendHtml(box) : "";
+  // The page of its own: the legend's heading is the page's.
+  const page = legend.rows.length ? legendHtml(legendElement("h1", title || "Legend")) : "";
   if (legend.downloadUrl) URL.revokeObjectURL(legend.downloadUrl);
-  const title = escapeHtml($("legend-title").value.trim() || "Legend");
   legend.downloadUrl = URL.createObjectURL(new Blob([
     `<!DOCTYPE html>\n<html lang="en">\n<head>\n<meta charset="utf-8">\n` +
-    `<meta name="viewport" content="width=device-width, initial-scale=1">\n<title>${title}</title>\n` +
-    `</head>\n<body>\n${html}\n</body>\n</html>\n`], {type: "text/html"}));
+    `<meta name="viewport" content="width=device-width, initial-scale=1">\n` +
+    `<title>${escapeHtml(title || "Legend")}</title>\n</head>\n<body>\n<main>\n${page}\n</main>\n</body>\n</html>\n`],
+    {type: "text/html"}));
   $("download-legend").href = legend.downloadUrl;
   saveAddress();
 }

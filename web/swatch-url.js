@@ -147,3 +147,24 @@ export function sizeProblem(w, h) {
   if (w * h > MAX_PIXELS) return `A swatch has at most ${MAX_PIXELS} pixels; ${w} x ${h} is ${w * h}.`;
   return "";
 }
+
+/* Colour names for a reader: the nearest of these. */
+const COLOR_NAMES = [
+  ["black", [0, 0, 0]], ["white", [255, 255, 255]], ["grey", [128, 128, 128]], ["red", [220, 0, 0]],
+  ["green", [0, 128, 0]], ["blue", [0, 64, 255]], ["yellow", [255, 230, 0]], ["orange", [255, 150, 0]],
+  ["purple", [128, 0, 128]], ["brown", [140, 70, 20]], ["pink", [255, 170, 200]], ["cyan", [0, 220, 220]],
+];
+const HATCHES = {1: "diagonal hatch", 2: "diagonal hatch", 3: "horizontal hatch", 4: "vertical hatch",
+                 5: "cross-hatch", 6: "grid"};
+const SYMBOLS = {1: "square", 2: "circle", 3: "triangle", 4: "plus", 5: "star", 6: "filled circle"};
+
+/* What a swatch shows, in words, for the alt text of its image: "blue
+ * dashed line", "green diagonal hatch", "red star". */
+export function describeSwatch(design) {
+  const [, name] = COLOR_NAMES.map(([n, rgb]) => [rgb.reduce((sum, c, i) => sum + (c - design.color[i]) ** 2, 0), n])
+    .reduce((best, next) => (next[0] < best[0] ? next : best));
+  const dashed = /\s/.test(design.dash) ? "dashed " : "";
+  const shape = {flat: "area", band: `${dashed}line`, zigzag: `${dashed}zig-zag line`,
+                 hatch: HATCHES[design.hatchType], symbol: SYMBOLS[design.symbol]}[design.kind];
+  return `${name} ${shape}`;
+}

@@ -5,7 +5,7 @@ import {test} from "node:test";
 import assert from "node:assert/strict";
 import {readFileSync} from "node:fs";
 import {MAX_PIXELS, MAX_SIDE, SCRIPT, designOf, designUrl, hexOf, parseSwatchUrl, programColor,
-        sizeProblem, srcsetOf, typedColor} from "../../web/swatch-url.js";
+        describeSwatch, sizeProblem, srcsetOf, typedColor} from "../../web/swatch-url.js";
 
 test("a colour text is read as the program reads it", () => {
   const table = readFileSync(new URL("../color_cases.tsv", import.meta.url), "utf8");
@@ -81,4 +81,15 @@ test("srcset and the size limits", () => {
                                  [8192, 8192, false], [8192, 8193, true], [NaN, 4, true]])
     assert.equal(sizeProblem(w, h) !== "", refused, `${w} x ${h}`);
   assert.equal(8192 * 8192, MAX_PIXELS);
+});
+
+test("a swatch is described in words for readers who do not see it", () => {
+  const cases = [
+    [{...plain, kind: "band", dash: "xx  ", color: [0, 64, 192]}, "blue dashed line"],
+    [{...plain, kind: "hatch", hatchType: 1, color: [0, 128, 0]}, "green diagonal hatch"],
+    [{...plain, kind: "symbol", symbol: 5, color: [200, 0, 0]}, "red star"],
+    [{...plain, kind: "zigzag", color: [0, 0, 0]}, "black zig-zag line"],
+    [{...plain, color: [250, 220, 30]}, "yellow area"],
+  ];
+  for (const [design, words] of cases) assert.equal(describeSwatch(design), words);
 });
