@@ -170,7 +170,7 @@ class Designer(unittest.TestCase):
 
         self.open()  # a fresh design, then the copied URL pasted back
         self.field("copy-url").click()
-        WebDriverWait(self.driver, 5).until(lambda d: "copied" in self.field("copy-status").text)
+        WebDriverWait(self.driver, 5).until(lambda d: "copied" in self.field("copy-url-status").text)
         self.type_into("paste", copied)
         self.field("paste").send_keys(Keys.ENTER)
         self.wait_for_preview("SymbolId=3")
@@ -179,10 +179,12 @@ class Designer(unittest.TestCase):
 
         # The clipboard holds what the copy button copied.
         self.field("copy-url").click()
-        WebDriverWait(self.driver, 5).until(lambda d: "copied" in self.field("copy-status").text)
+        WebDriverWait(self.driver, 5).until(lambda d: "copied" in self.field("copy-url-status").text)
         self.field("paste").send_keys(Keys.CONTROL, "a")
         self.field("paste").send_keys(Keys.CONTROL, "v")
         self.assertEqual(self.field("paste").get_attribute("value"), copied)
+        # The word beside the button goes away by itself.
+        WebDriverWait(self.driver, 8).until(lambda d: self.field("copy-url-status").text == "")
 
     def test_3_errors(self):
         self.open()
@@ -248,8 +250,9 @@ class Designer(unittest.TestCase):
             "e.dispatchEvent(new Event('input', {bubbles: true}));")
         WebDriverWait(self.driver, 10).until(
             lambda d: d.execute_script("return document.body.dataset.previewState") == "error")
-        self.assertIn("too long", self.field("general-message").text)
-        self.assertNotIn("<", self.field("general-message").text)
+        # Said under the dash field, where the eye is.
+        self.assertIn("too long", self.field("dash-message").text)
+        self.assertNotIn("<", self.field("dash-message").text)
         self.assertIsNone(self.field("actual").get_attribute("src"))
         # A shared link the program refuses shows its message and no image.
         self.driver.get(f"{self.base}/designer.html#/9000/9000")
@@ -391,6 +394,32 @@ class Designer(unittest.TestCase):
         self.wait_for_preview("/0/255/0")
         self.assertTrue(self.field("add-row-button").is_enabled())
         self.assertEqual(self.field("color-message").text, "")
+
+    def test_92_what_the_page_corrects_it_says(self):
+        # A pasted URL that the program draws otherwise than written: each
+        # correction said beside the paste field.
+        self.open()
+        self.type_into("paste", "/cgi-bin/swatch/0/0/300/-5?LineType=Hatch&HatchType=9&Format=webp")
+        self.field("paste").send_keys(Keys.ENTER)
+        self.wait_for_preview("/2/2/44/251/0?LineType=Hatch")
+        said = self.field("paste-message").text
+        for words in ["Width 0 is drawn as 2", "Red 300 is drawn as 44", "HatchType=9 is drawn as 1",
+                      "Format=webp is not offered"]:
+            self.assertIn(words, said)
+        # A size the program draws at 1x only is accepted; the 2x and 3x
+        # images are left out, with a word.
+        self.open("#/6000/6000")
+        self.assertIn("only the 1x image", self.field("scale-note").text)
+        self.assertNotIn("Scale=", self.field("tag").get_attribute("value"))
+        # Focus stays with the rows when one is removed.
+        self.type_into("row-label", "A")
+        self.field("row-label").send_keys(Keys.ENTER)
+        self.type_into("row-label", "B")
+        self.field("row-label").send_keys(Keys.ENTER)
+        self.driver.find_element(By.CSS_SELECTOR, "[aria-label='Remove legend row 1']").send_keys(Keys.ENTER)
+        self.assertEqual(self.driver.switch_to.active_element.get_attribute("aria-label"), "Remove legend row 1")
+        self.assertEqual([r.get_attribute("value") for r in
+                          self.driver.find_elements(By.CSS_SELECTOR, "#rows input[type=text]")], ["B"])
 
     def test_91_no_accessibility_violations(self):
         # axe-core (npm, pinned in package-lock.json) on the designer with a

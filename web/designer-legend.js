@@ -94,7 +94,7 @@ function legendElement(headingTag, headingText) {
     const img = document.createElement("img");
     const url = absoluteUrl(row.design);
     img.setAttribute("src", url);
-    const srcset = srcsetOf(url);
+    const srcset = srcsetOf(url, row.w, row.h);
     if (srcset) img.setAttribute("srcset", srcset);
     img.setAttribute("width", row.w);
     img.setAttribute("height", row.h);
@@ -124,7 +124,7 @@ export function renderLegend() {
     if (i === legend.editing) item.className = "editing";
     const img = document.createElement("img");
     const url = absoluteUrl(row.design);
-    img.src = url; img.srcset = srcsetOf(url); img.width = row.w; img.height = row.h; img.alt = "";
+    img.src = url; img.srcset = srcsetOf(url, row.w, row.h); img.width = row.w; img.height = row.h; img.alt = "";
     const label = document.createElement("input");
     label.type = "text"; label.value = row.label;
     label.setAttribute("aria-label", `Label of legend row ${i + 1}`);
@@ -141,7 +141,7 @@ export function renderLegend() {
     tool("↑", "Move up", i === 0, () => moveRow(i, i - 1));
     tool("↓", "Move down", i === legend.rows.length - 1, () => moveRow(i, i + 1));
     tool("Edit", "Edit", false, () => editRow(i));
-    tool("✕", "Remove", false, () => { legend.rows.splice(i, 1); stopEditing(); renderLegend(); });
+    tool("✕", "Remove", false, () => removeRow(i));
     item.append(img, label, tools);
     list.appendChild(item);
   });
@@ -158,6 +158,20 @@ function moveRow(from, to) {
   const buttons = $("rows").children[to].querySelectorAll("button");
   (to < from ? buttons[0] : buttons[1]).focus();
   if (document.activeElement.disabled) buttons[2].focus();
+}
+
+/* Focus stays with the rows: on the row's button of that name, or on the
+ * label field when no row is left. */
+function focusRow(i, name) {
+  const button = document.querySelector(`[aria-label='${name} legend row ${i + 1}']`);
+  (button || $("row-label")).focus();
+}
+
+function removeRow(i) {
+  legend.rows.splice(i, 1);
+  stopEditing();
+  renderLegend();
+  focusRow(Math.min(i, legend.rows.length - 1), "Remove");
 }
 
 function editRow(i) {
@@ -196,8 +210,10 @@ export function renderPreviewAndSnippet() {
 
 /* Adds the row, or puts it in place of the row being edited. */
 export function putRow(row) {
-  if (legend.editing >= 0) legend.rows[legend.editing] = row;
+  const edited = legend.editing;
+  if (edited >= 0) legend.rows[edited] = row;
   else legend.rows.push(row);
   stopEditing();
   renderLegend();
+  if (edited >= 0) focusRow(edited, "Edit");
 }

@@ -1,13 +1,17 @@
 /* The designer's preview: the swatch as the program draws it, at actual
  * size and enlarged on three backdrops, and as drawn for 2x screens; or,
  * when the design is refused, nothing on show and nothing to copy. */
-import {designOf, scaledUrl} from "./swatch-url.js";
+import {designOf, scaledUrl, scalesWithinLimits} from "./swatch-url.js";
 
 const PREVIEW_BOX = 320;  // the enlarged previews fit this many CSS pixels
 const $ = id => document.getElementById(id);
 const COPY_BUTTONS = ["copy-url", "copy-tag", "add-row-button"];
 
-function setMessage(id, text) { $(id).textContent = text; }
+/* A message where the eye is: under its field, and scrolled into view. */
+function setMessage(id, text) {
+  $(id).textContent = text;
+  if (text) $(id).scrollIntoView({block: "nearest"});
+}
 
 /* What is on show and what is on its way. */
 const state = {objectUrls: [], serial: 0, shown: null /* {d, url} */};
@@ -26,6 +30,7 @@ export function clearPreview(why) {
   ++state.serial; // whatever is on its way is no longer this design
   for (const img of document.querySelectorAll("#actual, img.enlarged")) {
     img.removeAttribute("src");
+    img.removeAttribute("srcset");
     img.hidden = true;
   }
   for (const url of state.objectUrls) URL.revokeObjectURL(url);
@@ -49,8 +54,14 @@ export function layoutPreview() {
     img.width = Math.max(1, Math.round(d.w * fit));
     img.height = Math.max(1, Math.round(d.h * fit));
   }
-  $("scale-note").textContent = scale >= 1 ? `Enlarged ${fit} times.`
-                                           : `Shown scaled down to fit (${d.w} x ${d.h} pixels).`;
+  const enlarged = scale >= 1 ? `Enlarged ${fit} times.`
+                             : `Shown scaled down to fit (${d.w} x ${d.h} pixels).`;
+  // Past the program's limits at 2x and 3x, those images are not offered.
+  const scales = scalesWithinLimits(d.w, d.h);
+  const left = /Format=svg/i.test(designOf(d)) ? "" : scales.length === 0
+    ? " At 2x and 3x this swatch would pass the program's limits: only the 1x image is offered."
+    : scales.length === 1 ? " At 3x this swatch would pass the program's limits: no 3x image is offered." : "";
+  $("scale-note").textContent = enlarged + left;
 }
 
 async function fetchImage(url, serial) {
@@ -70,12 +81,15 @@ export async function preview(d, url) {
   let one, two;
   try {
     one = await fetchImage(url, serial);
-    two = one && !/Format=svg/i.test(design) ? await fetchImage(scaledUrl(url, 2), serial) : one;
+    // The 2x rendering where the program draws one: not past its limits.
+    const sharp = !/Format=svg/i.test(design) && scalesWithinLimits(d.w, d.h).includes(2);
+    two = one && sharp ? await fetchImage(scaledUrl(url, 2), serial) : one;
   } catch (err) {
     if (serial !== state.serial) return;
     clearPreview("error");
     const text = err instanceof TypeError ? "The swatch server did not answer." : err.message;
-    setMessage(/ERROR 5: A swatch of/.test(text) ? "size-message" : "general-message", text);
+    setMessage(/ERROR 5: A swatch of/.test(text) ? "size-message"
+               : /too long for the web server/.test(text) ? "dash-message" : "general-message", text);
     return;
   }
   if (!one || !two || serial !== state.serial) return; // a newer design is on its way
@@ -84,6 +98,9 @@ export async function preview(d, url) {
   state.shown = {d, url};
   const actual = $("actual");
   actual.src = one;
+  // Sharp on a screen of 2 device pixels a CSS pixel too.
+  if (two !== one) actual.srcset = `${one} 1x, ${two} 2x`;
+  else actual.removeAttribute("srcset");
   actual.dataset.url = url;
   actual.hidden = false;
   for (const img of document.querySelectorAll("img.enlarged")) {

@@ -74,13 +74,15 @@ function describe() { return designUrl(readForm()); }
 function absoluteUrl(design) { return `${location.origin}${SCRIPT}${design}`; }
 
 /* Fills the form from a swatch URL or a design address; the program's own
- * reading of the request decides. Returns false for text that is no swatch
- * URL. */
-function load(text) {
+ * reading of the request decides, and what it draws otherwise than written
+ * is said (colours under the colour, the rest in correctionsId). Returns
+ * false for text that is no swatch URL. */
+function load(text, correctionsId = "general-message") {
   const parsed = parseSwatchUrl(text);
   if (!parsed) return false;
   writeForm(parsed.design);
   setMessage("color-message", parsed.warnings.join(" "));
+  if (parsed.corrections.length) setMessage(correctionsId, parsed.corrections.join(" "));
   return true;
 }
 
@@ -97,7 +99,11 @@ function showFieldsForKind() {
   f.outlineColor.disabled = f.outlineColorHex.disabled = !f.outline.checked;
 }
 
-function setMessage(id, text) { $(id).textContent = text; }
+/* A message where the eye is: under its field, and scrolled into view. */
+function setMessage(id, text) {
+  $(id).textContent = text;
+  if (text) $(id).scrollIntoView({block: "nearest"});
+}
 
 const timer = {pending: 0};
 /* Colour fields whose text the page cannot read: while there is one, the
@@ -110,12 +116,13 @@ function update({fromPaste = false} = {}) {
   const design = designOf(d);
   const url = absoluteUrl(design);
   $("url").value = url;
-  const srcset = srcsetOf(url);
+  $("dash-ruler").textContent = f.dash.value && !$("dash").closest("[hidden]")
+    ? `Pattern: ${f.dash.value.replace(/ /g, "·")}` : "";
+  const srcset = srcsetOf(url, d.w, d.h);
   $("tag").value = `<img src="${url}"${srcset ? ` srcset="${srcset}"` : ""} width="${d.w}" ` +
                    `height="${d.h}" alt="${escapeHtml(defaultLabel())}">`;
   saveAddress();
-  setMessage("general-message", "");
-  setMessage("size-message", "");
+  for (const id of ["general-message", "size-message", "dash-message"]) $(id).textContent = "";
   if ([...unreadable].some(hex => !f[hex].disabled)) {
     clearPreview("refused");
     return;
@@ -132,7 +139,9 @@ function update({fromPaste = false} = {}) {
 
 /* --- Copying. --- */
 
-async function copyText(text, what) {
+/* Copies the text; says so beside the button, for a few seconds. */
+const copyTimers = {};
+async function copyText(text, what, statusId) {
   let done = false;
   try {
     await navigator.clipboard.writeText(text);
@@ -149,7 +158,9 @@ async function copyText(text, what) {
     done = document.execCommand("copy");
     area.remove();
   }
-  $("copy-status").textContent = done ? `${what} copied.` : `Select the ${what.toLowerCase()} and copy it.`;
+  $(statusId).textContent = done ? `${what} copied.` : `Select the ${what.toLowerCase()} and copy it.`;
+  clearTimeout(copyTimers[statusId]);
+  copyTimers[statusId] = setTimeout(() => { $(statusId).textContent = ""; }, 4000);
 }
 
 function defaultLabel() {
@@ -180,14 +191,14 @@ for (const [picker, hex] of COLOURS) {
 form.addEventListener("input", () => update());
 form.addEventListener("change", () => update());
 form.addEventListener("submit", e => e.preventDefault());
-$("copy-url").addEventListener("click", () => copyText($("url").value, "URL"));
-$("copy-tag").addEventListener("click", () => copyText($("tag").value, "Tag"));
-$("copy-snippet").addEventListener("click", () => copyText($("snippet").value, "Snippet"));
+$("copy-url").addEventListener("click", () => copyText($("url").value, "URL", "copy-url-status"));
+$("copy-tag").addEventListener("click", () => copyText($("tag").value, "Tag", "copy-tag-status"));
+$("copy-snippet").addEventListener("click", () => copyText($("snippet").value, "Snippet", "copy-snippet-status"));
 $("legend-title").addEventListener("input", renderPreviewAndSnippet);
 $("open").addEventListener("submit", e => {
   e.preventDefault();
   setMessage("paste-message", "");
-  if (!load($("paste").value)) {
+  if (!load($("paste").value, "paste-message")) {
     setMessage("paste-message", "That is not a swatch URL: it should contain /cgi-bin/swatch/width/height.");
     return;
   }

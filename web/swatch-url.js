@@ -76,8 +76,9 @@ export function designOf(d) { return `${d.path}${d.query ? "?" + d.query : ""}`;
 
 /* The design a swatch URL (absolute or not) or a design address
  * (#/w/h/...) asks for, as the program reads the request, with a word
- * for each colour the program reads otherwise than it was written:
- * {design, warnings}; null for text that is no swatch URL (its path must be
+ * for each colour the program reads otherwise than it was written
+ * (warnings) and for each other value it draws otherwise (corrections):
+ * {design, warnings, corrections}; null for text that is no swatch URL (its path must be
  * whole numbers between slashes). Whatever it came from, the page writes
  * the design's URL itself (designUrl): nothing of the text is ever used as
  * a URL. */
@@ -95,6 +96,19 @@ export function parseSwatchUrl(text) {
   const pieces = path.split("/").filter(p => p !== "");
   if (!pieces.every(p => /^[+-]?[0-9]+$/.test(p))) return null;
   const fields = pieces.map(p => parseInt(p, 10) || 0);
+  // What the page opens is what the program draws; each difference from
+  // what was written is said in its own words.
+  const corrections = [];
+  const side = (i, name) => {
+    const v = fields.length > i ? fields[i] : DEFAULT_SIDE;
+    if (v < 2) corrections.push(`${name} ${v} is drawn as 2 pixels, the smallest.`);
+    return Math.max(2, v);
+  };
+  const component = (i, name) => {
+    const v = fields[i] || 0;
+    if (v < 0 || v > 255) corrections.push(`${name} ${v} is drawn as ${v & 255} (the program keeps the lowest 8 bits).`);
+    return v & 255;
+  };
   const q = new URLSearchParams(query);
   const get = name => { for (const [k, v] of q) if (k.toLowerCase() === name.toLowerCase()) return v; return ""; };
   const number = name => parseInt(get(name), 10);
@@ -110,10 +124,20 @@ export function parseSwatchUrl(text) {
   const type = get("LineType").toLowerCase();
   const isLine = get("LineStyle") !== "" || get("LineWidth") !== "" || get("LineType") !== "";
   const hatchType = number("HatchType"), spacing = number("HatchSpacing"), symbol = number("SymbolId");
+  const format = get("Format").toLowerCase();
+  const w = side(0, "Width"), h = side(1, "Height");
+  const color = get("Color") !== "" ? colorOf("Color")
+              : [component(2, "Red"), component(3, "Green"), component(4, "Blue")];
+  if (type === "hatch" && get("HatchType") !== "" && !(hatchType >= 1 && hatchType <= 6))
+    corrections.push(`HatchType=${get("HatchType")} is drawn as 1, the rising hatch.`);
+  if (type === "hatch" && get("HatchSpacing") !== "" && !(spacing >= 1))
+    corrections.push(`HatchSpacing=${get("HatchSpacing")} is drawn as ${DEFAULT_HATCH_SPACING}, the default.`);
+  if (!isLine && symbol > 6)
+    corrections.push(`SymbolId=${symbol} is no symbol the program draws (it draws nothing): opened as 1, a square.`);
+  if (format !== "" && !["gif", "png", "svg"].includes(format))
+    corrections.push(`Format=${get("Format")} is not offered (the program refuses it): opened as GIF.`);
   const design = {
-    w: Math.max(2, fields.length > 0 ? fields[0] : DEFAULT_SIDE),
-    h: Math.max(2, fields.length > 1 ? fields[1] : DEFAULT_SIDE),
-    color: get("Color") !== "" ? colorOf("Color") : [fields[2] || 0, fields[3] || 0, fields[4] || 0].map(c => c & 255),
+    w, h, color,
     kind: type === "zigzag" ? "zigzag" : type === "hatch" ? "hatch" : isLine ? "band"
         : symbol > 0 ? "symbol" : "flat",
     dash: get("LineStyle"),
@@ -125,17 +149,24 @@ export function parseSwatchUrl(text) {
     background: get("BgColor") !== "" ? colorOf("BgColor") : null,
     outline: get("Outline") !== "" ? colorOf("Outline") : null,
     corners: get("Corner") !== "",
-    format: ["png", "svg"].includes(get("Format").toLowerCase()) ? get("Format").toLowerCase() : "gif",
+    format: ["png", "svg"].includes(format) ? format : "gif",
   };
-  return {design, warnings};
+  return {design, warnings, corrections};
+}
+
+/* The scales of 2 and 3 at which the program draws a swatch of w x h
+ * within its limits (the limits hold for the image drawn). */
+export function scalesWithinLimits(w, h) {
+  return [2, 3].filter(s => w * s <= MAX_SIDE && h * s <= MAX_SIDE && w * s * h * s <= MAX_PIXELS);
 }
 
 /* The swatch for screens of 1, 2 and 3 device pixels a CSS pixel, so that
- * what is pasted stays sharp on every screen; an SVG is sharp as it is. */
-export function srcsetOf(url) {
+ * what is pasted stays sharp on every screen; an SVG is sharp as it is.
+ * Given the swatch's size, scales past the program's limits are left out. */
+export function srcsetOf(url, w = 1, h = 1) {
   if (/[?&]Format=svg(&|$)/i.test(url)) return "";
   const join = url.includes("?") ? "&" : "?";
-  return `${url} 1x, ${url}${join}Scale=2 2x, ${url}${join}Scale=3 3x`;
+  return [`${url} 1x`, ...scalesWithinLimits(w, h).map(s => `${url}${join}Scale=${s} ${s}x`)].join(", ");
 }
 
 export function scaledUrl(url, scale) { return `${url}${url.includes("?") ? "&" : "?"}Scale=${scale}`; }

@@ -48,7 +48,7 @@ test("a design's URL reads back as the same design", () => {
   ];
   for (const design of designs) {
     const url = `https://maps.example${SCRIPT}${designOf(designUrl(design))}`;
-    assert.deepEqual(parseSwatchUrl(url), {design, warnings: []}, url);
+    assert.deepEqual(parseSwatchUrl(url), {design, warnings: [], corrections: []}, url);
   }
 });
 
@@ -63,6 +63,12 @@ test("a pasted URL is read as the program reads it, with a word where it differs
   const {design, warnings} = parseSwatchUrl(`${SCRIPT}/8/8?Color=%23zz&LineType=ZIGZAG`);
   assert.deepEqual([design.kind, design.color], ["zigzag", [0, 0, 0]]);
   assert.equal(warnings.length, 1);
+  // Every value the program draws otherwise than written, in its own words.
+  const corrected = parseSwatchUrl(`${SCRIPT}/0/0/300/-5?LineType=Hatch&HatchType=9&Format=webp`);
+  assert.deepEqual([corrected.design.w, corrected.design.h, corrected.design.color, corrected.design.hatchType,
+                    corrected.design.format], [2, 2, [44, 251, 0], 1, "gif"]);
+  assert.equal(corrected.corrections.length, 6);
+  assert.match(corrected.corrections.join(" "), /Red 300 is drawn as 44.*HatchType=9 is drawn as 1.*Format=webp is not offered/);
   // A design address, with a legend after it.
   assert.equal(parseSwatchUrl("#/30/10?SymbolId=3!legend=%7B%7D").design.kind, "symbol");
 });
@@ -77,6 +83,11 @@ test("srcset and the size limits", () => {
   assert.equal(srcsetOf("/s/4/4?LineWidth=2"),
                "/s/4/4?LineWidth=2 1x, /s/4/4?LineWidth=2&Scale=2 2x, /s/4/4?LineWidth=2&Scale=3 3x");
   assert.equal(srcsetOf("/s/4/4?Format=svg"), "");
+  // Scales past the program's limits are left out: 6000 x 6000 is drawn at
+  // 1x only, 40000 x 20 at 1x only (a side at most 65535).
+  assert.equal(srcsetOf("/s/6000/6000", 6000, 6000), "/s/6000/6000 1x");
+  assert.equal(srcsetOf("/s/40000/20", 40000, 20), "/s/40000/20 1x");
+  assert.equal(srcsetOf("/s/3000/3000", 3000, 3000), "/s/3000/3000 1x, /s/3000/3000?Scale=2 2x");
   for (const [w, h, refused] of [[2, 2, false], [1, 5, true], [MAX_SIDE, 2, false], [MAX_SIDE + 1, 2, true],
                                  [8192, 8192, false], [8192, 8193, true], [NaN, 4, true]])
     assert.equal(sizeProblem(w, h) !== "", refused, `${w} x ${h}`);
