@@ -475,11 +475,33 @@ class Designer(unittest.TestCase):
             self.assertGreaterEqual(top, 0)
             self.assertLess(bottom, 300)
             self.driver.save_screenshot(os.path.join(ARTIFACTS, "designer-phone.png"))
-            # Legend rows fit the phone: a row's buttons stay on its line.
+            # The sticky preview takes at most a quarter of the screen, and
+            # no field that takes the focus from the keyboard is under it.
+            self.open("#/48/24/200/120/0?LineType=ZigZag&LineWidth=2")
+            hidden = self.driver.execute_script("""
+                const fields = [...document.querySelectorAll('#design input, #design select')]
+                  .filter(e => e.offsetParent !== null && !e.disabled);
+                const under = [];
+                for (const e of fields) {
+                  e.focus();
+                  const p = document.querySelector('.preview').getBoundingClientRect();
+                  if (p.height > innerHeight / 4 + 1 || e.getBoundingClientRect().top < p.bottom - 1)
+                    under.push(e.id);
+                }
+                return [fields.length, under];""")
+            self.assertGreater(hidden[0], 8)
+            hidden = hidden[1]
+            self.assertEqual(hidden, [])
+            self.driver.save_screenshot(os.path.join(ARTIFACTS, "designer-phone-fields.png"))
+            # Legend rows fit the phone: a label wide enough to read, buttons
+            # big enough for a finger, nothing past the screen's edge.
             self.field("row-label").send_keys("Road", Keys.ENTER)
-            rows = self.driver.execute_script(
-                "return [...document.querySelectorAll('#rows li')].map(li => li.getBoundingClientRect().height);")
-            self.assertTrue(rows and all(h < 60 for h in rows), rows)
+            rows = self.driver.execute_script("""
+                return [...document.querySelectorAll('#rows li')].map(li => [
+                  li.querySelector('input').getBoundingClientRect().width,
+                  Math.min(...[...li.querySelectorAll('button')].map(b => Math.min(b.offsetWidth, b.offsetHeight))),
+                  li.getBoundingClientRect().right]);""")
+            self.assertTrue(rows and all(w >= 128 and b >= 44 and r <= 390 for w, b, r in rows), rows)
             self.driver.execute_script("document.getElementById('legend-heading').scrollIntoView();")
             self.driver.save_screenshot(os.path.join(ARTIFACTS, "legend-phone.png"))
         finally:

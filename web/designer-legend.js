@@ -142,7 +142,12 @@ export function renderLegend() {
     tool("↓", "Move down", i === legend.rows.length - 1, () => moveRow(i, i + 1));
     tool("Edit", "Edit", false, () => editRow(i));
     tool("✕", "Remove", false, () => removeRow(i));
-    item.append(img, label, tools);
+    // The swatches in one column, as wide as the widest, so the labels line up.
+    const cell = document.createElement("span");
+    cell.className = "cell";
+    cell.style.width = `${Math.max(...legend.rows.map(r => r.w))}px`;
+    cell.appendChild(img);
+    item.append(cell, label, tools);
     list.appendChild(item);
   });
   renderPreviewAndSnippet();
