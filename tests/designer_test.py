@@ -422,6 +422,11 @@ class Designer(unittest.TestCase):
         self.assertEqual(self.driver.switch_to.active_element.get_attribute("aria-label"), "Remove legend row 1")
         self.assertEqual([r.get_attribute("value") for r in
                           self.driver.find_elements(By.CSS_SELECTOR, "#rows input[type=text]")], ["B"])
+        # And when one is opened in the designer and put back.
+        self.driver.find_element(By.CSS_SELECTOR, "[aria-label='Edit legend row 1']").send_keys(Keys.ENTER)
+        self.assertEqual(self.driver.switch_to.active_element.get_attribute("aria-label"), "Edit legend row 1")
+        self.field("add-row-button").click()
+        self.assertEqual(self.driver.switch_to.active_element.get_attribute("aria-label"), "Edit legend row 1")
 
     def test_91_no_accessibility_violations(self):
         # axe-core (npm, pinned in package-lock.json) on the designer with a

@@ -186,6 +186,8 @@ function editRow(i) {
   $("add-row-button").textContent = `Update row ${i + 1}`;
   $("cancel-edit").hidden = false;
   renderLegend();
+  // The keyboard stays on the row; the eye goes to the design it opened.
+  document.querySelector(`[aria-label='Edit legend row ${i + 1}']`).focus({preventScroll: true});
   $("design-heading").scrollIntoView();
 }
 

@@ -134,6 +134,13 @@ export function parseSwatchUrl(text) {
     corrections.push(`HatchSpacing=${get("HatchSpacing")} is drawn as ${DEFAULT_HATCH_SPACING}, the default.`);
   if (!isLine && symbol > 6)
     corrections.push(`SymbolId=${symbol} is no symbol the program draws (it draws nothing): opened as 1, a square.`);
+  // A negative size asks the program for the size that fits the swatch, as
+  // no size does.
+  let symbolSize = get("SymbolSize") !== "" ? number("SymbolSize") || 0 : null;
+  if (symbolSize !== null && symbolSize < 0) {
+    if (!isLine && symbol > 0) corrections.push(`SymbolSize=${symbolSize} is drawn at the size that fits the swatch.`);
+    symbolSize = null;
+  }
   if (format !== "" && !["gif", "png", "svg"].includes(format))
     corrections.push(`Format=${get("Format")} is not offered (the program refuses it): opened as GIF.`);
   const design = {
@@ -145,7 +152,7 @@ export function parseSwatchUrl(text) {
     hatchType: hatchType >= 1 && hatchType <= 6 ? hatchType : 1,
     spacing: spacing >= 1 ? spacing : DEFAULT_HATCH_SPACING,
     symbol: symbol >= 1 && symbol <= 6 ? symbol : 1,
-    symbolSize: get("SymbolSize") !== "" ? Math.max(0, number("SymbolSize") || 0) : null,
+    symbolSize,
     background: get("BgColor") !== "" ? colorOf("BgColor") : null,
     outline: get("Outline") !== "" ? colorOf("Outline") : null,
     corners: get("Corner") !== "",

@@ -69,6 +69,8 @@ test("a pasted URL is read as the program reads it, with a word where it differs
                     corrected.design.format], [2, 2, [44, 251, 0], 1, "gif"]);
   assert.equal(corrected.corrections.length, 6);
   assert.match(corrected.corrections.join(" "), /Red 300 is drawn as 44.*HatchType=9 is drawn as 1.*Format=webp is not offered/);
+  const fitted = parseSwatchUrl("/20/20?SymbolId=5&SymbolSize=-5");
+  assert.deepEqual([fitted.design.symbolSize, fitted.corrections.length], [null, 1]);
   // A design address, with a legend after it.
   assert.equal(parseSwatchUrl("#/30/10?SymbolId=3!legend=%7B%7D").design.kind, "symbol");
 });
