@@ -4,6 +4,7 @@
 
 #include "inprocess.h"
 
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -494,10 +495,22 @@ long long ProgramAddressSpace(const std::string &osProgram)
         _exit(127);
     }
     close(fdListen);
-    // Started and waiting for connections once it can be connected to and
-    // answers nothing yet: its mappings are all made.
-    usleep(300000);
-    const std::string osStatus = ReadFile("/proc/" + std::to_string(nPid) + "/status");
+    // At rest once it runs the program and sleeps, waiting for connections:
+    // its libraries are loaded and its mappings made.
+    const std::string osProc = "/proc/" + std::to_string(nPid);
+    char szProgram[PATH_MAX] = "";
+    if (realpath(osProgram.c_str(), szProgram) == nullptr)
+        szProgram[0] = '\0';
+    std::string osStatus;
+    for (int nTry = 0; nTry < 250; nTry++, usleep(20000))
+    {
+        char szExe[PATH_MAX] = "";
+        const ssize_t nExe = readlink((osProc + "/exe").c_str(), szExe, sizeof(szExe) - 1);
+        osStatus = ReadFile(osProc + "/status");
+        if (nExe > 0 && std::string(szExe, static_cast<size_t>(nExe)) == szProgram &&
+            osStatus.find("State:\tS") != std::string::npos)
+            break;
+    }
     kill(nPid, SIGKILL);
     waitpid(nPid, nullptr, 0);
     const size_t nAt = osStatus.find("VmSize:");

@@ -219,13 +219,16 @@ bool ServeConnection(Connection &oConnection, short nEvents)
             return false;
         // A server that has sent all it was to send may be left at once;
         // otherwise what it still sends is read first.
-        if (oRecords.IsFinished() && oRecords.HasNothingMoreToRead())
-            return false;
-        if (oRecords.IsFinished() && !oConnection.bLingering)
+        if (oRecords.IsFinished())
         {
-            shutdown(oConnection.fd, SHUT_WR);
-            oConnection.bLingering = true;
-            oConnection.tCloseAt = FastCgiClock::now() + kLingerTime;
+            if (oRecords.HasNothingMoreToRead())
+                return false;
+            if (!oConnection.bLingering)
+            {
+                shutdown(oConnection.fd, SHUT_WR);
+                oConnection.bLingering = true;
+                oConnection.tCloseAt = FastCgiClock::now() + kLingerTime;
+            }
         }
         if (oConnection.bLingering)
             return !oConnection.bInputEnded && FastCgiClock::now() < oConnection.tCloseAt;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "inprocessrequest.h"
 #include "replies.h"
 #include "vxmcgi.h"
 
@@ -297,11 +298,6 @@ void FastCgiConnection::AnswerGetValues(const char *pabyContent, size_t nLength)
 void FastCgiConnection::AppendRecord(uint8_t nType, uint16_t nId, const char *pabyContent,
                                      size_t nLength)
 {
-    if (PendingSize() == 0)
-    {
-        m_osOutput.clear();
-        m_nOutputSent = 0;
-    }
     const char abyHeader[kHeaderBytes] = {1,
                                           static_cast<char>(nType),
                                           static_cast<char>(nId >> 8),
@@ -372,9 +368,14 @@ bool FastCgiConnection::CheckTimes(FastCgiClock::time_point tNow)
     while (!m_aoRequests.empty() && !m_aoRequests.front().IsComplete() &&
            tNow - m_aoRequests.front().tBegun >= kRequestInputTimeout)
     {
-        const std::string osPage = ErrorReplyHeader(VXMCGIE_RequestTimeout) +
-                                   "ERROR 408: The request did not arrive in time.\n";
-        AppendReply(osPage.data(), osPage.size());
+        ReplyBuffer oPage;
+        if (oPage.Stream() != nullptr)
+        {
+            WriteErrorPage(oPage.Stream(), VXMCGIE_RequestTimeout,
+                           "The request did not arrive in time.");
+            const std::string osPage = oPage.Contents();
+            AppendReply(osPage.data(), osPage.size());
+        }
         FinishReply(tNow);
     }
     if (PendingSize() > 0 || m_bCloseWhenSent)

@@ -149,9 +149,6 @@ SwatchStyle ReadSwatchStyle(VXMCgiRequest &oRequest)
     return sStyle;
 }
 
-/* The image the reply carries: GIF unless the request asks for PNG or SVG,
- * at 1 to 4 device pixels a swatch pixel. Only the URL chooses them, so a
- * cache needs no Vary. */
 /* What the program knows of each format: the Format value that asks for
  * it (in any letter case; none asks for GIF), its content type, and whether
  * it is a vector image, drawn once in swatch pixels whatever the scale. */
@@ -168,6 +165,9 @@ constexpr SwatchFormatInfo asFormats[] = {
     {"svg", "image/svg+xml", SwatchFormat::Svg, true},
 };
 
+/* The image the reply carries: GIF unless the request asks for PNG or SVG,
+ * at 1 to 4 device pixels a swatch pixel. Only the URL chooses them, so a
+ * cache needs no Vary. */
 struct SwatchOutput
 {
     const SwatchFormatInfo *psFormat = &asFormats[0];
