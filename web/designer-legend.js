@@ -2,14 +2,13 @@
  * reordered, edited and removed in place, copied as a self-styled HTML
  * snippet or downloaded as a page, and kept in the page's address after
  * the design (!legend=...). */
-import {SCRIPT, describeSwatch, designOf, designUrl, parseSwatchUrl, srcsetOf} from "./swatch-url.js";
+import {absoluteUrl, describeSwatch, designOf, designUrl, parseSwatchUrl, srcsetOf} from "./swatch-url.js";
 
 const $ = id => document.getElementById(id);
 
 export function escapeHtml(text) {
   return text.replace(/[&<>"]/g, c => ({"&": "&amp;", "<": "&lt;", ">": "&gt;", '"': "&quot;"}[c]));
 }
-function absoluteUrl(design) { return `${location.origin}${SCRIPT}${design}`; }
 
 /* The rows, the row being edited, and what the designer gives the legend:
  * the design in the form (currentDesign), and opening a row's design in the
@@ -92,7 +91,7 @@ function legendElement(headingTag, headingText) {
     const cell = document.createElement("span");
     cell.setAttribute("style", `display:flex;flex:none;width:${column}px;justify-content:center`);
     const img = document.createElement("img");
-    const url = absoluteUrl(row.design);
+    const url = absoluteUrl(location.origin, row.design);
     img.setAttribute("src", url);
     const srcset = srcsetOf(url, row.w, row.h);
     if (srcset) img.setAttribute("srcset", srcset);
@@ -123,7 +122,7 @@ export function renderLegend() {
     const item = document.createElement("li");
     if (i === legend.editing) item.className = "editing";
     const img = document.createElement("img");
-    const url = absoluteUrl(row.design);
+    const url = absoluteUrl(location.origin, row.design);
     img.src = url; img.srcset = srcsetOf(url, row.w, row.h); img.width = row.w; img.height = row.h; img.alt = "";
     const label = document.createElement("input");
     label.type = "text"; label.value = row.label;

@@ -1,7 +1,7 @@
 /* The designer's preview: the swatch as the program draws it, at actual
  * size and enlarged on three backdrops, and as drawn for 2x screens; or,
  * when the design is refused, nothing on show and nothing to copy. */
-import {designOf, scaledUrl, scalesWithinLimits} from "./swatch-url.js";
+import {designOf, scaledUrl, scalesOffered} from "./swatch-url.js";
 
 const PREVIEW_BOX = 320;  // the enlarged previews fit this many CSS pixels
 const $ = id => document.getElementById(id);
@@ -45,7 +45,7 @@ export function clearPreview(why) {
  * the space they have, and says how much they are enlarged. */
 export function layoutPreview() {
   if (!state.shown) return;
-  const {d} = state.shown;
+  const {d, url} = state.shown;
   const box = document.querySelector(".backdrops figure .backdrop");
   const room = Math.max(16, Math.min(PREVIEW_BOX, box.parentElement.parentElement.clientWidth - 16));
   const scale = Math.floor(room / Math.max(d.w, d.h));
@@ -57,8 +57,8 @@ export function layoutPreview() {
   const enlarged = scale >= 1 ? `Enlarged ${fit} times.`
                              : `Shown scaled down to fit (${d.w} x ${d.h} pixels).`;
   // Past the program's limits at 2x and 3x, those images are not offered.
-  const scales = scalesWithinLimits(d.w, d.h);
-  const left = /Format=svg/i.test(designOf(d)) ? "" : scales.length === 0
+  const scales = scalesOffered(url, d.w, d.h);
+  const left = /Format=svg/i.test(url) ? "" : scales.length === 0
     ? " At 2x and 3x this swatch would pass the program's limits: only the 1x image is offered."
     : scales.length === 1 ? " At 3x this swatch would pass the program's limits: no 3x image is offered." : "";
   $("scale-note").textContent = enlarged + left;
@@ -76,13 +76,12 @@ async function fetchImage(url, serial) {
 /* Fetches the swatch (and its 2x rendering) and shows it, or shows the
  * message of whoever refused it beside the field at fault. */
 export async function preview(d, url) {
-  const design = designOf(d);
   const serial = ++state.serial;
   let one, two;
   try {
     one = await fetchImage(url, serial);
     // The 2x rendering where the program draws one: not past its limits.
-    const sharp = !/Format=svg/i.test(design) && scalesWithinLimits(d.w, d.h).includes(2);
+    const sharp = scalesOffered(url, d.w, d.h).includes(2);
     two = one && sharp ? await fetchImage(scaledUrl(url, 2), serial) : one;
   } catch (err) {
     if (serial !== state.serial) return;

@@ -3,7 +3,7 @@
  * (#/w/h/r/g/b?...) and the legend after it (!legend=...), so both can be
  * bookmarked, shared and opened again. The URL rules are swatch-url.js's;
  * the preview and the legend have modules of their own. */
-import {DEFAULT_HATCH_SPACING, DEFAULT_SIDE, SCRIPT, designOf, designUrl, hexOf, parseSwatchUrl,
+import {DEFAULT_HATCH_SPACING, DEFAULT_SIDE, absoluteUrl, designOf, designUrl, hexOf, parseSwatchUrl,
         sizeProblem, srcsetOf, typedColor} from "./swatch-url.js";
 import {clearPreview, layoutPreview, markPending, preview} from "./designer-preview.js";
 import {escapeHtml, initLegend, loadLegend, putRow, renderLegend, renderPreviewAndSnippet,
@@ -71,7 +71,6 @@ function writeForm(d) {
 
 /* The swatch's path and query, from the form. */
 function describe() { return designUrl(readForm()); }
-function absoluteUrl(design) { return `${location.origin}${SCRIPT}${design}`; }
 
 /* Fills the form from a swatch URL or a design address; the program's own
  * reading of the request decides, and what it draws otherwise than written
@@ -114,7 +113,7 @@ function update({fromPaste = false} = {}) {
   showFieldsForKind();
   const d = describe();
   const design = designOf(d);
-  const url = absoluteUrl(design);
+  const url = absoluteUrl(location.origin, design);
   $("url").value = url;
   $("dash-ruler").textContent = f.dash.value && !$("dash").closest("[hidden]")
     ? `Pattern: ${f.dash.value.replace(/ /g, "·")}` : "";

@@ -161,22 +161,28 @@ export function parseSwatchUrl(text) {
   return {design, warnings, corrections};
 }
 
-/* The scales of 2 and 3 at which the program draws a swatch of w x h
- * within its limits (the limits hold for the image drawn). */
-export function scalesWithinLimits(w, h) {
+/* The scales of 2 and 3 the swatch at url (w x h) is offered at: none for
+ * an SVG, which is sharp as it is, and none past the program's limits,
+ * which hold for the image drawn. */
+const isSvg = url => /[?&]Format=svg(&|$)/i.test(url);
+
+export function scalesOffered(url, w, h) {
+  if (isSvg(url)) return [];
   return [2, 3].filter(s => w * s <= MAX_SIDE && h * s <= MAX_SIDE && w * s * h * s <= MAX_PIXELS);
 }
 
 /* The swatch for screens of 1, 2 and 3 device pixels a CSS pixel, so that
- * what is pasted stays sharp on every screen; an SVG is sharp as it is.
- * Given the swatch's size, scales past the program's limits are left out. */
+ * what is pasted stays sharp on every screen; "" for an SVG. */
 export function srcsetOf(url, w = 1, h = 1) {
-  if (/[?&]Format=svg(&|$)/i.test(url)) return "";
-  const join = url.includes("?") ? "&" : "?";
-  return [`${url} 1x`, ...scalesWithinLimits(w, h).map(s => `${url}${join}Scale=${s} ${s}x`)].join(", ");
+  if (isSvg(url)) return "";
+  return [`${url} 1x`, ...scalesOffered(url, w, h).map(s => `${scaledUrl(url, s)} ${s}x`)].join(", ");
 }
 
 export function scaledUrl(url, scale) { return `${url}${url.includes("?") ? "&" : "?"}Scale=${scale}`; }
+
+/* The swatch's whole URL on the page's origin, for a design (what follows
+ * SCRIPT). */
+export function absoluteUrl(origin, design) { return `${origin}${SCRIPT}${design}`; }
 
 /* Why the program would refuse a swatch of this size, or "". */
 export function sizeProblem(w, h) {
