@@ -2,13 +2,11 @@
  * reordered, edited and removed in place, copied as a self-styled HTML
  * snippet or downloaded as a page, and kept in the page's address after
  * the design (!legend=...). */
-import {absoluteUrl, describeSwatch, designOf, designUrl, parseSwatchUrl, srcsetOf} from "./swatch-url.js";
+import {absoluteUrl, designOf, designUrl, parseSwatchUrl, srcsetOf} from "./swatch-url.js";
+import {legendPage, legendSnippet} from "./legend-output.js";
+
 
 const $ = id => document.getElementById(id);
-
-export function escapeHtml(text) {
-  return text.replace(/[&<>"]/g, c => ({"&": "&amp;", "<": "&lt;", ">": "&gt;", '"': "&quot;"}[c]));
-}
 
 /* The rows, the row being edited, and what the designer gives the legend:
  * the design in the form (currentDesign), and opening a row's design in the
@@ -67,53 +65,8 @@ export function loadLegend(hash) {
             `${left.length > 1 ? "are" : "is"} no swatch and ${left.length > 1 ? "were" : "was"} left out.`);
 }
 
-/* The legend as it is pasted: its own inline styles, so that it looks the
- * same on any page; a list under the title as its heading (at the given
- * level, the title or the given text), the swatch column as wide as the
- * widest swatch, labels centred beside the swatches. Each image says what
- * it shows unless its label says it already. */
-function legendElement(headingTag, headingText) {
-  const box = document.createElement("div");
-  box.setAttribute("style", "display:inline-block;background:#fff;color:#222;border:1px solid #999;" +
-                   "padding:8px 12px;font:14px/1.3 sans-serif");
-  if (headingText) {
-    const heading = document.createElement(headingTag);
-    heading.setAttribute("style", "font-size:1em;font-weight:bold;margin:0 0 6px");
-    heading.textContent = headingText;
-    box.appendChild(heading);
-  }
-  const list = document.createElement("ul");
-  list.setAttribute("style", "list-style:none;margin:0;padding:0");
-  const column = Math.max(0, ...legend.rows.map(r => r.w));
-  for (const row of legend.rows) {
-    const entry = document.createElement("li");
-    entry.setAttribute("style", "display:flex;align-items:center;gap:8px;margin:4px 0");
-    const cell = document.createElement("span");
-    cell.setAttribute("style", `display:flex;flex:none;width:${column}px;justify-content:center`);
-    const img = document.createElement("img");
-    const url = absoluteUrl(location.origin, row.design);
-    img.setAttribute("src", url);
-    const srcset = srcsetOf(url, row.w, row.h);
-    if (srcset) img.setAttribute("srcset", srcset);
-    img.setAttribute("width", row.w);
-    img.setAttribute("height", row.h);
-    const words = describeSwatch(parseSwatchUrl(row.design).design);
-    img.setAttribute("alt", row.label.toLowerCase().includes(words) ? "" : words);
-    img.setAttribute("style", "display:block");
-    cell.appendChild(img);
-    const text = document.createElement("span");
-    text.textContent = row.label;
-    entry.append(cell, text);
-    list.appendChild(entry);
-  }
-  box.appendChild(list);
-  return box;
-}
-
-/* The legend's HTML with a line a row. */
-function legendHtml(box) {
-  return box.outerHTML.replace(/><(ul|li|\/ul)/g, ">\n  <$1").replace(/<\/ul><\/div>$/, "</ul>\n</div>");
-}
+/* The rows as the legend's writers take them. */
+const written = () => legend.rows.map(r => ({swatch: r.design, w: r.w, h: r.h, label: r.label}));
 
 export function renderLegend() {
   const list = $("rows");
@@ -197,19 +150,45 @@ export function stopEditing() {
   $("row-label").value = "";
 }
 
+/* The program's address the downloaded page links its swatches to: the
+ * one the user gives (http or https), else this page's. */
+export function programBase() {
+  const given = $("program-address").value.trim();
+  let ok = given === "";
+  try {
+    ok = ok || ["http:", "https:"].includes(new URL(given).protocol);
+  } catch (err) { /* not an address */ }
+  $("program-address-message").textContent = ok ? "" : "The program's address is an http or https URL, " +
+    `such as ${absoluteUrl(location.origin, "")}; the page's own is used until then.`;
+  return ok && given ? given.replace(/\/+$/, "") : absoluteUrl(location.origin, "");
+}
+
+/* The legend as the downloads write it. */
+export function legendForExport() {
+  return {title: $("legend-title").value.trim(), rows: written()};
+}
+
+/* Rows a style import made, after the legend's or in their place. */
+export function addRows(rows, {replace = false, title = ""} = {}) {
+  if (replace) legend.rows = [];
+  legend.rows.push(...rows);
+  if (title && !$("legend-title").value.trim()) $("legend-title").value = title;
+  stopEditing();
+  renderLegend();
+}
+
 export function renderPreviewAndSnippet() {
   const title = $("legend-title").value.trim();
-  const box = legendElement("h2", title);
-  $("legend-preview").replaceChildren(...(legend.rows.length ? [box] : []));
-  $("snippet").value = legend.rows.length ? legendHtml(box) : "";
-  // The page of its own: the legend's heading is the page's.
-  const page = legend.rows.length ? legendHtml(legendElement("h1", title || "Legend")) : "";
+  const base = absoluteUrl(location.origin, "");
+  const snippet = legend.rows.length ? legendSnippet(written(), {title, base}) : "";
+  // The snippet is the page's own markup: every text in it is escaped.
+  const shown = document.createElement("template");
+  shown.innerHTML = snippet;
+  $("legend-preview").replaceChildren(shown.content);
+  $("snippet").value = snippet;
   if (legend.downloadUrl) URL.revokeObjectURL(legend.downloadUrl);
-  legend.downloadUrl = URL.createObjectURL(new Blob([
-    `<!DOCTYPE html>\n<html lang="en">\n<head>\n<meta charset="utf-8">\n` +
-    `<meta name="viewport" content="width=device-width, initial-scale=1">\n` +
-    `<title>${escapeHtml(title || "Legend")}</title>\n</head>\n<body>\n<main>\n${page}\n</main>\n</body>\n</html>\n`],
-    {type: "text/html"}));
+  legend.downloadUrl = URL.createObjectURL(new Blob([legend.rows.length ? legendPage(written(), {title, base: programBase()}) : ""],
+                                                    {type: "text/html"}));
   $("download-legend").href = legend.downloadUrl;
   saveAddress();
 }

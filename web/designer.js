@@ -3,10 +3,11 @@
  * (#/w/h/r/g/b?...) and the legend after it (!legend=...), so both can be
  * bookmarked, shared and opened again. The URL rules are swatch-url.js's;
  * the preview and the legend have modules of their own. */
-import {DEFAULT_HATCH_SPACING, DEFAULT_SIDE, absoluteUrl, designOf, designUrl, hexOf, parseSwatchUrl,
-        sizeProblem, srcsetOf, typedColor} from "./swatch-url.js";
+import {DEFAULT_HATCH_SPACING, DEFAULT_SIDE, absoluteUrl, dashPattern, designOf, designUrl, hexOf,
+        parseSwatchUrl, sizeProblem, srcsetOf, typedColor} from "./swatch-url.js";
+import {escapeHtml} from "./legend-output.js";
 import {clearPreview, layoutPreview, markPending, preview} from "./designer-preview.js";
-import {escapeHtml, initLegend, loadLegend, putRow, renderLegend, renderPreviewAndSnippet,
+import {initLegend, loadLegend, putRow, renderLegend, renderPreviewAndSnippet,
         saveAddress, stopEditing} from "./designer-legend.js";
 
 const $ = id => document.getElementById(id);
@@ -35,11 +36,23 @@ function intOf(input, fallback) {
   return Number.isFinite(n) ? n : fallback;
 }
 
+/* A dash array as map libraries write it ("6 3", "6, 3"), in pixels. */
+const DASH_ARRAY = /^\s*\d+(?:\.\d+)?(?:\s*[\s,]\s*\d+(?:\.\d+)?)*\s*$/;
+const isDashArray = text => DASH_ARRAY.test(text);
+
+/* The pattern the dash field asks for: as typed, or its dash array drawn
+ * as the map draws it, with the line's width and ends. */
+function dashOfField() {
+  const text = f.dash.value;
+  if (!isDashArray(text)) return text;
+  return dashPattern(text.trim().split(/[\s,]+/).map(Number), intOf(f.lineWidth, 1), f.dashCap.value);
+}
+
 /* The design the form describes. */
 function readForm() {
   return {
     w: intOf(f.width, DEFAULT_SIDE), h: intOf(f.height, DEFAULT_SIDE), color: rgbOfPicker(f.color),
-    kind: f.kind.value, dash: f.dash.value, lineWidth: intOf(f.lineWidth, 1),
+    kind: f.kind.value, dash: dashOfField(), lineWidth: intOf(f.lineWidth, 1),
     hatchType: parseInt(f.hatchType.value, 10), spacing: intOf(f.spacing, DEFAULT_HATCH_SPACING),
     symbol: parseInt(f.symbol.value, 10),
     symbolSize: f.symbolSize.value === "" ? null : intOf(f.symbolSize, 0),
@@ -115,8 +128,11 @@ function update({fromPaste = false} = {}) {
   const design = designOf(d);
   const url = absoluteUrl(location.origin, design);
   $("url").value = url;
-  $("dash-ruler").textContent = f.dash.value && !$("dash").closest("[hidden]")
-    ? `Pattern: ${f.dash.value.replace(/ /g, "·")}` : "";
+  $("dash-caps").hidden = !isDashArray(f.dash.value);
+  $("dash-ruler").textContent = !f.dash.value || $("dash").closest("[hidden]") ? ""
+    : !isDashArray(f.dash.value) ? `Pattern: ${f.dash.value.replace(/ /g, "·")}`
+    : d.query.includes("LineStyle=") ? `Pattern: ${readForm().dash.replace(/ /g, "·")}`
+    : "Pattern: solid (the line's ends close every gap)";
   const srcset = srcsetOf(url, d.w, d.h);
   $("tag").value = `<img src="${url}"${srcset ? ` srcset="${srcset}"` : ""} width="${d.w}" ` +
                    `height="${d.h}" alt="${escapeHtml(defaultLabel())}">`;
@@ -194,6 +210,7 @@ $("copy-url").addEventListener("click", () => copyText($("url").value, "URL", "c
 $("copy-tag").addEventListener("click", () => copyText($("tag").value, "Tag", "copy-tag-status"));
 $("copy-snippet").addEventListener("click", () => copyText($("snippet").value, "Snippet", "copy-snippet-status"));
 $("legend-title").addEventListener("input", renderPreviewAndSnippet);
+$("program-address").addEventListener("input", renderPreviewAndSnippet);
 $("open").addEventListener("submit", e => {
   e.preventDefault();
   setMessage("paste-message", "");
@@ -210,6 +227,31 @@ $("add-row").addEventListener("submit", e => {
   const label = $("row-label").value.trim() || defaultLabel();
   putRow({design: designOf(d), w: d.w, h: d.h, label});
 });
+/* Importing a style, and the downloads made from the legend: their code
+ * loads the first time it is used. */
+const importer = () => import("./designer-import.js");
+$("style-file").addEventListener("change", async () => {
+  const file = $("style-file").files[0];
+  if (file) (await importer()).importFile(file);
+  $("style-file").value = "";
+});
+$("import-pasted").addEventListener("click", async () => (await importer()).importText($("style-text").value, ""));
+const dropZone = document.querySelector(".legend-builder");
+dropZone.addEventListener("dragover", e => {
+  if (![...e.dataTransfer.types].includes("Files")) return;
+  e.preventDefault();
+  dropZone.classList.add("dropping");
+});
+dropZone.addEventListener("dragleave", () => dropZone.classList.remove("dropping"));
+dropZone.addEventListener("drop", async e => {
+  dropZone.classList.remove("dropping");
+  const file = e.dataTransfer.files[0];
+  if (!file) return;
+  e.preventDefault();
+  (await importer()).importFile(file);
+});
+for (const kind of ["offline", "svg", "png", "json"])
+  $(`download-${kind}`).addEventListener("click", async () => (await importer()).download(kind));
 $("cancel-edit").addEventListener("click", () => { stopEditing(); renderLegend(); });
 window.addEventListener("resize", layoutPreview);
 window.addEventListener("hashchange", () => {
@@ -219,6 +261,7 @@ window.addEventListener("hashchange", () => {
 
 initLegend({currentDesign: () => designOf(describe()),
             openDesign: design => { load(design); update({fromPaste: true}); }});
+$("program-address").placeholder = absoluteUrl(location.origin, "");
 clearPreview("pending");
 if (location.hash.length > 1) { loadLegend(location.hash); load(location.hash); }
 renderLegend();

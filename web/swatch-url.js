@@ -71,6 +71,29 @@ export function designUrl(design) {
   return {w, h, path: `/${w}/${h}/${design.color.join("/")}`, query};
 }
 
+/* Rounding to the nearest, halves up. */
+export const roundHalfUp = x => Math.floor(x + 0.5);
+
+/* A dash array as the program's LineStyle: ink first, an odd count
+ * repeated once; a round or square cap lengthens each dash by the width
+ * and shortens each gap by it; then whole pixels, a dash at least one, a
+ * gap of none joining its dashes. A pattern without gaps is solid (""). */
+export function dashPattern(lengths, width, cap = "butt") {
+  if (!Array.isArray(lengths) || !lengths.length || !lengths.every(v => Number.isFinite(v) && v >= 0))
+    return "";
+  const even = lengths.length % 2 ? [...lengths, ...lengths] : lengths;
+  const grow = cap === "round" || cap === "square" ? width : 0;
+  let text = "";
+  even.forEach((v, i) => {
+    const ink = i % 2 === 0;
+    const n = roundHalfUp(ink ? v + grow : v - grow);
+    // No dash or gap is longer than the widest swatch.
+    const length = Math.min(MAX_SIDE, n);
+    text += ink ? "x".repeat(Math.max(1, length)) : " ".repeat(Math.max(0, length));
+  });
+  return text.includes(" ") ? text : "";
+}
+
 /* Path and query as one text, what follows SCRIPT. */
 export function designOf(d) { return `${d.path}${d.query ? "?" + d.query : ""}`; }
 

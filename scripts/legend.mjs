@@ -1,0 +1,183 @@
+/* The legend of a style document, on standard output:
+ *
+ *   legend [--format json|html|svg|png] [--size WxH] [--scale S] [--title TEXT]
+ *          [--zoom Z] [--base URL] [--embed] [--program PATH] STYLE_FILE|-
+ *
+ * Swatches are drawn by running the swatch program as a CGI program (no
+ * server): the built one, or the one PATH or SWATCH_PROGRAM names. Exits 0
+ * with the legend; 1 with one line on standard error and nothing on
+ * standard output; 2 for a command line it cannot read. */
+import {execFile} from "node:child_process";
+import fs from "node:fs";
+import os from "node:os";
+import path from "node:path";
+import {LegendError, MAX_STYLE_BYTES, readLegend} from "../web/legend.js";
+import {legendSnippet, legendSvg} from "../web/legend-output.js";
+import {designOf, designUrl, scaledUrl, sizeProblem, SCRIPT} from "../web/swatch-url.js";
+
+class UsageError extends Error {}
+
+const USAGE = "usage: legend [--format json|html|svg|png] [--size WxH] [--scale S] [--title TEXT] [--zoom Z] " +
+              "[--base URL] [--embed] [--program PATH] STYLE_FILE|-";
+
+function parseArguments(argv) {
+  const o = {format: "json", size: [20, 20], scale: 2, title: "", zoom: 14, base: SCRIPT, embed: false,
+             program: process.env.SWATCH_PROGRAM || "", file: null};
+  const value = i => {
+    if (i >= argv.length) throw new UsageError(`${argv[i - 1]} needs a value`);
+    return argv[i];
+  };
+  for (let i = 0; i < argv.length; i++) {
+    const a = argv[i];
+    if (a === "--format") o.format = value(++i);
+    else if (a === "--size") {
+      const m = /^(\d+)x(\d+)$/.exec(value(++i));
+      if (!m || sizeProblem(+m[1], +m[2])) throw new UsageError(`--size is WxH, e.g. 20x20: ${argv[i]}`);
+      o.size = [+m[1], +m[2]];
+    } else if (a === "--scale") {
+      o.scale = Number(value(++i));
+      if (![1, 2, 3, 4].includes(o.scale)) throw new UsageError("--scale is 1, 2, 3 or 4");
+    } else if (a === "--zoom") {
+      o.zoom = Number(value(++i));
+      if (!Number.isFinite(o.zoom) || o.zoom < 0 || o.zoom > 24) throw new UsageError("--zoom is a number from 0 to 24");
+    } else if (a === "--title") o.title = value(++i);
+    else if (a === "--base") o.base = value(++i).replace(/\/$/, "");
+    else if (a === "--program") o.program = value(++i);
+    else if (a === "--embed") o.embed = true;
+    else if (a === "--help" || a === "-h") throw new UsageError(USAGE);
+    else if (a.startsWith("--")) throw new UsageError(`unknown option ${a}`);
+    else if (o.file !== null) throw new UsageError("one style file at a time");
+    else o.file = a;
+  }
+  if (o.file === null) throw new UsageError(USAGE);
+  if (!["json", "html", "svg", "png"].includes(o.format)) throw new UsageError(`--format is json, html, svg or png`);
+  return o;
+}
+
+/* The style's text; over the size limit it is refused before it is read
+ * whole. */
+function readStyleText(file) {
+  const chunks = [];
+  let total = 0;
+  const fd = file === "-" ? 0 : fs.openSync(file, "r");
+  const chunk = Buffer.alloc(1 << 16);
+  for (;;) {
+    let n;
+    try {
+      n = fs.readSync(fd, chunk, 0, chunk.length, null);
+    } catch (err) {
+      if (err.code === "EAGAIN") continue;
+      if (err.code === "EOF") break;
+      throw err;
+    }
+    if (n === 0) break;
+    total += n;
+    if (total > MAX_STYLE_BYTES) throw new LegendError(`the style document is over ${MAX_STYLE_BYTES / 1024 / 1024} MiB`);
+    chunks.push(Buffer.from(chunk.subarray(0, n)));
+  }
+  if (fd !== 0) fs.closeSync(fd);
+  return Buffer.concat(chunks).toString("utf8");
+}
+
+/* The swatch program: the one named, else the build's, else the installed one. */
+function programPath(named) {
+  // This script, or the bundle of it that is installed.
+  const here = path.dirname(fs.realpathSync(process.argv[1]));
+  const found = [named, path.join(here, "..", "build", "swatch"), "/usr/lib/cgi-bin/swatch"]
+    .filter(Boolean).find(p => fs.existsSync(p));
+  if (!found) throw new LegendError("the swatch program is not built (scripts/build) and none is installed");
+  return found;
+}
+
+/* One swatch's body, drawn by the program as a web server would run it. */
+function drawSwatch(program, design) {
+  const queryAt = design.indexOf("?");
+  const env = {GATEWAY_INTERFACE: "CGI/1.1", REQUEST_METHOD: "GET", SERVER_PROTOCOL: "HTTP/1.1",
+               PATH_INFO: queryAt < 0 ? design : design.slice(0, queryAt),
+               QUERY_STRING: queryAt < 0 ? "" : design.slice(queryAt + 1), SCRIPT_NAME: SCRIPT};
+  return new Promise((resolve, reject) => {
+    execFile(program, [], {env, encoding: "buffer", maxBuffer: 64 << 20}, (err, stdout) => {
+      const end = stdout.indexOf("\r\n\r\n") >= 0 ? stdout.indexOf("\r\n\r\n") + 4 : stdout.indexOf("\n\n") + 2;
+      const head = stdout.subarray(0, Math.max(0, end)).toString();
+      const status = /^Status:\s*(\d+)/mi.exec(head);
+      if (err || end < 2 || (status && status[1] !== "200"))
+        reject(new LegendError(`the swatch program refused ${design}${status ? ` (${status[1]})` : ""}`));
+      else resolve(stdout.subarray(end));
+    });
+  });
+}
+
+/* Each design drawn, a few at a time. */
+async function drawAll(program, designs) {
+  const out = new Array(designs.length);
+  let next = 0;
+  const worker = async () => {
+    while (next < designs.length) {
+      const i = next++;
+      out[i] = await drawSwatch(program, designs[i]);
+    }
+  };
+  await Promise.all(Array.from({length: Math.min(designs.length, os.availableParallelism?.() ?? 2)}, worker));
+  return out;
+}
+
+/* A row's design again, in another format. */
+const inFormat = (row, format) => designOf(designUrl({...row.design, format}));
+
+function rasterise(svg, scale) {
+  return new Promise((resolve, reject) => {
+    const child = execFile("rsvg-convert", ["--format", "png", "--zoom", String(scale)],
+                           {encoding: "buffer", maxBuffer: 256 << 20}, (err, stdout) => {
+      if (err) reject(new LegendError(err.code === "ENOENT" ? "rsvg-convert is not installed (Debian: librsvg2-bin)"
+                                                            : "rsvg-convert could not draw the legend"));
+      else resolve(stdout);
+    });
+    child.stdin.end(svg);
+  });
+}
+
+async function legendOutput(o, legend) {
+  const rows = legend.rows.map(r => ({...r, w: r.design.w, h: r.design.h}));
+  if (o.format === "json")
+    return JSON.stringify({title: legend.title, rows: rows.map(({label, swatch, notes}) => ({label, swatch, notes})),
+                           notes: legend.notes}, null, 2) + "\n";
+  const program = programPath(o.program);
+  if (o.format === "html") {
+    let images = null;
+    if (o.embed) {
+      const designs = rows.flatMap(r => [inFormat(r, "png"), scaledUrl(inFormat(r, "png"), 2)]);
+      const drawn = await drawAll(program, designs);
+      const data = i => `data:image/png;base64,${drawn[i].toString("base64")}`;
+      images = new Map(rows.map((r, i) => [r.swatch, {src: data(2 * i), srcset: `${data(2 * i)} 1x, ${data(2 * i + 1)} 2x`}]));
+    }
+    return legendSnippet(rows, {title: legend.title, base: o.base, images}) + "\n";
+  }
+  const svgs = (await drawAll(program, rows.map(r => inFormat(r, "svg")))).map(b => b.toString("utf8"));
+  const svg = legendSvg(rows, svgs, {title: legend.title});
+  return o.format === "svg" ? svg : rasterise(svg, o.scale);
+}
+
+async function main() {
+  let o;
+  try {
+    o = parseArguments(process.argv.slice(2));
+  } catch (err) {
+    process.stderr.write(`legend: ${err.message}\n`);
+    return 2;
+  }
+  try {
+    const text = readStyleText(o.file);
+    const legend = await readLegend(text, {size: o.size, zoom: o.zoom, title: o.title,
+                                           fileName: o.file === "-" ? "" : path.basename(o.file)});
+    process.stdout.write(await legendOutput(o, legend));
+    return 0;
+  } catch (err) {
+    const unreadable = {ENOENT: "no such file", EACCES: "permission denied", EISDIR: "a directory"}[err.code];
+    const message = err instanceof LegendError ? err.message
+                  : unreadable ? `cannot read ${o.file}: ${unreadable}` : `could not make the legend: ${err.message}`;
+    process.stderr.write(`legend: ${message.split("\n")[0]}\n`);
+    return 1;
+  }
+}
+
+main().then(status => { process.exitCode = status; });

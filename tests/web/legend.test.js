@@ -1,0 +1,242 @@
+/* Legends from style documents (web/legend.js): one table of small SLD,
+ * QGIS and MapLibre documents, each with the rows its rules call for, the
+ * faults of the style libraries the reader mends, and the documents it
+ * refuses; then the real sample styles beside this file. */
+import {test} from "node:test";
+import assert from "node:assert/strict";
+import {readFileSync} from "node:fs";
+import {readLegend} from "../../web/legend.js";
+import {colorOf} from "../../web/legend-swatch.js";
+import {dashPattern} from "../../web/swatch-url.js";
+import {legendSnippet, legendSvg} from "../../web/legend-output.js";
+
+const sld = (rules, head = "<Name>layer</Name><UserStyle><Name>style</Name>") =>
+  `<?xml version="1.0"?><StyledLayerDescriptor version="1.0.0" xmlns="http://www.opengis.net/sld">` +
+  `<NamedLayer>${head}<FeatureTypeStyle>${rules}</FeatureTypeStyle></UserStyle></NamedLayer></StyledLayerDescriptor>`;
+const css = (name, value) => `<CssParameter name="${name}">${value}</CssParameter>`;
+const stroke = (...p) => `<Stroke>${p.join("")}</Stroke>`;
+const line = (...p) => `<Rule><Name>line</Name><LineSymbolizer>${stroke(...p)}</LineSymbolizer></Rule>`;
+const mark = (shape, inside, extra = "") =>
+  `<Rule><Name>${shape}</Name><PointSymbolizer><Graphic><Mark><WellKnownName>${shape}</WellKnownName>${inside}</Mark>` +
+  `${extra}</Graphic></PointSymbolizer></Rule>`;
+const hatchFill = (shape, markStroke, size, fill = "") =>
+  `<Rule><Name>hatch</Name><PolygonSymbolizer><Fill><GraphicFill><Graphic><Mark><WellKnownName>${shape}</WellKnownName>` +
+  `${markStroke}</Mark><Size>${size}</Size></Graphic></GraphicFill>${fill}</Fill></PolygonSymbolizer></Rule>`;
+
+const qml = (renderer, symbols, extra = '<labeling type="simple"/>') =>
+  `<!DOCTYPE qgis PUBLIC 'http://mrcc.com/qgis.dtd' 'SYSTEM'>\n<qgis version="3.28.0">` +
+  `<renderer-v2 type="${renderer.type}" attr="kind">${renderer.body}<symbols>${symbols}</symbols></renderer-v2>${extra}</qgis>`;
+const options = props => `<Option type="Map">${Object.entries(props)
+  .map(([k, v]) => `<Option name="${k}" value="${v}" type="QString"/>`).join("")}</Option>`;
+const symbol = (name, type, layers, alpha = 1) => `<symbol name="${name}" type="${type}" alpha="${alpha}">${layers}</symbol>`;
+const layer = (cls, props, inner = "") => `<layer class="${cls}" enabled="1" pass="0">${options(props)}${inner}</layer>`;
+const categories = (...labels) => ({type: "categorizedSymbol", body: `<categories>${labels
+  .map((l, i) => `<category render="true" symbol="${i}" value="v${i}" label="${l}"/>`).join("")}</categories>`});
+
+const maplibre = (...layers) => JSON.stringify({version: 8, name: "Map", sources: {}, layers});
+
+/* [what, document, rows as [label, swatch, notes (words each note holds)]
+ * or the error's words]. */
+const CASES = [
+  // SLD.
+  ["a hatch: the mark's stroke, its size less the width, the fill's colour behind",
+   sld(hatchFill("shape://times", stroke(css("stroke", "#000000"), css("stroke-width", "2")), 10, css("fill", "#ffffcc"))),
+   [["hatch", "/20/20/0/0/0?LineType=Hatch&LineWidth=2&HatchType=5&HatchSpacing=8&BgColor=FFFFCC", []]]],
+  ["0xAAAAAA, which the SLD parser reads as a number, and every hatch mark",
+   sld(["slash", "backslash", "horline", "vertline", "plus"]
+     .map(s => hatchFill(`shape://${s}`, stroke(css("stroke", "0xAAAAAA")), 16)).join("")),
+   [1, 2, 3, 4, 6].map(t => ["hatch", `/20/20/170/170/170?LineType=Hatch${t > 1 ? `&HatchType=${t}` : ""}&HatchSpacing=15`, []])],
+  ["labels: the title, else the name, else nothing; the title of the UserStyle",
+   sld(`<Rule><Name>n</Name><Title>Title</Title><LineSymbolizer/></Rule><Rule><Name>only a name</Name>` +
+       `<LineSymbolizer/></Rule><Rule><LineSymbolizer/></Rule>`,
+       "<Name>layer</Name><UserStyle><Name>style</Name><Title>Roads</Title>"),
+   ["Title", "only a name", ""].map(l => [l, "/20/20/0/0/0?LineWidth=1", []]), "Roads"],
+  ["an empty <Fill/> is grey and an empty <Stroke/> black",
+   sld(`<Rule><PolygonSymbolizer><Fill/><Stroke/></PolygonSymbolizer></Rule>`),
+   [["", "/20/20/128/128/128?Outline=000000", []]], "style"],
+  ["a dash array in pixels; round caps lengthen the dashes by the width",
+   sld(line(css("stroke-dasharray", "5 2")) +
+       line(css("stroke-dasharray", "4 4"), css("stroke-width", "2"), css("stroke-linecap", "round")) +
+       line(css("stroke-dasharray", "3"), css("stroke-width", "1"))),
+   [["line", "/20/20/0/0/0?LineStyle=xxxxx%20%20", []], ["line", "/20/20/0/0/0?LineStyle=xxxxxx%20%20&LineWidth=2", []],
+    ["line", "/20/20/0/0/0?LineStyle=xxx%20%20%20", []]]],
+  ["an opacity below 1 is drawn over white, with a note",
+   sld(line(css("stroke", "#ff0000"), css("stroke-opacity", "0.5"))),
+   [["line", "/20/20/255/128/128?LineWidth=1", ["50% opaque"]]]],
+  ["marks: a star, an unfilled circle, x as a plus, an unknown shape as a square, SLD's default mark",
+   sld(mark("star", `<Fill>${css("fill", "#00ff00")}</Fill>`, "<Size>8</Size><Rotation>45</Rotation>") +
+       mark("circle", stroke(css("stroke", "#0000ff")), "<Size>9</Size>") +
+       mark("x", `<Fill>${css("fill", "#000000")}</Fill>`, "<Size>7</Size>") +
+       mark("arrow", `<Fill>${css("fill", "#000000")}</Fill>`, "<Size>7</Size>") +
+       `<Rule><Name>default</Name><PointSymbolizer><Graphic><Mark/></Graphic></PointSymbolizer></Rule>`),
+   [["star", "/20/20/0/255/0?SymbolId=5&SymbolSize=8", ["rotation"]],
+    ["circle", "/20/20/0/0/255?SymbolId=2&SymbolSize=9", []],
+    ["x", "/20/20/0/0/0?SymbolId=4&SymbolSize=7", ["plus"]],
+    ["arrow", "/20/20/0/0/0?SymbolId=1&SymbolSize=7", ["square"]],
+    ["default", "/20/20/128/128/128?SymbolId=1&SymbolSize=6", []]]],
+  ["a casing under a line and a line of ties: the plain top line, with notes",
+   sld(`<Rule><Name>road</Name><LineSymbolizer>${stroke(css("stroke", "#000000"), css("stroke-width", "5"))}</LineSymbolizer>` +
+       `<LineSymbolizer>${stroke(css("stroke", "#ffffff"), css("stroke-width", "3"))}</LineSymbolizer></Rule>` +
+       `<Rule><Name>rail</Name><LineSymbolizer>${stroke(css("stroke", "#333333"), css("stroke-width", "2"))}</LineSymbolizer>` +
+       `<LineSymbolizer><Stroke><GraphicStroke><Graphic><Mark><WellKnownName>shape://vertline</WellKnownName></Mark>` +
+       `</Graphic></GraphicStroke></Stroke></LineSymbolizer></Rule>`),
+   [["road", "/20/20/255/255/255?LineWidth=3", ["top one"]], ["rail", "/20/20/51/51/51?LineWidth=2", ["along the line"]]]],
+  ["another graphic fill is a flat patch in the mark's colour; a text-only rule is a note",
+   sld(`<Rule><Name>dots</Name><PolygonSymbolizer><Fill><GraphicFill><Graphic><Mark><WellKnownName>circle</WellKnownName>` +
+       `<Fill>${css("fill", "#ff0000")}</Fill></Mark></Graphic></GraphicFill></Fill></PolygonSymbolizer></Rule>` +
+       `<Rule><Name>names</Name><TextSymbolizer><Label>x</Label></TextSymbolizer></Rule>`),
+   [["dots", "/20/20/255/0/0", ["flat colour"]]]],
+  ["a text-only document draws nothing", sld(`<Rule><TextSymbolizer><Label>x</Label></TextSymbolizer></Rule>`),
+   "no rule draws anything"],
+  ["malformed XML, which the SLD parser accepts", sld(line()).replace("</LineSymbolizer>", ""), /^malformed XML at line 1/],
+  ["entities are refused, never expanded",
+   `<?xml version="1.0"?><!DOCTYPE lolz [<!ENTITY lol "lol"><!ENTITY lol2 "&lol;&lol;">]>` + sld(line()).slice(21),
+   /declares entities/],
+  ["KML is no style", `<kml xmlns="http://www.opengis.net/kml/2.2"><Document/></kml>`, /^not a style document/],
+  ["GeoJSON is no style", `{"type": "FeatureCollection", "features": []}`, /^not a style document \(JSON of type FeatureCollection/],
+  ["malformed JSON", `{"version": 8, "layers": [}`, /^malformed JSON/],
+
+  // QGIS.
+  ["categories by their labels, despite the <labeling> the QGIS parser throws on; millimetres in pixels",
+   qml(categories("Forest", "Water"),
+       symbol(0, "fill", layer("SimpleFill", {color: "51,160,44,255", outline_color: "35,35,35,255", outline_style: "solid",
+                                              outline_width: "0.26", style: "solid"})) +
+       symbol(1, "fill", layer("LinePatternFill", {angle: "45", color: "0,0,255,255", distance: "2", distance_unit: "MM"},
+                               symbol("@1@0", "line", layer("SimpleLine", {line_color: "0,0,255,255", line_width: "0.26"}))))),
+   [["Forest", "/20/20/51/160/44?Outline=232323", []], ["Water", "/20/20/0/0/255?LineType=Hatch&HatchSpacing=7", []]]],
+  ["a line pattern at 100 degrees is the nearest hatch; a fill with a line layer takes its colour as the outline",
+   qml(categories("Ploughed", "Fenced"),
+       symbol(0, "fill", layer("LinePatternFill", {angle: "100", distance: "10", distance_unit: "Pixel"},
+                               symbol("@0@0", "line", layer("SimpleLine", {line_color: "0,0,0,255", line_width: "2",
+                                                                           line_width_unit: "Pixel"})))) +
+       symbol(1, "fill", layer("SimpleFill", {color: "255,255,0,255", outline_style: "no"}) +
+                         layer("SimpleLine", {line_color: "255,0,0,255", line_width: "1", line_width_unit: "Pixel"}))),
+   [["Ploughed", "/20/20/0/0/0?LineType=Hatch&LineWidth=2&HatchType=4&HatchSpacing=8", ["100° is drawn as 90°"]],
+    ["Fenced", "/20/20/255/255/0?Outline=FF0000", []]]],
+  ["Qt's pen styles in line widths, square caps by default; a symbol's opacity; an unreadable symbol costs its rule",
+   qml({type: "graduatedSymbol", body: `<ranges><range symbol="0" lower="0" upper="1" label="0 - 1"/>` +
+        `<range symbol="1" lower="1" upper="2" label="1 - 2"/><range symbol="2" lower="2" upper="3" label="2 - 3"/></ranges>`},
+       symbol(0, "line", layer("SimpleLine", {line_color: "0,0,0,255", line_width: "0.5", line_style: "dash"})) +
+       symbol(1, "marker", layer("SimpleMarker", {name: "circle", color: "255,0,0,255", outline_color: "255,0,0,255",
+                                                  size: "2"}), 0.5) +
+       symbol(2, "marker", layer("FontMarker", {chr: "A", color: "0,0,0,255"}))),
+   [["0 - 1", "/20/20/0/0/0?LineStyle=xxxxxxxxx%20%20&LineWidth=2", []],
+    ["1 - 2", "/20/20/255/128/128?SymbolId=6&SymbolSize=8", ["50% opaque"]]]],
+  ["a raster style draws nothing", `<!DOCTYPE qgis PUBLIC 'http://mrcc.com/qgis.dtd' 'SYSTEM'><qgis><pipe/></qgis>`,
+   "no rule draws anything"],
+
+  // MapLibre.
+  ["a colour by match: a row a case, then \"other\"; an outline only where one is given",
+   maplibre({id: "landuse", type: "fill", paint: {"fill-color": ["match", ["get", "class"], "park", "#00aa00",
+                                                                 ["wood", "forest"], "#006600", "#cccccc"]}},
+            {id: "water", type: "fill", paint: {"fill-color": "hsl(210, 100%, 50%)", "fill-outline-color": "navy"}}),
+   [["park", "/20/20/0/170/0", []], ["wood, forest", "/20/20/0/102/0", []], ["other", "/20/20/204/204/204", []],
+    ["water", "/20/20/0/128/255?Outline=000080", []]], "Map"],
+  ["values at zoom 14; a dash array in widths with round caps; a cased road's gap",
+   maplibre({id: "road", type: "line", layout: {"line-cap": "round"},
+             paint: {"line-color": "#ff0000", "line-width": ["interpolate", ["linear"], ["zoom"], 10, 1, 16, 4],
+                     "line-dasharray": [2, 1]}},
+            {id: "path", type: "line", paint: {"line-dasharray": [3, 2], "line-width": 2, "line-gap-width": 4}}),
+   [["road", "/20/20/255/0/0?LineWidth=3", []],
+    ["path", "/20/20/0/0/0?LineStyle=xxxxxx%20%20%20%20&LineWidth=2", ["two lines"]]]],
+  ["circles: radius doubled, a see-through circle unfilled, a feature's value the default",
+   maplibre({id: "poi", type: "circle", paint: {"circle-radius": 4, "circle-color": "rgba(0, 0, 0, 0)",
+                                                "circle-stroke-width": 1, "circle-stroke-color": "#0000ff"}},
+            {id: "town", type: "circle", paint: {"circle-radius": ["get", "size"], "circle-color": "red"}},
+            {id: "labels", type: "symbol"}),
+   [["poi", "/20/20/0/0/255?SymbolId=2&SymbolSize=8", []], ["town", "/20/20/255/0/0?SymbolId=6&SymbolSize=10", ["depends on the feature"]]]],
+  ["only a background and hillshade: nothing to draw",
+   maplibre({id: "bg", type: "background"}, {id: "hills", type: "hillshade"}), "no rule draws anything"],
+];
+
+for (const [what, doc, expected, title] of CASES) {
+  test(what, async () => {
+    if (!Array.isArray(expected)) {
+      await assert.rejects(readLegend(doc), err => err.name === "LegendError" &&
+        (expected instanceof RegExp ? expected.test(err.message) : err.message === expected));
+      return;
+    }
+    const legend = await readLegend(doc, {fileName: "style.file"});
+    assert.deepEqual(legend.rows.map(r => [r.label, r.swatch]), expected.map(([l, s]) => [l, s]));
+    legend.rows.forEach((row, i) => {
+      for (const words of expected[i][2]) assert.ok(row.notes.some(n => n.includes(words)), `${row.label}: ${words} in ${row.notes}`);
+      if (!expected[i][2].length) assert.deepEqual(row.notes, [], row.label);
+    });
+    if (title) assert.equal(legend.title, title);
+  });
+}
+
+test("a rule that cannot be read is a note, the others rows", async () => {
+  const legend = await readLegend(qml(categories("Good", "Font"),
+    symbol(0, "line", layer("SimpleLine", {line_color: "0,0,0,255", line_width: "1", line_width_unit: "Pixel"})) +
+    symbol(1, "marker", layer("FontMarker", {chr: "A"}))));
+  assert.deepEqual(legend.rows.map(r => r.label), ["Good"]);
+  assert.match(legend.notes.join(" "), /"Font": The symbol could not be read/);
+});
+
+test("the swatch size, the title given and the file's name", async () => {
+  const doc = maplibre({id: "a", type: "fill"});
+  const sized = await readLegend(doc, {size: [30, 12], title: "Given"});
+  assert.equal(sized.rows[0].swatch, "/30/12/0/0/0");
+  assert.equal(sized.title, "Given");
+  assert.equal((await readLegend(JSON.stringify({version: 8, layers: [{id: "a", type: "fill"}]}), {fileName: "f.json"})).title,
+               "f.json");
+});
+
+test("a style of 100,000 rules gives the first 500 rows; one over 5 MiB is refused before it is read", async () => {
+  const many = JSON.stringify({version: 8, layers: Array.from({length: 100000}, (_, i) => ({id: `l${i}`, type: "line"}))});
+  const legend = await readLegend(many);
+  assert.equal(legend.rows.length, 500);
+  assert.equal(legend.rows[499].label, "l499");
+  assert.match(legend.notes.join(" "), /first 500/);
+  await assert.rejects(readLegend(" ".repeat(5 * 1024 * 1024 + 1) + "{}"), /over 5 MiB/);
+});
+
+test("colours as the style languages write them, each to RRGGBB", () => {
+  for (const [text, rgb, alpha = 1] of [["#0A0B0C", [10, 11, 12]], ["#abc", [170, 187, 204]], ["0xAAAAAA", [170, 170, 170]],
+      [0x102030, [16, 32, 48]], ["rgb(255, 128, 0)", [255, 128, 0]], ["rgba(0, 0, 255, 0.25)", [0, 0, 255], 0.25],
+      ["hsl(120, 100%, 25%)", [0, 128, 0]], ["hsla(0, 100%, 50%, 0.5)", [255, 0, 0], 0.5], ["navy", [0, 0, 128]]])
+    assert.deepEqual(colorOf(text), {rgb, alpha}, String(text));
+  assert.equal(colorOf("not a colour"), null);
+});
+
+test("a dash array as a pattern: odd counts repeated, caps, whole pixels, gaps that close", () => {
+  for (const [lengths, width, cap, pattern] of [[[5, 2], 1, "butt", "xxxxx  "], [[6, 3], 1, "round", "xxxxxxx  "],
+      [[1], 1, "butt", "x "], [[2, 1], 1, "square", ""], [[0.4, 2.5], 1, "butt", "x   "], [[], 1, "butt", ""],
+      [[1, 2, 3], 1, "butt", "x  xxx xx   "]])
+    assert.equal(dashPattern(lengths, width, cap), pattern, `${lengths} ${cap}`);
+});
+
+test("a label is text in every output, never markup", () => {
+  const rows = [{label: `<img src=x onerror="alert(1)">&`, swatch: "/20/20/0/0/0", w: 20, h: 20}];
+  const html = legendSnippet(rows, {title: "<b>t</b>"});
+  assert.ok(!html.includes("<img src=x") && !html.includes("<b>"), html);
+  assert.match(html, /&lt;img src=x onerror=&quot;alert\(1\)&quot;&gt;&amp;/);
+  const svg = legendSvg(rows, [`<svg width="20" height="20"><rect id="a" fill="url(#a)"/></svg>`], {title: "<b>"});
+  assert.ok(!svg.includes("<img") && !svg.includes("<b>"));
+  assert.match(svg, /id="r1-a" fill="url\(#r1-a\)"/);
+});
+
+/* The public sample styles beside this file (see styles/README.md). */
+const sample = name => readFileSync(new URL(`styles/${name}`, import.meta.url), "utf8");
+test("real styles: GeoServer's pophatch.sld, QGIS's line pattern at 30 degrees, MapLibre's Basic", async () => {
+  const pop = await readLegend(sample("pophatch.sld"));
+  assert.equal(pop.title, "Population in the United States");
+  assert.deepEqual(pop.rows.map(r => [r.label, r.swatch]), [
+    ["< 2M", "/20/20/170/170/170?LineType=Hatch&HatchSpacing=15"], ["2M - 4M", "/20/20/170/170/170?LineType=Hatch&HatchSpacing=7"],
+    ["> 4M", "/20/20/170/170/170?LineType=Hatch&HatchSpacing=3"], ["Boundary", "/20/20/0/0/0?LineWidth=1"]]);
+  // 2 mm lines 5 mm apart at 30 degrees: 8 px lines, 19 px apart centre to centre.
+  const qgis = await readLegend(sample("line_pattern_30_degree.qml"));
+  assert.deepEqual(qgis.rows.map(r => r.swatch), ["/20/20/88/139/7?LineType=Hatch&LineWidth=8&HatchSpacing=11"]);
+  // Zoom 14: the widths of exponential stops there, the dash arrays in those widths.
+  const basic = await readLegend(sample("basic-v9.json"));
+  assert.equal(basic.title, "Basic");
+  assert.deepEqual(basic.rows.map(r => [r.label, r.swatch]), [
+    ["landuse_overlay_national_park", "/20/20/221/242/194"], ["landuse_park", "/20/20/210/237/174"],
+    ["waterway", "/20/20/160/207/223?LineWidth=2"], ["water", "/20/20/160/207/223"], ["building", "/20/20/214/214/214"],
+    ["tunnel_minor", "/20/20/239/239/239?LineWidth=2"], ["tunnel_major", "/20/20/255/255/255?LineStyle=x%20&LineWidth=4"],
+    ["bridge_minor case", "/20/20/222/222/222?LineWidth=1"]]);
+  assert.match(basic.rows[0].notes.join(), /75% opaque/);
+  assert.match(basic.rows[7].notes.join(), /two lines/);
+  assert.deepEqual(basic.notes, ['Layer "background" (background) draws no swatch.']);
+});

@@ -1,0 +1,54 @@
+/* XML for the style readers: fast-xml-parser reads, checks and writes it;
+ * this module walks the tree it gives, with elements in document order. A
+ * document that declares entities is refused before it is read (nothing
+ * is expanded, nothing fetched); a plain DOCTYPE, which every QGIS style
+ * carries, is read, and its DTD never fetched. */
+import {XMLBuilder, XMLParser, XMLValidator} from "fast-xml-parser";
+import {LegendError} from "./legend-error.js";
+
+const OPTIONS = {preserveOrder: true, ignoreAttributes: false, attributeNamePrefix: "",
+                 parseTagValue: false, parseAttributeValue: false, trimValues: true};
+
+/* The document's nodes, or a LegendError that says what is wrong and where. */
+export function readXml(text) {
+  if (/<!DOCTYPE[^>[]*\[[\s\S]*?<!ENTITY/i.test(text))
+    throw new LegendError("XML that declares entities is refused");
+  const checked = XMLValidator.validate(text);
+  if (checked !== true) {
+    const {msg, line} = checked.err;
+    throw new LegendError(`malformed XML at line ${line}: ${msg}`);
+  }
+  return new XMLParser(OPTIONS).parse(text);
+}
+
+/* The XML of these nodes again. */
+export function writeXml(nodes) {
+  return new XMLBuilder({...OPTIONS, suppressEmptyNode: true}).build(nodes);
+}
+
+/* An element's name as written (with its prefix) and without the prefix. */
+export const tagOf = node => Object.keys(node).find(k => k !== ":@");
+export const localName = node => (tagOf(node) ?? "").replace(/^.*:/, "");
+export const attributes = node => node[":@"] ?? {};
+export const elements = node => (Array.isArray(node[tagOf(node)]) ? node[tagOf(node)] : [])
+  .filter(n => !("#text" in n) && !("#comment" in n) && !tagOf(n).startsWith("?"));
+
+/* The child elements of that local name. */
+export const childrenNamed = (node, name) => elements(node).filter(n => localName(n) === name);
+export const childNamed = (node, name) => childrenNamed(node, name)[0];
+
+/* The text inside an element, or "". */
+export function textOf(node) {
+  if (!node) return "";
+  return (node[tagOf(node)] ?? []).filter(n => "#text" in n).map(n => String(n["#text"])).join("").trim();
+}
+
+/* The document's root element. */
+export const rootOf = nodes => nodes.find(n => !tagOf(n).startsWith("?") && !("#text" in n) && !("#comment" in n));
+
+/* A copy of an element with other children. */
+export function withChildren(node, children) {
+  const copy = {[tagOf(node)]: children};
+  if (node[":@"]) copy[":@"] = node[":@"];
+  return copy;
+}
