@@ -460,6 +460,73 @@ class Designer(unittest.TestCase):
             lambda d: d.execute_script("return document.documentElement.dataset.imagesChecked"))
         self.assertEqual(violations(), [])
 
+    def test_94_import_a_style(self):
+        """A style dropped on the legend and one chosen with the file picker
+        become rows with their notes; labels stay text; the legend leaves as
+        SVG; a dash array typed as a map library writes it is drawn as the
+        map draws it."""
+        downloads = tempfile.mkdtemp()
+        self.driver.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": downloads})
+        self.open("#/40/20/255/0/0")
+        styles = os.path.join(os.path.dirname(os.path.abspath(__file__)), "web", "styles")
+        with open(os.path.join(styles, "pophatch.sld")) as f:
+            sld = f.read().replace("<Title>Boundary</Title>", "<Title>Boundary &lt;img src=x onerror=alert(1)&gt;</Title>")
+        self.driver.execute_script("""
+            const file = new File([arguments[0]], "pophatch.sld", {type: "application/xml"});
+            const data = new DataTransfer();
+            data.items.add(file);
+            const zone = document.querySelector(".legend-builder");
+            for (const type of ["dragover", "drop"])
+              zone.dispatchEvent(new DragEvent(type, {dataTransfer: data, bubbles: true, cancelable: true}));""", sld)
+        report = lambda: self.driver.execute_script(
+            "return [...document.querySelectorAll('#import-report li')].map(li => li.innerText)")
+        WebDriverWait(self.driver, 20).until(lambda d: len(report()) == 4)
+        self.assertEqual([r.split("\n")[0] for r in report()],
+                         ["< 2M", "2M - 4M", "> 4M", "Boundary <img src=x onerror=alert(1)>"])
+        self.assertIn("Labels are not shown.", report()[3])
+        self.assertEqual(len(self.driver.find_elements(By.CSS_SELECTOR, "#import-report img")), 4)
+        self.assertEqual(self.driver.find_elements(By.CSS_SELECTOR, "img[src='x'], img[onerror]"), [])
+        self.assertEqual(self.field("legend-title").get_attribute("value"), "Population in the United States")
+        preview = [li.text for li in self.driver.find_elements(By.CSS_SELECTOR, "#legend-preview li")]
+        self.assertEqual(preview[-4:], ["< 2M", "2M - 4M", "> 4M", "Boundary <img src=x onerror=alert(1)>"])
+        self.assertIn("HatchSpacing=15", self.field("snippet").get_attribute("value"))
+        # A QGIS style chosen with the file picker, in place of those rows.
+        self.field("import-replace").click()
+        self.field("style-file").send_keys(os.path.join(styles, "line_pattern_30_degree.qml"))
+        WebDriverWait(self.driver, 20).until(lambda d: len(report()) == 1 and "30°" in report()[0])
+        self.assertEqual(len(self.driver.find_elements(By.CSS_SELECTOR, "#rows li")), 1)
+        self.field("import-replace").click()
+        # Bad input is said in words, and the legend is left as it was.
+        self.driver.find_element(By.CSS_SELECTOR, "#paste-style summary").click()
+        self.type_into("style-text", '{"type": "FeatureCollection", "features": []}')
+        self.field("import-pasted").click()
+        WebDriverWait(self.driver, 20).until(lambda d: "not a style document" in self.field("import-message").text)
+        self.assertEqual(len(self.driver.find_elements(By.CSS_SELECTOR, "#rows li")), 1)
+        self.driver.execute_script("document.getElementById('import').scrollIntoView();")
+        for scale in (1, 2):
+            self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                                        {"width": 1280, "height": 1400, "deviceScaleFactor": scale, "mobile": False})
+            self.driver.save_screenshot(os.path.join(ARTIFACTS, f"import@{scale}x.png"))
+        self.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+
+        # The legend as one SVG document, the program's swatches inside.
+        self.field("download-svg").click()
+        path = os.path.join(downloads, "legend.svg")
+        WebDriverWait(self.driver, 20).until(lambda d: os.path.exists(path) and os.path.getsize(path) > 0)
+        with open(path) as f:
+            svg = f.read()
+        self.assertIn("<title>line_pattern_30_degree.qml</title>", svg)
+        self.assertEqual(svg.count("<svg x="), 1)
+        self.assertIn('stroke="#588b07"', svg)
+
+        # A dash array as map libraries write it: 6 3 with round ends at
+        # width 1 draws dashes of 7 and gaps of 2.
+        self.open("#/40/20/0/0/0?LineStyle=x")
+        self.type_into("dash", "6 3")
+        self.choose("dashCap", "round")
+        self.wait_for_preview("LineStyle=xxxxxxx%20%20")
+        self.assertIn("Pattern: xxxxxxx··", self.field("dash-ruler").text)
+
     def test_5_phone(self):
         self.driver.set_window_size(390, 844)
         try:

@@ -172,7 +172,8 @@ export function legendForExport() {
 export function addRows(rows, {replace = false, title = ""} = {}) {
   if (replace) legend.rows = [];
   legend.rows.push(...rows);
-  if (title && !$("legend-title").value.trim()) $("legend-title").value = title;
+  // The style's title names the legend it makes, not one it joins.
+  if (title && (replace || !$("legend-title").value.trim())) $("legend-title").value = title;
   stopEditing();
   renderLegend();
 }
