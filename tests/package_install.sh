@@ -66,6 +66,9 @@ installed_checks() { # WHEN OTHER-STATUS
   check "$1: other.cgi gets $2" [ "$(status /cgi-bin/other.cgi)" = "$2" ]
   check "$1: the Server header is the server's own" [ "$(server_header)" = "$server_before" ]
   apache stop
+  check "$1: swatch-legend draws an SVG legend with the packaged program" bash -c \
+    'echo "{\"version\": 8, \"layers\": [{\"id\": \"a\", \"type\": \"fill\", \"paint\": {\"fill-color\": \"red\"}}]}" |
+     swatch-legend --format svg - | grep -q "<rect x=\"0\" y=\"0\" width=\"20\" height=\"20\" fill=\"#ff0000\"/>"'
 }
 
 # 1. CGI off before the package: turned on for swatch alone, and off again.

@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# scripts/legend end to end, with the built program: a legend in each format
+# from a style of each language; the SVG legend rasterised by rsvg-convert
+# and the PNG legend decoded; bad input refused with one line and nothing on
+# standard output.
+#
+#   legend_command_line.sh LEGEND SWATCH
+set -uo pipefail
+legend=$1
+export SWATCH_PROGRAM=$2
+styles=$(cd "$(dirname "$0")/web/styles" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+check() { # WHAT CONDITION...
+  local what=$1; shift
+  if "$@"; then echo "PASS: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
+}
+
+# The colour of a PNG's pixel, as RRGGBB: the PNG decoded (8-bit RGB or
+# RGBA, every filter).
+pixel() { # FILE X Y
+  python3 - "$@" <<'PY'
+import struct, sys, zlib
+data = open(sys.argv[1], "rb").read()
+x, y = int(sys.argv[2]), int(sys.argv[3])
+assert data[:8] == b"\x89PNG\r\n\x1a\n"
+pos, idat = 8, b""
+while pos < len(data):
+    n, kind = struct.unpack(">I4s", data[pos:pos + 8])
+    body = data[pos + 8:pos + 8 + n]
+    if kind == b"IHDR":
+        w, h, depth, colour = struct.unpack(">IIBB", body[:10])
+    if kind == b"IDAT":
+        idat += body
+    pos += 12 + n
+assert depth == 8 and colour in (2, 6)
+bpp = 3 if colour == 2 else 4
+raw, stride, rows, prev = zlib.decompress(idat), w * bpp, [], bytearray(w * bpp)
+for r in range(h):
+    f, line = raw[r * (stride + 1)], bytearray(raw[r * (stride + 1) + 1:(r + 1) * (stride + 1)])
+    for i in range(stride):
+        a = line[i - bpp] if i >= bpp else 0
+        b, c = prev[i], prev[i - bpp] if i >= bpp else 0
+        p = a + b - c
+        pred = [0, a, b, (a + b) // 2,
+                a if abs(p - a) <= abs(p - b) and abs(p - a) <= abs(p - c) else b if abs(p - b) <= abs(p - c) else c][f]
+        line[i] = (line[i] + pred) & 255
+    rows.append(line)
+    prev = line
+print("%02X%02X%02X" % tuple(rows[y][x * bpp:x * bpp + 3]), w, h)
+PY
+}
+
+# JSON from SLD: the rows of GeoServer's pophatch.sld.
+"$legend" "$styles/pophatch.sld" >"$work/out.json" 2>"$work/err"
+check "json: four rows, the first a hatch 15 apart" \
+  [ "$(jq -r '[(.rows | length | tostring), .rows[0].swatch, .title] | join(" ")' "$work/out.json")" = \
+    "4 /20/20/170/170/170?LineType=Hatch&HatchSpacing=15 Population in the United States" ]
+
+# HTML from QGIS, linked to a program elsewhere, and with the swatches inside.
+"$legend" --format html --base https://maps.example.org/cgi-bin/swatch "$styles/line_pattern_30_degree.qml" >"$work/out.html"
+check "html: linked to the program given, with 2x and 3x" \
+  grep -q 'src="https://maps.example.org/cgi-bin/swatch/20/20/88/139/7?LineType=Hatch&amp;LineWidth=8&amp;HatchSpacing=11" srcset=".* 2x, .* 3x"' "$work/out.html"
+"$legend" --format html --embed --size 30x15 - <"$styles/line_pattern_30_degree.qml" >"$work/embed.html"
+check "html --embed: the swatches inside, at 1x and 2x, no program needed" \
+  bash -c "grep -q 'src=\"data:image/png;base64,[^\"]*\" srcset=\"data:image/png;base64,[^ ]* 1x, data:image/png;base64,[^ ]* 2x\" width=\"30\" height=\"15\"' '$work/embed.html' && ! grep -q cgi-bin '$work/embed.html'"
+
+# SVG from MapLibre, rasterised by librsvg: the first swatch (national park,
+# d2edae at 75% over white: DDF2C2) in the swatch column.
+"$legend" --format svg "$styles/basic-v9.json" >"$work/out.svg"
+check "svg: a document with a swatch a row" [ "$(grep -c '<svg x=' "$work/out.svg")" = 8 ]
+rsvg-convert "$work/out.svg" >"$work/svg.png"
+read -r colour _ <<<"$(pixel "$work/svg.png" 22 42)"
+check "svg: rasterised, the first swatch is national park green ($colour)" [ "$colour" = DDF2C2 ]
+
+# PNG at 3 device pixels a CSS pixel: three times the SVG's size.
+"$legend" --format png --scale 3 "$styles/basic-v9.json" >"$work/out.png"
+read -r colour w h <<<"$(pixel "$work/out.png" 66 126)"
+svg_w=$(sed -n 's/^<svg [^>]*width="\([0-9]*\)" height="\([0-9]*\)".*/\1/p' "$work/out.svg" | head -1)
+check "png: three times the SVG's width ($w for $svg_w)" [ "$w" = $((3 * svg_w)) ]
+check "png: the first swatch decoded ($colour)" [ "$colour" = DDF2C2 ]
+
+# Bad input: exit 1, one line on standard error, nothing on standard output.
+refused() { # WHAT INPUT WORDS
+  local status
+  printf '%s' "$2" | "$legend" - >"$work/none" 2>"$work/err"
+  status=$?
+  check "refused ($1): exit 1, '$3', one line, no output" \
+    bash -c "[ $status = 1 ] && [ ! -s '$work/none' ] && [ \$(wc -l <'$work/err') = 1 ] && grep -q '$3' '$work/err'"
+}
+refused "unclosed element" $'<StyledLayerDescriptor>\n<NamedLayer>\n</StyledLayerDescriptor>' "malformed XML at line 3"
+refused "GeoJSON" '{"type": "Feature"}' "not a style document"
+refused "text only" '{"version": 8, "layers": [{"id": "t", "type": "symbol"}]}' "no rule draws anything"
+check "a missing file: exit 1, said in words" \
+  bash -c "'$legend' '$work/nothing.sld' 2>&1 >/dev/null | grep -q 'cannot read .*: no such file'"
+"$legend" --format gif "$styles/pophatch.sld" 2>/dev/null
+check "an unknown format: exit 2" [ $? = 2 ]
+
+[ "$failures" = 0 ]
