@@ -1,0 +1,77 @@
+/* What a legend costs: scripts/legend on styles of 100 rules (SLD, QGIS,
+ * MapLibre) to JSON and to an embedded HTML legend, whole runs (Node's
+ * start included) against Node starting and exiting; and the bytes the
+ * designer loads at first, now and at a base commit (the style import loads
+ * only when used).
+ *
+ *   node bench/legend.mjs [RUNS] [BASE_COMMIT] */
+import {execFileSync} from "node:child_process";
+import fs from "node:fs";
+import os from "node:os";
+import path from "node:path";
+
+const root = path.resolve(path.dirname(new URL(import.meta.url).pathname), "..");
+const runs = Number(process.argv[2] || 5);
+const base = process.argv[3] || "";
+const work = fs.mkdtempSync(path.join(os.tmpdir(), "legend-bench-"));
+
+const rules = 100;
+const sld = `<StyledLayerDescriptor version="1.0.0" xmlns="http://www.opengis.net/sld"><NamedLayer><Name>n</Name>` +
+  `<UserStyle><Title>Bench</Title><FeatureTypeStyle>${Array.from({length: rules}, (_, i) =>
+    `<Rule><Title>rule ${i}</Title><LineSymbolizer><Stroke><CssParameter name="stroke">#${(i * 2).toString(16).padStart(2, "0")}0000</CssParameter>` +
+    `<CssParameter name="stroke-dasharray">${1 + (i % 7)} 2</CssParameter></Stroke></LineSymbolizer></Rule>`).join("")}` +
+  `</FeatureTypeStyle></UserStyle></NamedLayer></StyledLayerDescriptor>`;
+const qml = `<!DOCTYPE qgis PUBLIC 'http://mrcc.com/qgis.dtd' 'SYSTEM'><qgis><renderer-v2 type="categorizedSymbol" attr="a"><categories>` +
+  Array.from({length: rules}, (_, i) => `<category render="true" symbol="${i}" value="${i}" label="class ${i}"/>`).join("") +
+  `</categories><symbols>${Array.from({length: rules}, (_, i) =>
+    `<symbol name="${i}" type="fill" alpha="1"><layer class="SimpleFill" enabled="1"><Option type="Map">` +
+    `<Option name="color" value="${i},${200 - i},90,255"/><Option name="outline_color" value="0,0,0,255"/></Option></layer></symbol>`).join("")}` +
+  `</symbols></renderer-v2><labeling type="simple"/></qgis>`;
+const maplibre = JSON.stringify({version: 8, name: "Bench", sources: {}, layers: Array.from({length: rules}, (_, i) =>
+  ({id: `layer ${i}`, type: ["fill", "line", "circle"][i % 3],
+    paint: {[`${["fill", "line", "circle"][i % 3]}-color`]: `hsl(${i * 3}, 60%, 45%)`}}))});
+
+const styles = {sld, qml, json: maplibre};
+for (const [ext, text] of Object.entries(styles)) fs.writeFileSync(path.join(work, `bench.${ext}`), text);
+
+/* The median of RUNS timed runs of a command, in milliseconds. */
+function median(command, args) {
+  const times = [];
+  for (let i = 0; i < runs; i++) {
+    const start = process.hrtime.bigint();
+    execFileSync(command, args, {stdio: ["ignore", "ignore", "inherit"]});
+    times.push(Number(process.hrtime.bigint() - start) / 1e6);
+  }
+  return times.sort((a, b) => a - b)[Math.floor(times.length / 2)];
+}
+
+const legend = path.join(root, "scripts", "legend");
+const node = median(process.execPath, ["-e", ""]);
+console.log(`${os.cpus().length} x ${os.cpus()[0].model}; median of ${runs} runs`);
+console.log(`node starting and exiting: ${node.toFixed(0)} ms`);
+for (const ext of Object.keys(styles)) {
+  const file = path.join(work, `bench.${ext}`);
+  const json = median(legend, [file]);
+  const html = median(legend, ["--format", "html", "--embed", file]);
+  console.log(`${rules} rules of .${ext}: json ${json.toFixed(0)} ms (${(json / node).toFixed(1)}x node), ` +
+              `embedded html ${html.toFixed(0)} ms (${(html / node).toFixed(1)}x node)`);
+}
+
+/* The designer's first load: the page, its style sheet and the modules it
+ * imports statically (a dynamic import() loads later). */
+function firstLoad(read) {
+  const seen = new Set(["designer.html", "designer.css"]);
+  const queue = ["designer.js"];
+  while (queue.length) {
+    const file = queue.shift();
+    if (seen.has(file)) continue;
+    seen.add(file);
+    for (const m of read(file).matchAll(/^(?:import|export)\s[^;]*?from\s+"\.\/([^"]+)"/gm)) queue.push(m[1]);
+  }
+  return [...seen].reduce((sum, f) => sum + Buffer.byteLength(read(f)), 0);
+}
+const now = firstLoad(f => fs.readFileSync(path.join(root, "web", f), "utf8"));
+console.log(`designer's first load: ${now} bytes` + (base
+  ? `; at ${base}: ${firstLoad(f => execFileSync("git", ["-C", root, "show", `${base}:web/${f}`], {encoding: "utf8"}))} bytes`
+  : ""));
+fs.rmSync(work, {recursive: true});
