@@ -6,16 +6,19 @@
 import fs from "node:fs";
 import path from "node:path";
 
+// esbuild names its inputs from the project's folder, where the build runs it.
+const project = path.resolve(path.dirname(new URL(import.meta.url).pathname), "..");
 const roots = new Set();
 for (const file of process.argv.slice(2))
   for (const input of Object.keys(JSON.parse(fs.readFileSync(file, "utf8")).inputs)) {
     // The innermost package with a package.json: one vendored into another
     // package's dist/ is that package's.
     const parts = input.split("/");
-    for (let i = parts.lastIndexOf("node_modules"); i >= 0; i = parts.lastIndexOf("node_modules", i - 1)) {
-      const root = parts.slice(0, i + (parts[i + 1]?.startsWith("@") ? 3 : 2)).join("/");
+    for (let i = parts.length - 1; i >= 0; i--) {
+      if (parts[i] !== "node_modules") continue;
+      const root = path.join(project, ...parts.slice(0, i + (parts[i + 1]?.startsWith("@") ? 3 : 2)));
       if (fs.existsSync(path.join(root, "package.json"))) {
-        roots.add(path.resolve(root));
+        roots.add(root);
         break;
       }
     }

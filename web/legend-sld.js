@@ -81,13 +81,28 @@ function withDefaults(symbolizer, element) {
   if (kind === "PointSymbolizer" && s.kind === "Mark") {
     const graphic = childNamed(element, "Graphic");
     const mark = graphic && childNamed(graphic, "Mark");
-    if (!textOf(childNamed(graphic ?? {}, "Size"))) s.radius = 3;
-    if (mark && !textOf(childNamed(mark, "WellKnownName"))) s.wellKnownName = "square";
+    if (!childNamed(graphic ?? {}, "Size")) s.radius ??= 3;
+    if (mark && !childNamed(mark, "WellKnownName")) s.wellKnownName ??= "square";
     const markFill = mark && childNamed(mark, "Fill"), markStroke = mark && childNamed(mark, "Stroke");
     if ((markFill && CSS(markFill, "fill") === undefined) || (mark && !markFill && !markStroke)) s.color ??= "#808080";
     if (markStroke && CSS(markStroke, "stroke") === undefined) s.strokeColor ??= "#000000";
   }
   return s;
+}
+
+/* Values the document gives by an expression (a property, a function):
+ * the parser drops most of them, so the default is drawn; each is said. */
+const VALUES = ["CssParameter", "SvgParameter", "Size", "WellKnownName", "Opacity", "Rotation"];
+function expressionNotes(symbolizerElements) {
+  const named = new Set();
+  const walk = node => {
+    for (const child of elements(node)) {
+      if (VALUES.includes(localName(child)) && elements(child).length) named.add(attributes(child).name ?? localName(child));
+      else walk(child);
+    }
+  };
+  symbolizerElements.forEach(walk);
+  return [...named].map(name => `${name} depends on the feature: drawn with the default.`);
 }
 
 /* {title, rules: [{label, symbolizers, notes}], notes}. */
@@ -109,7 +124,7 @@ export async function readSld(root, limit) {
       continue;
     }
     const aligned = symbolizers.length === elementsDrawn.length;
-    rules.push({label, notes: [],
+    rules.push({label, notes: expressionNotes(elementsDrawn),
                 symbolizers: aligned ? symbolizers.map((s, i) => withDefaults(s, elementsDrawn[i])) : symbolizers});
   }
   return {title: styleTitle(root), rules, notes: [], options: {dashUnit: "px", defaultCap: "butt"}};

@@ -20,6 +20,7 @@ export {LegendError};
 export const MAX_STYLE_BYTES = 5 * 1024 * 1024;
 export const MAX_ROWS = 500;
 export const DEFAULT_ZOOM = 14;
+const FEATURE_NOTE = "depends on the feature";
 
 /* The style document as rules in the style model, by language. */
 async function readStyle(text, zoom) {
@@ -59,7 +60,11 @@ export async function readLegend(text, {size = [20, 20], zoom = DEFAULT_ZOOM, ti
       continue;
     }
     const url = designUrl(swatch.design);
-    rows.push({label: rule.label, swatch: designOf(url), design: swatch.design, notes: [...rule.notes, ...swatch.notes]});
+    // Values given by expressions the reader has named itself, in the
+    // document's words, are not named again in the style model's.
+    const named = rule.notes.some(n => n.includes(FEATURE_NOTE));
+    rows.push({label: rule.label, swatch: designOf(url), design: swatch.design,
+               notes: [...rule.notes, ...swatch.notes.filter(n => !(named && n.includes(FEATURE_NOTE)))]});
   }
   if (style.rules.length > MAX_ROWS) notes.push(`Only the first ${MAX_ROWS} rules are in the legend.`);
   if (!rows.length) throw new LegendError("no rule draws anything");

@@ -86,6 +86,15 @@ const CASES = [
        `<Fill>${css("fill", "#ff0000")}</Fill></Mark></Graphic></GraphicFill></Fill></PolygonSymbolizer></Rule>` +
        `<Rule><Name>names</Name><TextSymbolizer><Label>x</Label></TextSymbolizer></Rule>`),
    [["dots", "/20/20/255/0/0", ["flat colour"]]]],
+  ["values given by expressions: the defaults, each named",
+   sld(`<Rule><Name>e</Name><LineSymbolizer><Stroke><CssParameter name="stroke"><ogc:Function name="env">` +
+       `<ogc:Literal>c</ogc:Literal></ogc:Function></CssParameter><CssParameter name="stroke-width"><ogc:PropertyName>w` +
+       `</ogc:PropertyName></CssParameter></Stroke></LineSymbolizer></Rule><Rule><Name>m</Name><PointSymbolizer><Graphic>` +
+       `<Mark><WellKnownName><ogc:PropertyName>s</ogc:PropertyName></WellKnownName></Mark><Size><ogc:PropertyName>z` +
+       `</ogc:PropertyName></Size></Graphic></PointSymbolizer></Rule>`).replace("<StyledLayerDescriptor ",
+       '<StyledLayerDescriptor xmlns:ogc="http://www.opengis.net/ogc" '),
+   [["e", "/20/20/0/0/0?LineWidth=1", ["stroke depends", "stroke-width depends"]],
+    ["m", "/20/20/128/128/128?SymbolId=1&SymbolSize=6", ["WellKnownName depends", "Size depends"]]]],
   ["a text-only document draws nothing", sld(`<Rule><TextSymbolizer><Label>x</Label></TextSymbolizer></Rule>`),
    "no rule draws anything"],
   ["malformed XML, which the SLD parser accepts", sld(line()).replace("</LineSymbolizer>", ""), /^malformed XML at line 1/],
