@@ -83,53 +83,63 @@ function symbolDocument(symbol) {
   return {xml: writeXml([{qgis: [renderer]}]), layers: layers.filter(n => localName(n) === "layer")};
 }
 
-/* The symbolizer of one layer, mended from the layer's properties. */
+/* A line pattern fill as the hatch mark SLD writes it: its line's colour
+ * and width, its distance, its angle to the nearest hatch. */
+function linePattern(s, p, layer, opacity, notes) {
+  const line = childNamed(layer, "symbol");
+  const lineLayer = line && childrenNamed(line, "layer").at(-1);
+  const lp = lineLayer ? propsOf(lineLayer) : {};
+  const angle = (((parseFloat(p.angle) || 0) % 180) + 180) % 180;
+  const [nearest, shape] = PATTERN_ANGLES.reduce((a, b) => (Math.abs(b[0] - angle) < Math.abs(a[0] - angle) ? b : a));
+  return {kind: "Fill", graphicFill: {
+    kind: "Mark", wellKnownName: shape, strokeColor: qgisColor(lp.line_color ?? p.color),
+    strokeOpacity: opacity(qgisAlpha(lp.line_color ?? p.color)),
+    strokeWidth: pixels(lp.line_width ?? p.line_width ?? "0.26", lp.line_width_unit, notes),
+    radius: (pixels(p.distance ?? "2", p.distance_unit, notes) ?? 0) / 2,
+    note: nearest !== angle ? `The pattern's angle of ${p.angle}° is drawn as ${nearest % 180}°.` : undefined}};
+}
+
+/* A simple line, in a line symbol or a fill's: Qt's pen styles in line
+ * widths, a custom dash in its unit, square caps unless said. */
+function simpleLine(s, p, layer, opacity, notes) {
+  if (p.line_style === "no") return null;
+  const width = pixels(p.line_width ?? "0.26", p.line_width_unit, notes);
+  const line = {kind: "Line", color: qgisColor(p.line_color ?? p.color), opacity: opacity(qgisAlpha(p.line_color ?? p.color)),
+                width, cap: CAPS[p.capstyle] ?? "square"};
+  if (p.use_custom_dash === "1" && p.customdash)
+    line.dasharray = p.customdash.split(";").map(v => pixels(v, p.customdash_unit, notes));
+  else if (PEN_STYLES[p.line_style]) line.dasharray = PEN_STYLES[p.line_style].map(v => v * width);
+  if (parseFloat(p.offset)) line.perpendicularOffset = parseFloat(p.offset);
+  return line;
+}
+
+function simpleFill(s, p, layer, opacity, notes) {
+  const fill = {...s, opacity: opacity(s.opacity), outlineOpacity: opacity(qgisAlpha(p.outline_color))};
+  if (fill.color === "transparent") delete fill.color;
+  if (p.style && !["solid", "no"].includes(p.style) && p.color) {
+    notes.add(`The brush pattern "${p.style}" is drawn as a flat colour.`);
+    fill.color = qgisColor(p.color);
+  }
+  if (fill.outlineWidth !== undefined) fill.outlineWidth = pixels(p.outline_width, p.outline_width_unit, notes);
+  return fill;
+}
+
+function simpleMarker(s, p, layer, opacity, notes) {
+  const mark = {...s, opacity: opacity(s.opacity), strokeOpacity: opacity(s.strokeOpacity),
+                radius: (pixels(p.size ?? "2", p.size_unit, notes) ?? 0) / 2,
+                wellKnownName: p.name === "cross2" ? "x" : s.wellKnownName};
+  if (p.outline_style === "no") delete mark.strokeColor;
+  if (p.offset && p.offset.split(",").some(v => parseFloat(v))) mark.offset = p.offset.split(",").map(parseFloat);
+  return mark;
+}
+
+/* The symbolizer of one layer, mended from the layer's properties: by the
+ * layer's class, else by the kind the parser read. */
+const BY_CLASS = {LinePatternFill: linePattern, SimpleLine: simpleLine};
+const BY_KIND = {Fill: simpleFill, Mark: simpleMarker};
 function mend(s, layer, alpha, notes) {
-  const p = propsOf(layer), cls = attributes(layer).class;
-  const opacity = o => (o ?? 1) * alpha;
-  if (cls === "LinePatternFill") {
-    const line = childNamed(layer, "symbol");
-    const lineLayer = line && childrenNamed(line, "layer").at(-1);
-    const lp = lineLayer ? propsOf(lineLayer) : {};
-    const angle = (((parseFloat(p.angle) || 0) % 180) + 180) % 180;
-    const [nearest, shape] = PATTERN_ANGLES.reduce((a, b) => (Math.abs(b[0] - angle) < Math.abs(a[0] - angle) ? b : a));
-    return {kind: "Fill", graphicFill: {
-      kind: "Mark", wellKnownName: shape, strokeColor: qgisColor(lp.line_color ?? p.color),
-      strokeOpacity: opacity(qgisAlpha(lp.line_color ?? p.color)),
-      strokeWidth: pixels(lp.line_width ?? p.line_width ?? "0.26", lp.line_width_unit, notes),
-      radius: (pixels(p.distance ?? "2", p.distance_unit, notes) ?? 0) / 2,
-      note: nearest !== angle ? `The pattern's angle of ${p.angle}° is drawn as ${nearest % 180}°.` : undefined}};
-  }
-  if (cls === "SimpleLine") {
-    const width = pixels(p.line_width ?? "0.26", p.line_width_unit, notes);
-    const line = {kind: "Line", color: qgisColor(p.line_color ?? p.color), opacity: opacity(qgisAlpha(p.line_color ?? p.color)),
-                  width, cap: CAPS[p.capstyle] ?? "square"};
-    if (p.line_style === "no") return null;
-    if (p.use_custom_dash === "1" && p.customdash)
-      line.dasharray = p.customdash.split(";").map(v => pixels(v, p.customdash_unit, notes));
-    else if (PEN_STYLES[p.line_style]) line.dasharray = PEN_STYLES[p.line_style].map(v => v * width);
-    if (parseFloat(p.offset)) line.perpendicularOffset = parseFloat(p.offset);
-    return line;
-  }
-  if (s.kind === "Fill") {
-    const fill = {...s, opacity: opacity(s.opacity), outlineOpacity: opacity(qgisAlpha(p.outline_color))};
-    if (fill.color === "transparent") delete fill.color;
-    if (p.style && !["solid", "no"].includes(p.style) && p.color) {
-      notes.add(`The brush pattern "${p.style}" is drawn as a flat colour.`);
-      fill.color = qgisColor(p.color);
-    }
-    if (fill.outlineWidth !== undefined) fill.outlineWidth = pixels(p.outline_width, p.outline_width_unit, notes);
-    return fill;
-  }
-  if (s.kind === "Mark") {
-    const mark = {...s, opacity: opacity(s.opacity), strokeOpacity: opacity(s.strokeOpacity),
-                  radius: (pixels(p.size ?? "2", p.size_unit, notes) ?? 0) / 2,
-                  wellKnownName: p.name === "cross2" ? "x" : s.wellKnownName};
-    if (p.outline_style === "no") delete mark.strokeColor;
-    if (p.offset && p.offset.split(",").some(v => parseFloat(v))) mark.offset = p.offset.split(",").map(parseFloat);
-    return mark;
-  }
-  return s;
+  const mender = BY_CLASS[attributes(layer).class] ?? BY_KIND[s.kind];
+  return mender ? mender(s, propsOf(layer), layer, o => (o ?? 1) * alpha, notes) : s;
 }
 
 const qgisColor = c => (c ? `rgb(${c.split(",").slice(0, 3).join(",")})` : undefined);
