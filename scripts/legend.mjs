@@ -11,9 +11,10 @@ import {execFile} from "node:child_process";
 import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
-import {LegendError, MAX_STYLE_BYTES, readLegend} from "../web/legend.js";
+import {LegendError, readLegend} from "../web/legend.js";
+import {checkStyleSize} from "../web/legend-error.js";
 import {legendSnippet, legendSvg} from "../web/legend-output.js";
-import {designOf, designUrl, scaledUrl, sizeProblem, SCRIPT} from "../web/swatch-url.js";
+import {inFormat, scaledUrl, sizeProblem, SCRIPT} from "../web/swatch-url.js";
 
 class UsageError extends Error {}
 
@@ -72,7 +73,7 @@ function readStyleText(file) {
     }
     if (n === 0) break;
     total += n;
-    if (total > MAX_STYLE_BYTES) throw new LegendError(`the style document is over ${MAX_STYLE_BYTES / 1024 / 1024} MiB`);
+    checkStyleSize(total);
     chunks.push(Buffer.from(chunk.subarray(0, n)));
   }
   if (fd !== 0) fs.closeSync(fd);
@@ -97,7 +98,9 @@ function drawSwatch(program, design) {
                QUERY_STRING: queryAt < 0 ? "" : design.slice(queryAt + 1), SCRIPT_NAME: SCRIPT};
   return new Promise((resolve, reject) => {
     execFile(program, [], {env, encoding: "buffer", maxBuffer: 64 << 20}, (err, stdout) => {
-      const end = stdout.indexOf("\r\n\r\n") >= 0 ? stdout.indexOf("\r\n\r\n") + 4 : stdout.indexOf("\n\n") + 2;
+      // The body follows the first blank line (CRLF or LF line ends).
+      const crlf = stdout.indexOf("\r\n\r\n");
+      const end = crlf >= 0 ? crlf + 4 : stdout.indexOf("\n\n") + 2;
       const head = stdout.subarray(0, Math.max(0, end)).toString();
       const status = /^Status:\s*(\d+)/mi.exec(head);
       if (err || end < 2 || (status && status[1] !== "200"))
@@ -121,9 +124,6 @@ async function drawAll(program, designs) {
   return out;
 }
 
-/* A row's design again, in another format. */
-const inFormat = (row, format) => designOf(designUrl({...row.design, format}));
-
 function rasterise(svg, scale) {
   return new Promise((resolve, reject) => {
     const child = execFile("rsvg-convert", ["--format", "png", "--zoom", String(scale)],
@@ -145,14 +145,14 @@ async function legendOutput(o, legend) {
   if (o.format === "html") {
     let images = null;
     if (o.embed) {
-      const designs = rows.flatMap(r => [inFormat(r, "png"), scaledUrl(inFormat(r, "png"), 2)]);
+      const designs = rows.flatMap(r => [inFormat(r.swatch, "png"), scaledUrl(inFormat(r.swatch, "png"), 2)]);
       const drawn = await drawAll(program, designs);
       const data = i => `data:image/png;base64,${drawn[i].toString("base64")}`;
       images = new Map(rows.map((r, i) => [r.swatch, {src: data(2 * i), srcset: `${data(2 * i)} 1x, ${data(2 * i + 1)} 2x`}]));
     }
     return legendSnippet(rows, {title: legend.title, base: o.base, images}) + "\n";
   }
-  const svgs = (await drawAll(program, rows.map(r => inFormat(r, "svg")))).map(b => b.toString("utf8"));
+  const svgs = (await drawAll(program, rows.map(r => inFormat(r.swatch, "svg")))).map(b => b.toString("utf8"));
   const svg = legendSvg(rows, svgs, {title: legend.title});
   return o.format === "svg" ? svg : rasterise(svg, o.scale);
 }

@@ -3,12 +3,12 @@
  * reader and its libraries, bundled by the build), so the page stays
  * responsive; its rows are then read as designs and their URLs written
  * anew, and every text of the style is shown as text. */
-import {absoluteUrl, designOf, designUrl, parseSwatchUrl, scaledUrl} from "./swatch-url.js";
+import {absoluteUrl, inFormat, scaledUrl} from "./swatch-url.js";
 import {legendPage, legendSvg} from "./legend-output.js";
-import {addRows, legendForExport} from "./designer-legend.js";
+import {addRows, legendForExport, rowOf} from "./designer-legend.js";
+import {MAX_STYLE_BYTES} from "./legend-error.js";
 
 const $ = id => document.getElementById(id);
-const MAX_STYLE_BYTES = 5 * 1024 * 1024;
 
 const reader = {worker: null, busy: false};
 
@@ -29,7 +29,7 @@ function readInWorker(text, fileName) {
 
 export async function importFile(file) {
   if (file.size > MAX_STYLE_BYTES) {
-    showError(`${file.name} is over 5 MiB: a style that large is refused.`);
+    showError(`${file.name} is over ${MAX_STYLE_BYTES / 1024 / 1024} MiB: a style that large is refused.`);
     return;
   }
   importText(await file.text(), file.name);
@@ -51,15 +51,10 @@ export async function importText(text, fileName) {
     showError(`The style could not be imported: ${reply.error}.`);
     return;
   }
-  const rows = reply.legend.rows.flatMap(row => {
-    const parsed = parseSwatchUrl(String(row.swatch));
-    if (!parsed) return [];
-    const d = designUrl(parsed.design);
-    return [{design: designOf(d), w: d.w, h: d.h, label: String(row.label), notes: row.notes.map(String)}];
-  });
-  showReport(rows, reply.legend.notes.map(String), fileName);
-  addRows(rows.map(({design, w, h, label}) => ({design, w, h, label})),
-          {replace: $("import-replace").checked, title: String(reply.legend.title)});
+  const made = reply.legend.rows.map(r => ({row: rowOf(r.swatch, String(r.label)), notes: r.notes.map(String)}))
+    .filter(m => m.row);
+  showReport(made, reply.legend.notes.map(String), fileName);
+  addRows(made.map(m => m.row), {replace: $("import-replace").checked, title: String(reply.legend.title)});
 }
 
 function showError(text) {
@@ -69,13 +64,13 @@ function showError(text) {
 }
 
 /* What the import made: each row with what its swatch does not show. */
-function showReport(rows, notes, fileName) {
+function showReport(made, notes, fileName) {
   const heading = document.createElement("p");
-  heading.textContent = `${fileName || "The pasted style"}: ${rows.length} row${rows.length === 1 ? "" : "s"} ` +
+  heading.textContent = `${fileName || "The pasted style"}: ${made.length} row${made.length === 1 ? "" : "s"} ` +
                         `${$("import-replace").checked ? "in place of the legend's" : "added to the legend"}.`;
   const list = document.createElement("ul");
   list.setAttribute("aria-label", "imported rows");
-  for (const row of rows) {
+  for (const {row, notes: rowNotes} of made) {
     const item = document.createElement("li");
     const img = document.createElement("img");
     img.src = absoluteUrl(location.origin, row.design);
@@ -83,10 +78,10 @@ function showReport(rows, notes, fileName) {
     const label = document.createElement("span");
     label.textContent = row.label || "(no label)";
     item.append(img, label);
-    if (row.notes.length) {
+    if (rowNotes.length) {
       const said = document.createElement("p");
       said.className = "notes";
-      said.textContent = row.notes.join(" ");
+      said.textContent = rowNotes.join(" ");
       item.appendChild(said);
     }
     list.appendChild(item);
@@ -105,8 +100,7 @@ function showReport(rows, notes, fileName) {
 
 /* A row's swatch from this page's program, in another format. */
 async function fetchSwatch(row, format, scale = 1) {
-  const d = designOf(designUrl({...parseSwatchUrl(row.swatch).design, format}));
-  const url = absoluteUrl(location.origin, d);
+  const url = absoluteUrl(location.origin, inFormat(row.swatch, format));
   const reply = await fetch(scale > 1 ? scaledUrl(url, scale) : url);
   if (!reply.ok) throw new Error(`the program refused the swatch of "${row.label}" (${reply.status})`);
   return reply.blob();

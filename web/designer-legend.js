@@ -5,7 +5,6 @@
 import {absoluteUrl, designOf, designUrl, parseSwatchUrl, srcsetOf} from "./swatch-url.js";
 import {legendPage, legendSnippet} from "./legend-output.js";
 
-
 const $ = id => document.getElementById(id);
 
 /* The rows, the row being edited, and what the designer gives the legend:
@@ -33,6 +32,16 @@ export function saveAddress() {
     : "";
   history.replaceState(null, "", `#${legend.currentDesign()}${saved}`);
 }
+/* A row from a swatch URL someone else wrote (an address, a style import):
+ * read as a design and its URL written anew, so that nothing of the text
+ * but the design gets into the page; null for text that is no swatch. */
+export function rowOf(swatch, label) {
+  const parsed = typeof swatch === "string" && parseSwatchUrl(swatch);
+  if (!parsed) return null;
+  const d = designUrl(parsed.design);
+  return {design: designOf(d), w: d.w, h: d.h, label: typeof label === "string" ? label : ""};
+}
+
 export function loadLegend(hash) {
   const at = hash.indexOf("!legend=");
   if (at < 0) return;
@@ -53,12 +62,9 @@ export function loadLegend(hash) {
   const left = [];
   legend.rows = [];
   given.forEach((entry, i) => {
-    // Each row's swatch is read as a design and its URL written anew: the
-    // address never puts a URL of its own into the page.
-    const parsed = Array.isArray(entry) && typeof entry[0] === "string" && parseSwatchUrl(entry[0]);
-    if (!parsed) { left.push(i + 1); return; }
-    const d = designUrl(parsed.design);
-    legend.rows.push({design: designOf(d), w: d.w, h: d.h, label: typeof entry[1] === "string" ? entry[1] : ""});
+    const row = Array.isArray(entry) && rowOf(entry[0], entry[1]);
+    if (row) legend.rows.push(row);
+    else left.push(i + 1);
   });
   if (left.length)
     damaged(`Row${left.length > 1 ? "s" : ""} ${left.join(", ")} of the legend in this address ` +

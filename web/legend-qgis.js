@@ -10,7 +10,7 @@
  *   - it leaves sizes in millimetres, ignores the symbol's opacity, and
  *     gives its own dash lengths for Qt's pen styles. */
 import QGISStyleParser from "geostyler-qgis-parser";
-import {attributes, childNamed, childrenNamed, elements, localName, withChildren, writeXml} from "./legend-xml.js";
+import {attributes, childNamed, childrenNamed, elements, localName, readOneRule, withChildren, writeXml} from "./legend-xml.js";
 
 const PX_PER_MM = 96 / 25.4;
 const UNITS = {MM: PX_PER_MM, Point: 96 / 72, Pixel: 1, Inch: 96};
@@ -161,16 +161,9 @@ export async function readQgis(root, limit) {
       continue;
     }
     const {xml, layers} = symbolDocument(symbol);
-    let read;
-    try {
-      read = await parser.readStyle(xml);
-    } catch (err) {
-      read = {errors: [err]};
-    }
-    const symbolizers = read.output?.rules?.[0]?.symbolizers;
-    if (!symbolizers) {
-      const why = String(read.errors?.[0]?.message ?? read.errors?.[0] ?? "unknown error").split("\n")[0];
-      rules.push({label, symbolizers: [], notes: [`The symbol could not be read: ${why}.`]});
+    const {symbolizers, error} = await readOneRule(parser, xml);
+    if (error) {
+      rules.push({label, symbolizers: [], notes: [`The symbol could not be read: ${error}.`]});
       continue;
     }
     const ruleNotes = new Set();

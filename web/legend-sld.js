@@ -10,7 +10,8 @@
  *     numbers as colours), and throws on a dash array of one number;
  *   - it accepts malformed XML (the document is checked before). */
 import SldStyleParser from "geostyler-sld-parser";
-import {attributes, childNamed, childrenNamed, elements, localName, tagOf, textOf, withChildren, writeXml} from "./legend-xml.js";
+import {attributes, childNamed, childrenNamed, elements, localName, readOneRule, tagOf, textOf, withChildren,
+        writeXml} from "./legend-xml.js";
 
 const SYMBOLIZERS = ["PolygonSymbolizer", "LineSymbolizer", "PointSymbolizer", "TextSymbolizer", "RasterSymbolizer"];
 
@@ -18,7 +19,8 @@ const SYMBOLIZERS = ["PolygonSymbolizer", "LineSymbolizer", "PointSymbolizer", "
 const titleOf = node => textOf(childNamed(node, "Title")) || textOf(childNamed(childNamed(node, "Description") ?? {}, "Title"));
 
 /* Every rule of every FeatureTypeStyle of every UserStyle, in document
- * order, up to limit: {rule, path} with path the elements above it. */
+ * order, up to limit: {rule, layer, style, fts}, the rule and the elements
+ * above it. */
 function rulesOf(root, limit) {
   const found = [];
   for (const layer of elements(root).filter(n => ["NamedLayer", "UserLayer"].includes(localName(n))))
@@ -40,11 +42,15 @@ function styleTitle(root) {
   return (style && (titleOf(style) || textOf(childNamed(style, "Name")))) || textOf(childNamed(layer, "Name"));
 }
 
+/* A styling parameter of that name: <CssParameter> (SLD 1.0) or
+ * <SvgParameter> (SE 1.1). */
+const isParameter = (node, name) => ["CssParameter", "SvgParameter"].includes(localName(node)) &&
+                                    attributes(node).name === name;
+
 /* The rule with each one-number dash array written as two (the same
  * pattern): the parser throws on a dash array of one number. */
 function mendDashes(node) {
-  if (["CssParameter", "SvgParameter"].includes(localName(node)) && attributes(node).name === "stroke-dasharray" &&
-      /^\s*[\d.]+\s*$/.test(textOf(node)))
+  if (isParameter(node, "stroke-dasharray") && /^\s*[\d.]+\s*$/.test(textOf(node)))
     return withChildren(node, [{"#text": `${textOf(node)} ${textOf(node)}`}]);
   const children = node[tagOf(node)];
   return Array.isArray(children) ? withChildren(node, children.map(n => (tagOf(n).startsWith("#") ? n : mendDashes(n)))) : node;
@@ -58,8 +64,7 @@ function ruleDocument(root, {rule, layer, style, fts}) {
 }
 
 const CSS = (node, name) => {
-  const p = elements(node ?? {}).find(n => ["CssParameter", "SvgParameter"].includes(localName(n)) &&
-                                            attributes(n).name === name);
+  const p = elements(node ?? {}).find(n => isParameter(n, name));
   return p ? textOf(p) : undefined;
 };
 
@@ -91,7 +96,9 @@ function withDefaults(symbolizer, element) {
 }
 
 /* Values the document gives by an expression (a property, a function):
- * the parser drops most of them, so the default is drawn; each is said. */
+ * the parser drops most of them and keeps the rest as GeoStyler functions;
+ * either way the default is drawn, and each is said in the document's
+ * words. */
 const VALUES = ["CssParameter", "SvgParameter", "Size", "WellKnownName", "Opacity", "Rotation"];
 function expressionNotes(symbolizerElements) {
   const named = new Set();
@@ -105,6 +112,21 @@ function expressionNotes(symbolizerElements) {
   return [...named].map(name => `${name} depends on the feature: drawn with the default.`);
 }
 
+/* A GeoStyler function: an object with a name, unlike a mark, which has a
+ * kind. */
+const isFunction = v => v !== null && typeof v === "object" && !Array.isArray(v) && !("kind" in v);
+
+/* The symbolizer without the values the parser kept as functions (a mark
+ * inside it too), so that the defaults are drawn. */
+function withoutFunctions(symbolizer) {
+  const out = {};
+  for (const [key, value] of Object.entries(symbolizer)) {
+    if (isFunction(value) || (Array.isArray(value) && value.some(isFunction))) continue;
+    out[key] = value && typeof value === "object" && "kind" in value ? withoutFunctions(value) : value;
+  }
+  return out;
+}
+
 /* {title, rules: [{label, symbolizers, notes}], notes}. */
 export async function readSld(root, limit) {
   const parser = new SldStyleParser();
@@ -112,25 +134,15 @@ export async function readSld(root, limit) {
   for (const found of rulesOf(root, limit)) {
     const label = titleOf(found.rule) || textOf(childNamed(found.rule, "Name"));
     const elementsDrawn = elements(found.rule).filter(n => SYMBOLIZERS.includes(localName(n)));
-    let read;
-    try {
-      read = await parser.readStyle(ruleDocument(root, found));
-    } catch (err) {
-      read = {errors: [err]};
-    }
-    const symbolizers = read.output?.rules?.[0]?.symbolizers;
-    if (!symbolizers) {
-      rules.push({label, symbolizers: [], notes: [`The rule could not be read: ${messageOf(read.errors)}.`]});
+    const read = await readOneRule(parser, ruleDocument(root, found));
+    if (read.error) {
+      rules.push({label, symbolizers: [], notes: [`The rule could not be read: ${read.error}.`]});
       continue;
     }
+    const symbolizers = read.symbolizers.map(withoutFunctions);
     const aligned = symbolizers.length === elementsDrawn.length;
     rules.push({label, notes: expressionNotes(elementsDrawn),
                 symbolizers: aligned ? symbolizers.map((s, i) => withDefaults(s, elementsDrawn[i])) : symbolizers});
   }
   return {title: styleTitle(root), rules, notes: [], options: {dashUnit: "px", defaultCap: "butt"}};
-}
-
-function messageOf(errors) {
-  const first = Array.isArray(errors) ? errors[0] : errors;
-  return String(first?.message ?? first ?? "unknown error").split("\n")[0];
 }

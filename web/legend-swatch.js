@@ -2,10 +2,9 @@
  * style model writes them (kind Fill, Line, Mark; colours, widths and sizes
  * in pixels), to a design of swatch-url.js and the notes that say what the
  * swatch does not show. The style readers put every language into that
- * model; what a language does differently travels in the rule's options:
+ * model; what a language does differently travels in the style's options:
  *   dashUnit "px" | "width"  the unit of a line's dash array
- *   defaultCap               the cap of a line that gives none
- *   defaults                 the colours and sizes of parts left out */
+ *   defaultCap               the cap of a line that gives none */
 import {Color} from "@maplibre/maplibre-gl-style-spec";
 import {dashPattern, roundHalfUp} from "./swatch-url.js";
 
@@ -51,30 +50,11 @@ const DRAWN = ["Fill", "Line", "Mark"];
 const UNSHOWN = {Text: "Labels are not shown.", Icon: "The icon is not shown.", Raster: "The raster is not shown."};
 const MARKS = {square: 1, triangle: 3, cross: 4, plus: 4, star: 5, circle: 6};
 
-/* A GeoStyler function (an expression of SLD or QGIS): an object with a
- * name, unlike a symbolizer or a mark, which have a kind. */
-const isExpression = v => v !== null && typeof v === "object" && !Array.isArray(v) && !("kind" in v);
-
-/* The symbolizer with each value an expression gives left out (so the
- * language's default is drawn), said in a note. */
-function withoutExpressions(symbolizer, notes) {
-  if (!symbolizer || typeof symbolizer !== "object") return symbolizer;
-  const out = {}, given = [];
-  for (const [key, value] of Object.entries(symbolizer)) {
-    if (isExpression(value) || (Array.isArray(value) && value.some(isExpression))) given.push(key);
-    else out[key] = value && typeof value === "object" && "kind" in value ? withoutExpressions(value, notes) : value;
-  }
-  if (given.length)
-    notes.push(`${given.join(", ")} ${given.length > 1 ? "depend" : "depends"} on the feature: drawn with the default.`);
-  return out;
-}
-
 /* The design and notes of a rule's symbolizers, or null when none of them
  * draws: a fill if there is one, else a line, else a mark; of that kind
  * the last, which is drawn on top. */
-export function swatchOf(given, {w = 20, h = 20, dashUnit = "px", defaultCap = "butt"} = {}) {
+export function swatchOf(symbolizers, {w = 20, h = 20, dashUnit = "px", defaultCap = "butt"} = {}) {
   const notes = [];
-  const symbolizers = given.map(s => withoutExpressions(s, notes));
   const of = kind => symbolizers.filter(s => s && s.kind === kind);
   const [fills, lines, marks] = DRAWN.map(of);
   for (const s of symbolizers)

@@ -46,6 +46,21 @@ export function textOf(node) {
 /* The document's root element. */
 export const rootOf = nodes => nodes.find(n => !tagOf(n).startsWith("?") && !("#text" in n) && !("#comment" in n));
 
+/* A GeoStyler parser's reading of a document of one rule:
+ * {symbolizers} or {error}, the first line of why it could not. */
+export async function readOneRule(parser, xml) {
+  let read;
+  try {
+    read = await parser.readStyle(xml);
+  } catch (err) {
+    read = {errors: [err]};
+  }
+  const symbolizers = read.output?.rules?.[0]?.symbolizers;
+  if (symbolizers) return {symbolizers};
+  const first = Array.isArray(read.errors) ? read.errors[0] : read.errors;
+  return {error: String(first?.message ?? first ?? "unknown error").split("\n")[0]};
+}
+
 /* A copy of an element with other children. */
 export function withChildren(node, children) {
   const copy = {[tagOf(node)]: children};

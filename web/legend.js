@@ -10,17 +10,15 @@
  * a LegendError. */
 import {designOf, designUrl} from "./swatch-url.js";
 import {swatchOf} from "./legend-swatch.js";
-import {LegendError} from "./legend-error.js";
+import {LegendError, checkStyleSize} from "./legend-error.js";
 import {readXml, localName, rootOf} from "./legend-xml.js";
 import {readSld} from "./legend-sld.js";
 import {readQgis} from "./legend-qgis.js";
 import {readMapLibre} from "./legend-maplibre.js";
 
 export {LegendError};
-export const MAX_STYLE_BYTES = 5 * 1024 * 1024;
 export const MAX_ROWS = 500;
 export const DEFAULT_ZOOM = 14;
-const FEATURE_NOTE = "depends on the feature";
 
 /* The style document as rules in the style model, by language. */
 async function readStyle(text, zoom) {
@@ -47,24 +45,19 @@ async function readStyle(text, zoom) {
 }
 
 export async function readLegend(text, {size = [20, 20], zoom = DEFAULT_ZOOM, title = "", fileName = ""} = {}) {
-  if (new TextEncoder().encode(text).length > MAX_STYLE_BYTES)
-    throw new LegendError(`the style document is over ${MAX_STYLE_BYTES / 1024 / 1024} MiB`);
+  checkStyleSize(new TextEncoder().encode(text).length);
   const style = await readStyle(text, zoom);
   const [w, h] = size;
   const rows = [], notes = [...style.notes];
   for (const rule of style.rules.slice(0, MAX_ROWS)) {
-    const swatch = swatchOf(rule.symbolizers, {w, h, ...style.options, ...rule.options});
+    const swatch = swatchOf(rule.symbolizers, {w, h, ...style.options});
     if (!swatch) {
       const why = rule.notes.length ? rule.notes.join(" ") : "it draws nothing the legend can show.";
       notes.push(`${rule.label ? `"${rule.label}"` : "A rule without a name"}: ${why}`);
       continue;
     }
-    const url = designUrl(swatch.design);
-    // Values given by expressions the reader has named itself, in the
-    // document's words, are not named again in the style model's.
-    const named = rule.notes.some(n => n.includes(FEATURE_NOTE));
-    rows.push({label: rule.label, swatch: designOf(url), design: swatch.design,
-               notes: [...rule.notes, ...swatch.notes.filter(n => !(named && n.includes(FEATURE_NOTE)))]});
+    rows.push({label: rule.label, swatch: designOf(designUrl(swatch.design)), design: swatch.design,
+               notes: [...rule.notes, ...swatch.notes]});
   }
   if (style.rules.length > MAX_ROWS) notes.push(`Only the first ${MAX_ROWS} rules are in the legend.`);
   if (!rows.length) throw new LegendError("no rule draws anything");

@@ -97,6 +97,9 @@ export function dashPattern(lengths, width, cap = "butt") {
 /* Path and query as one text, what follows SCRIPT. */
 export function designOf(d) { return `${d.path}${d.query ? "?" + d.query : ""}`; }
 
+/* The same swatch (what follows SCRIPT) in another format. */
+export function inFormat(swatch, format) { return designOf(designUrl({...parseSwatchUrl(swatch).design, format})); }
+
 /* The design a swatch URL (absolute or not) or a design address
  * (#/w/h/...) asks for, as the program reads the request, with a word
  * for each colour the program reads otherwise than it was written
