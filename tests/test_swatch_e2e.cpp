@@ -73,6 +73,34 @@ std::vector<std::string> Filled(int nWidth, int nHeight, char chIndex)
     return std::vector<std::string>(nHeight, std::string(nWidth, chIndex));
 }
 
+/* The lines of a table of tests/, split at tabs; comments and blank lines
+ * left out. */
+std::vector<std::vector<std::string>> ReadTable(const char *pszName)
+{
+    std::vector<std::vector<std::string>> aaosRows;
+    std::istringstream oTable(ReadFile(std::string(SWATCH_SOURCE_DIR "/tests/") + pszName));
+    for (std::string osLine; std::getline(oTable, osLine);)
+    {
+        if (osLine.empty() || osLine[0] == '#')
+            continue;
+        std::vector<std::string> aosCells;
+        std::istringstream oCells(osLine);
+        for (std::string osCell; std::getline(oCells, osCell, '\t');)
+            aosCells.push_back(osCell);
+        aaosRows.push_back(aosCells);
+    }
+    return aaosRows;
+}
+
+/* The reply to a swatch path and query as one text. */
+RunResult RunSwatchUrl(const std::string &osUrl)
+{
+    const size_t nQuery = osUrl.find('?');
+    return RunProgram(SWATCH_EXE, {},
+                      CgiGet(osUrl.substr(0, nQuery),
+                             nQuery == std::string::npos ? "" : osUrl.substr(nQuery + 1)));
+}
+
 } // namespace
 
 TEST(SwatchImage, SingleSlashIsFiftyByFiftyBlack)
@@ -124,15 +152,9 @@ TEST(SwatchImage, ColorParameter)
     // colour is checked against too; then the parameter itself: its name
     // in any letter case, and the path's colour when it is empty.
     std::vector<std::pair<std::string, int>> aoCases;
-    std::istringstream oTable(ReadFile(SWATCH_SOURCE_DIR "/tests/color_cases.tsv"));
-    for (std::string osLine; std::getline(oTable, osLine);)
-    {
-        const size_t nTab = osLine.find('\t');
-        if (osLine.empty() || osLine[0] == '#' || nTab == std::string::npos)
-            continue;
-        aoCases.emplace_back("Color=" + osLine.substr(0, nTab),
-                             static_cast<int>(strtol(osLine.c_str() + nTab + 1, nullptr, 16)));
-    }
+    for (const auto &aosCase : ReadTable("color_cases.tsv"))
+        aoCases.emplace_back("Color=" + aosCase.at(0),
+                             static_cast<int>(strtol(aosCase.at(1).c_str(), nullptr, 16)));
     ASSERT_GE(aoCases.size(), 10u);
     aoCases.emplace_back("color=0000ff", 0x0000FF);
     aoCases.emplace_back("Color=", 0xFF0000);
@@ -142,6 +164,24 @@ TEST(SwatchImage, ColorParameter)
         Swatch s;
         RunForImage(s, CgiGet("/4/4/255/0/0", oCase.first));
         EXPECT_EQ(s.Palette(2), (std::vector<int>{kWhite, oCase.second}));
+    }
+}
+
+TEST(SwatchImage, UrlCasesDrawAsTheDesignerWritesThem)
+{
+    // The shared table of swatch URLs, which the designer's reading of a URL
+    // is checked against too: each URL as written draws the same bytes as
+    // the swatch path the designer writes for it.
+    const auto aaosCases = ReadTable("url_cases.tsv");
+    ASSERT_GE(aaosCases.size(), 20u);
+    for (const auto &aosCase : aaosCases)
+    {
+        SCOPED_TRACE(aosCase[0]);
+        ASSERT_EQ(aosCase.size(), 3u);
+        const RunResult sWritten = RunSwatchUrl(aosCase[0]);
+        const RunResult sDrawn = RunSwatchUrl(aosCase[1]);
+        EXPECT_EQ(sWritten.nExitStatus, 0) << sWritten.osStdout;
+        EXPECT_EQ(sWritten.osStdout, sDrawn.osStdout) << aosCase[1];
     }
 }
 

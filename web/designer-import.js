@@ -73,7 +73,7 @@ function showReport(made, notes, fileName) {
   for (const {row, notes: rowNotes} of made) {
     const item = document.createElement("li");
     const img = document.createElement("img");
-    img.src = absoluteUrl(location.origin, row.design);
+    img.src = absoluteUrl(location.origin, row.swatchPath);
     img.width = row.w; img.height = row.h; img.alt = "";
     const label = document.createElement("span");
     label.textContent = row.label || "(no label)";

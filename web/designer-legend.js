@@ -2,23 +2,23 @@
  * reordered, edited and removed in place, copied as a self-styled HTML
  * snippet or downloaded as a page, and kept in the page's address after
  * the design (!legend=...). */
-import {absoluteUrl, designOf, designUrl, parseSwatchUrl, srcsetOf} from "./swatch-url.js";
+import {absoluteUrl, parseSwatchUrl, srcsetOf, swatchPath} from "./swatch-url.js";
 import {legendPage, legendSnippet} from "./legend-output.js";
 
 const $ = id => document.getElementById(id);
 
 /* The rows, the row being edited, and what the designer gives the legend:
- * the design in the form (currentDesign), and opening a row's design in the
- * form (openDesign). */
-const legend = {rows: [] /* {design, w, h, label} */, editing: -1, downloadUrl: null,
-                currentDesign: () => "", openDesign: () => {},
+ * the swatch path of the form's design (currentPath), and opening a row's
+ * swatch in the form (openPath). */
+const legend = {rows: [] /* {swatchPath, w, h, label} */, editing: -1, downloadUrl: null,
+                currentPath: () => "", openPath: () => {},
                 /* A legend in the address that could not be read whole stays
                  * there, as it came, until the user changes something. */
                 keepAddress: false};
 
-export function initLegend({currentDesign, openDesign}) {
-  legend.currentDesign = currentDesign;
-  legend.openDesign = openDesign;
+export function initLegend({currentPath, openPath}) {
+  legend.currentPath = currentPath;
+  legend.openPath = openPath;
   for (const type of ["input", "click"])
     document.addEventListener(type, () => { legend.keepAddress = false; }, {capture: true});
 }
@@ -28,9 +28,9 @@ export function saveAddress() {
   if (legend.keepAddress) return;
   const saved = legend.rows.length || $("legend-title").value
     ? "!legend=" + encodeURIComponent(JSON.stringify({t: $("legend-title").value,
-                                                       r: legend.rows.map(r => [r.design, r.label])}))
+                                                       r: legend.rows.map(r => [r.swatchPath, r.label])}))
     : "";
-  history.replaceState(null, "", `#${legend.currentDesign()}${saved}`);
+  history.replaceState(null, "", `#${legend.currentPath()}${saved}`);
 }
 /* A row from a swatch URL someone else wrote (an address, a style import):
  * read as a design and its URL written anew, so that nothing of the text
@@ -38,8 +38,8 @@ export function saveAddress() {
 export function rowOf(swatch, label) {
   const parsed = typeof swatch === "string" && parseSwatchUrl(swatch);
   if (!parsed) return null;
-  const d = designUrl(parsed.design);
-  return {design: designOf(d), w: d.w, h: d.h, label: typeof label === "string" ? label : ""};
+  const {design} = parsed;
+  return {swatchPath: swatchPath(design), w: design.w, h: design.h, label: typeof label === "string" ? label : ""};
 }
 
 export function loadLegend(hash) {
@@ -72,7 +72,7 @@ export function loadLegend(hash) {
 }
 
 /* The rows as the legend's writers take them. */
-const written = () => legend.rows.map(r => ({swatch: r.design, w: r.w, h: r.h, label: r.label}));
+const written = () => legend.rows.map(r => ({swatch: r.swatchPath, w: r.w, h: r.h, label: r.label}));
 
 export function renderLegend() {
   const list = $("rows");
@@ -81,7 +81,7 @@ export function renderLegend() {
     const item = document.createElement("li");
     if (i === legend.editing) item.className = "editing";
     const img = document.createElement("img");
-    const url = absoluteUrl(location.origin, row.design);
+    const url = absoluteUrl(location.origin, row.swatchPath);
     img.src = url; img.srcset = srcsetOf(url, row.w, row.h); img.width = row.w; img.height = row.h; img.alt = "";
     const label = document.createElement("input");
     label.type = "text"; label.value = row.label;
@@ -139,7 +139,7 @@ function removeRow(i) {
 
 function editRow(i) {
   legend.editing = i;
-  legend.openDesign(legend.rows[i].design);
+  legend.openPath(legend.rows[i].swatchPath);
   $("row-label").value = legend.rows[i].label;
   $("add-row-button").textContent = `Update row ${i + 1}`;
   $("cancel-edit").hidden = false;

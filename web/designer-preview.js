@@ -1,7 +1,7 @@
 /* The designer's preview: the swatch as the program draws it, at actual
  * size and enlarged on three backdrops, and as drawn for 2x screens; or,
  * when the design is refused, nothing on show and nothing to copy. */
-import {designOf, scaledUrl, scalesOffered} from "./swatch-url.js";
+import {scaledUrl, scalesOffered} from "./swatch-url.js";
 
 const PREVIEW_BOX = 320;  // the enlarged previews fit this many CSS pixels
 const $ = id => document.getElementById(id);
@@ -14,7 +14,7 @@ function setMessage(id, text) {
 }
 
 /* What is on show and what is on its way. */
-const state = {objectUrls: [], serial: 0, shown: null /* {d, url} */};
+const state = {objectUrls: [], serial: 0, shown: null /* {d: design, url} */};
 
 /* What the reader is told of a reply that is no swatch. */
 async function replyProblem(reply) {
@@ -113,8 +113,8 @@ export async function preview(d, url) {
 
 /* A new design is on its way: what is on show is no longer it, and is not
  * to be copied. */
-export function markPending(design) {
-  if (state.shown && designOf(state.shown.d) !== design) {
+export function markPending(url) {
+  if (state.shown && state.shown.url !== url) {
     for (const id of COPY_BUTTONS) $(id).disabled = true;
     document.body.dataset.previewState = "pending";
   }

@@ -3,8 +3,8 @@
  * (#/w/h/r/g/b?...) and the legend after it (!legend=...), so both can be
  * bookmarked, shared and opened again. The URL rules are swatch-url.js's;
  * the preview and the legend have modules of their own. */
-import {DEFAULT_HATCH_SPACING, DEFAULT_SIDE, absoluteUrl, dashPattern, designOf, designUrl, hexOf,
-        parseSwatchUrl, sizeProblem, srcsetOf, typedColor} from "./swatch-url.js";
+import {DEFAULT_SIDE, MAX_SIDE, MIN_SIDE, PARAMETERS, absoluteUrl, dashPattern, hexOf, newDesign,
+        parseSwatchUrl, sizeProblem, srcsetOf, swatchPath, typedColor} from "./swatch-url.js";
 import {escapeHtml} from "./legend-output.js";
 import {clearPreview, layoutPreview, markPending, preview} from "./designer-preview.js";
 import {initLegend, loadLegend, putRow, renderLegend, renderPreviewAndSnippet,
@@ -48,18 +48,33 @@ function dashOfField() {
   return dashPattern(text.trim().split(/[\s,]+/).map(Number), intOf(f.lineWidth, 1), f.dashCap.value);
 }
 
+/* The form's fields of numbers and choices are named as the design's
+ * fields of the swatch URL's parameters; the colours, the dash and the
+ * corners have fields of their own. */
+const NUMBERS = PARAMETERS.filter(p => p.read === "int");
+const CHOICES = PARAMETERS.filter(p => p.read === "keyword");
+
+/* The program's limits and defaults, as the form's own. */
+function constrainForm() {
+  for (const side of [f.width, f.height]) Object.assign(side, {min: MIN_SIDE, max: MAX_SIDE});
+  for (const p of NUMBERS) {
+    if (f[p.field].type === "number") Object.assign(f[p.field], {min: p.min, max: p.max ?? ""});
+    f[p.field].value = p.initial ?? "";
+  }
+}
+
 /* The design the form describes. */
 function readForm() {
-  return {
-    w: intOf(f.width, DEFAULT_SIDE), h: intOf(f.height, DEFAULT_SIDE), color: rgbOfPicker(f.color),
-    kind: f.kind.value, dash: dashOfField(), lineWidth: intOf(f.lineWidth, 1),
-    hatchType: parseInt(f.hatchType.value, 10), spacing: intOf(f.spacing, DEFAULT_HATCH_SPACING),
-    symbol: parseInt(f.symbol.value, 10),
-    symbolSize: f.symbolSize.value === "" ? null : intOf(f.symbolSize, 0),
+  const design = newDesign({w: intOf(f.width, DEFAULT_SIDE), h: intOf(f.height, DEFAULT_SIDE),
+                            kind: f.kind.value});
+  for (const p of NUMBERS) design[p.field] = f[p.field].value === "" ? p.initial : intOf(f[p.field], p.initial);
+  for (const p of CHOICES) design[p.field] = f[p.field].value;
+  return Object.assign(design, {
+    color: rgbOfPicker(f.color), dash: dashOfField(),
     background: f.transparent.checked ? null : rgbOfPicker(f.bgColor),
     outline: f.outline.checked ? rgbOfPicker(f.outlineColor) : null,
-    corners: f.corners.checked, format: f.format.value,
-  };
+    corners: f.corners.checked,
+  });
 }
 
 /* Shows a design in the form; colours left out keep their pickers. */
@@ -69,21 +84,13 @@ function writeForm(d) {
   setColour("color", d.color);
   f.kind.value = d.kind;
   f.dash.value = d.dash;
-  f.lineWidth.value = d.lineWidth;
-  f.hatchType.value = String(d.hatchType);
-  f.spacing.value = d.spacing;
-  f.symbol.value = String(d.symbol);
-  f.symbolSize.value = d.symbolSize === null ? "" : d.symbolSize;
+  for (const p of [...NUMBERS, ...CHOICES]) f[p.field].value = d[p.field] ?? "";
   f.transparent.checked = !d.background;
   if (d.background) setColour("bgColor", d.background);
   f.outline.checked = !!d.outline;
   if (d.outline) setColour("outlineColor", d.outline);
   f.corners.checked = d.corners;
-  f.format.value = d.format;
 }
-
-/* The swatch's path and query, from the form. */
-function describe() { return designUrl(readForm()); }
 
 /* Fills the form from a swatch URL or a design address; the program's own
  * reading of the request decides, and what it draws otherwise than written
@@ -124,14 +131,13 @@ const unreadable = new Set();
 function update({fromPaste = false} = {}) {
   clearTimeout(timer.pending);
   showFieldsForKind();
-  const d = describe();
-  const design = designOf(d);
-  const url = absoluteUrl(location.origin, design);
+  const d = readForm();
+  const url = absoluteUrl(location.origin, swatchPath(d));
   $("url").value = url;
   $("dash-caps").hidden = !isDashArray(f.dash.value);
   $("dash-ruler").textContent = !f.dash.value || $("dash").closest("[hidden]") ? ""
     : !isDashArray(f.dash.value) ? `Pattern: ${f.dash.value.replace(/ /g, "·")}`
-    : d.query.includes("LineStyle=") ? `Pattern: ${readForm().dash.replace(/ /g, "·")}`
+    : d.dash ? `Pattern: ${d.dash.replace(/ /g, "·")}`
     : "Pattern: solid (the line's ends close every gap)";
   const srcset = srcsetOf(url, d.w, d.h);
   $("tag").value = `<img src="${url}"${srcset ? ` srcset="${srcset}"` : ""} width="${d.w}" ` +
@@ -148,7 +154,7 @@ function update({fromPaste = false} = {}) {
     clearPreview("refused");
     return;
   }
-  markPending(design);
+  markPending(url);
   timer.pending = setTimeout(() => preview(d, url), fromPaste ? 0 : 120);
 }
 
@@ -222,10 +228,10 @@ $("open").addEventListener("submit", e => {
 });
 $("add-row").addEventListener("submit", e => {
   e.preventDefault();
-  const d = describe();
+  const d = readForm();
   if (sizeProblem(d.w, d.h) || $("add-row-button").disabled) return;
   const label = $("row-label").value.trim() || defaultLabel();
-  putRow({design: designOf(d), w: d.w, h: d.h, label});
+  putRow({swatchPath: swatchPath(d), w: d.w, h: d.h, label});
 });
 /* Importing a style, and the downloads made from the legend: their code
  * loads the first time it is used. */
@@ -259,8 +265,9 @@ window.addEventListener("hashchange", () => {
   if (load(location.hash)) update({fromPaste: true});
 });
 
-initLegend({currentDesign: () => designOf(describe()),
-            openDesign: design => { load(design); update({fromPaste: true}); }});
+initLegend({currentPath: () => swatchPath(readForm()),
+            openPath: path => { load(path); update({fromPaste: true}); }});
+constrainForm();
 $("program-address").placeholder = absoluteUrl(location.origin, "");
 clearPreview("pending");
 if (location.hash.length > 1) { loadLegend(location.hash); load(location.hash); }

@@ -6,7 +6,7 @@
  *   dashUnit "px" | "width"  the unit of a line's dash array
  *   defaultCap               the cap of a line that gives none */
 import {Color} from "@maplibre/maplibre-gl-style-spec";
-import {dashPattern, roundHalfUp} from "./swatch-url.js";
+import {dashPattern, newDesign, roundHalfUp} from "./swatch-url.js";
 
 /* A colour as the style languages write it: #RRGGBB, #RGB, 0xRRGGBB, a
  * number, rgb()/rgba(), hsl()/hsla() or a CSS name. Returns
@@ -59,8 +59,7 @@ export function swatchOf(symbolizers, {w = 20, h = 20, dashUnit = "px", defaultC
   const [fills, lines, marks] = DRAWN.map(of);
   for (const s of symbolizers)
     if (s && !DRAWN.includes(s.kind)) notes.push(UNSHOWN[s.kind] ?? `A ${s.kind} symbolizer is not shown.`);
-  const base = {w, h, color: [0, 0, 0], kind: "flat", dash: "", lineWidth: 1, hatchType: 1, spacing: 4,
-                symbol: 1, symbolSize: null, background: null, outline: null, corners: false, format: "gif"};
+  const base = newDesign({w, h});
   let design;
   if (fills.length) design = fillDesign(fills.at(-1), lines.at(-1), base, notes);
   else if (lines.length) design = lineDesign(lines, base, notes, {dashUnit, defaultCap});

@@ -8,7 +8,7 @@
  * where swatch is the swatch's path and query, what follows the program's
  * address. A document that is no style, or draws nothing, is refused with
  * a LegendError. */
-import {designOf, designUrl} from "./swatch-url.js";
+import {swatchPath} from "./swatch-url.js";
 import {swatchOf} from "./legend-swatch.js";
 import {LegendError, checkStyleSize} from "./legend-error.js";
 import {readXml, localName, rootOf} from "./legend-xml.js";
@@ -56,7 +56,7 @@ export async function readLegend(text, {size = [20, 20], zoom = DEFAULT_ZOOM, ti
       notes.push(`${rule.label ? `"${rule.label}"` : "A rule without a name"}: ${why}`);
       continue;
     }
-    rows.push({label: rule.label, swatch: designOf(designUrl(swatch.design)), design: swatch.design,
+    rows.push({label: rule.label, swatch: swatchPath(swatch.design), design: swatch.design,
                notes: [...rule.notes, ...swatch.notes]});
   }
   if (style.rules.length > MAX_ROWS) notes.push(`Only the first ${MAX_ROWS} rules are in the legend.`);

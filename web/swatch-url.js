@@ -1,21 +1,86 @@
 /* Swatch URLs, with no page of their own: the program's address, limits and
- * defaults, how it reads a colour, a design to its URL and back, and the
- * srcset of a swatch. The designer, the gallery and the tests import it.
+ * defaults, how it reads a request, a design to its swatch path and back,
+ * and the srcset of a swatch. The designer, the gallery, the legend reader
+ * and the tests import it.
  *
  * A design is what the designer's form says of one swatch:
  *   {w, h, color: [r, g, b], kind: "flat" | "band" | "zigzag" | "hatch" | "symbol",
  *    dash, lineWidth, hatchType, spacing, symbol, symbolSize (a number, or null),
  *    background: [r, g, b] or null (see-through), outline: [r, g, b] or null,
- *    corners, format: "gif" | "png" | "svg"} */
+ *    corners, format: "gif" | "png" | "svg"}
+ * A swatch path is what follows SCRIPT in a swatch's URL: the path and the
+ * query, "/40/20/255/0/0?LineWidth=3". */
 
 export const SCRIPT = "/cgi-bin/swatch";
 export const MAX_SIDE = 65535;               // a GIF holds no larger side
 export const MAX_PIXELS = 64 * 1024 * 1024;  // the program refuses larger swatches
+export const MIN_SIDE = 2;                   // smaller sides are drawn at this size
 export const DEFAULT_SIDE = 50;              // width and height when the path has none
 export const DEFAULT_HATCH_SPACING = 4;      // gap between hatch bands when none is given
 export const MAX_BODY_BYTES = 64 * 1024;     // the longest request body the program reads
+export const FORMATS = ["gif", "png", "svg"];  // the Format values; none asks for GIF
+export const SCALES = [1, 2, 3, 4];          // the Scale values
 /* The colour the corner marks are drawn in: they are see-through. */
 export const CORNER_COLOR = "FF00FF";
+
+const LINES = ["band", "zigzag", "hatch"];
+const ALL = ["flat", ...LINES, "symbol"];
+
+/* The parameters of a swatch URL, as the program reads them, and the design
+ * field each one sets. Every other piece of this module that knows a
+ * parameter (the new design, the writer, the reader) and the designer's form
+ * are made from this table.
+ *   name     the parameter; a request may write it in any letter case
+ *   field    the design's field
+ *   read     how the program reads the text: "text" as it stands, "int" as
+ *            atoi does, "color" as strtoul in base 16, "flag" set when not
+ *            empty, "keyword" one of values in any letter case
+ *   initial  the field's value in a new design, and what the program draws
+ *            when the parameter is absent
+ *   kinds    the kinds of swatch whose drawing it changes
+ *   min, max the values drawn as written; the program draws others as
+ *            initial, and `corrected` says so in words (absent: silently the same)
+ * LineType chooses the kind and Color the colour, beside the path's. */
+export const PARAMETERS = [
+  {name: "LineType", field: "kind", read: "text", kinds: ["zigzag", "hatch"]},
+  {name: "LineStyle", field: "dash", read: "text", initial: "", kinds: LINES},
+  {name: "LineWidth", field: "lineWidth", read: "int", initial: 1, min: 1, kinds: LINES,
+   corrected: text => `LineWidth=${text} is drawn 1 pixel wide, the thinnest.`},
+  {name: "HatchType", field: "hatchType", read: "int", initial: 1, min: 1, max: 6, kinds: ["hatch"],
+   corrected: text => `HatchType=${text} is drawn as 1, the rising hatch.`},
+  {name: "HatchSpacing", field: "spacing", read: "int", initial: DEFAULT_HATCH_SPACING, min: 1, kinds: ["hatch"],
+   corrected: text => `HatchSpacing=${text} is drawn as ${DEFAULT_HATCH_SPACING}, the default.`},
+  {name: "SymbolId", field: "symbol", read: "int", initial: 1, min: 1, max: 6, kinds: ["symbol"],
+   corrected: text => `SymbolId=${text} is no symbol the program draws (it draws nothing): opened as 1, a square.`},
+  // A negative size asks for the size that fits the swatch, as none does.
+  {name: "SymbolSize", field: "symbolSize", read: "int", initial: null, min: 0, kinds: ["symbol"],
+   corrected: text => `SymbolSize=${text} is drawn at the size that fits the swatch.`},
+  // A flat patch covers its background: only the frame is worth saying.
+  {name: "BgColor", field: "background", read: "color", initial: null, kinds: ["symbol", ...LINES]},
+  {name: "Outline", field: "outline", read: "color", initial: null, kinds: ALL},
+  {name: "Corner", field: "corners", read: "flag", initial: false, kinds: ALL},
+  {name: "Color", field: "color", read: "color", initial: [0, 0, 0], kinds: []},
+  {name: "Format", field: "format", read: "keyword", values: FORMATS, initial: "gif", kinds: ALL,
+   corrected: text => `Format=${text} is not offered (the program refuses it): opened as GIF.`},
+];
+
+/* A design with every field as a swatch URL without parameters leaves it,
+ * and the fields given. */
+export function newDesign(fields = {}) {
+  const design = {w: DEFAULT_SIDE, h: DEFAULT_SIDE, kind: "flat"};
+  for (const p of PARAMETERS) if (p.field !== "kind") design[p.field] = p.initial;
+  return {...design, ...fields};
+}
+
+/* A whole number as the program's atoi reads it (white space, a sign,
+ * digits up to the first other character; 0 without digits), saturated at
+ * the 32-bit range as the program saturates it. */
+export function programInt(text) {
+  const m = /^[\t\n\v\f\r ]*([+-]?)([0-9]+)/.exec(text);
+  if (!m) return 0;
+  const v = (m[1] === "-" ? -1 : 1) * Number(m[2]);
+  return Math.min(2147483647, Math.max(-2147483648, v));
+}
 
 /* The colour the program draws for a colour text: it reads it as a 32-bit
  * strtoul in base 16 reads it (white space, a sign, 0x, hex digits up to
@@ -41,35 +106,164 @@ export function typedColor(text) {
   return m ? m[1].toUpperCase() : null;
 }
 
-/* The swatch's path and query for a design: only the parameters that change
- * the drawing. Returns {w, h, path, query}. */
-export function designUrl(design) {
-  const {w, h, kind} = design;
-  const q = new URLSearchParams();
-  if (kind !== "flat" && kind !== "symbol") {
-    if (kind === "zigzag") q.set("LineType", "ZigZag");
-    if (kind === "hatch") q.set("LineType", "Hatch");
-    if (design.dash !== "") q.set("LineStyle", design.dash);
-    if (design.lineWidth > 1) q.set("LineWidth", String(design.lineWidth));
-    if (kind === "band" && !q.has("LineStyle") && !q.has("LineWidth")) q.set("LineWidth", "1");
-    if (kind === "hatch") {
-      if (design.hatchType !== 1) q.set("HatchType", String(design.hatchType));
-      if (design.spacing >= 1 && design.spacing !== DEFAULT_HATCH_SPACING)
-        q.set("HatchSpacing", String(design.spacing));
-    }
-  }
-  if (kind === "symbol") {
-    q.set("SymbolId", String(design.symbol));
-    if (design.symbolSize !== null) q.set("SymbolSize", String(Math.max(0, design.symbolSize)));
-  }
-  // A flat patch covers its background: only the frame is worth saying.
-  if (kind !== "flat" && design.background) q.set("BgColor", hexOf(design.background));
-  if (design.outline) q.set("Outline", hexOf(design.outline));
-  if (design.corners) q.set("Corner", CORNER_COLOR);
-  if (design.format !== "gif") q.set("Format", design.format);
-  const query = q.toString().replace(/\+/g, "%20");
-  return {w, h, path: `/${w}/${h}/${design.color.join("/")}`, query};
+/* The text of each parameter as a swatch URL's design writes it, or
+ * undefined for one it leaves out (its initial value, or of no use to the
+ * kind). */
+function writtenValue(p, design) {
+  const value = design[p.field];
+  if (p.field === "kind") return {zigzag: "ZigZag", hatch: "Hatch"}[value];
+  // A symbol is chosen by its id, which is never left out.
+  if (p.field === "symbol") return String(value);
+  if (value === p.initial) return undefined;
+  if (p.read === "color") return hexOf(value);
+  if (p.read === "flag") return CORNER_COLOR;
+  return p.read === "int" ? String(Math.max(p.min, value)) : value;
 }
+
+/* The swatch path of a design: only the parameters that change the
+ * drawing. */
+export function swatchPath(design) {
+  const q = new URLSearchParams();
+  for (const p of PARAMETERS) {
+    if (!p.kinds.includes(design.kind)) continue;
+    const text = writtenValue(p, design);
+    if (text !== undefined && text !== "") q.set(p.name, text);
+  }
+  // A line with none of its parameters is no line: the width says it is.
+  if (design.kind === "band" && !q.has("LineStyle") && !q.has("LineWidth")) q.set("LineWidth", "1");
+  const query = q.toString().replace(/\+/g, "%20");
+  return `/${design.w}/${design.h}/${design.color.join("/")}${query ? "?" + query : ""}`;
+}
+
+/* The form input of a query as the program reads it: split at every "&",
+ * each piece URL-decoded byte by byte ("+" a space; "%" and the next two
+ * bytes of the piece, whatever they are, as 16 x first + second modulo 256,
+ * with digits 0-9 and upper-cased letters from 10; a zero byte ends the
+ * piece). Each piece is text of one character a byte. */
+export function formPieces(query) {
+  if (query === "") return [];
+  const digit = b => { const c = b >= 97 && b <= 122 ? b - 32 : b; return c >= 48 && c <= 57 ? c - 48 : c - 55; };
+  const pieces = [];
+  for (const raw of splitBytes(new TextEncoder().encode(query), 0x26)) {
+    let text = "";
+    for (let i = 0; i < raw.length; i++) {
+      let b = raw[i];
+      if (b === 0x2B) b = 0x20;
+      else if (b === 0x25 && raw[i + 1] && raw[i + 2]) {
+        b = (((16 * digit(raw[i + 1]) + digit(raw[i + 2])) % 256) + 256) % 256;
+        i += 2;
+      }
+      if (b === 0) break;
+      text += String.fromCharCode(b);
+    }
+    pieces.push(text);
+  }
+  return pieces;
+}
+
+function splitBytes(bytes, separator) {
+  const parts = [];
+  let start = 0;
+  for (let i = 0; i <= bytes.length; i++)
+    if (i === bytes.length || bytes[i] === separator) { parts.push(bytes.subarray(start, i)); start = i + 1; }
+  return parts;
+}
+
+/* A parameter's text as the program looks it up among the pieces: the
+ * first piece that starts with the name in any letter case followed by "="
+ * or ":", the text after that; "" when none does. */
+export function formValue(pieces, name) {
+  const lower = t => t.replace(/[A-Z]/g, c => c.toLowerCase());
+  const wanted = lower(name);
+  for (const piece of pieces)
+    if (lower(piece.slice(0, name.length)) === wanted && "=:".includes(piece[name.length] || "\0"))
+      return piece.slice(name.length + 1);
+  return "";
+}
+
+/* The path and query of a swatch URL (absolute or not) or of a design
+ * address (#/w/h/...!legend=...). */
+function splitSwatchUrl(text) {
+  let path = text.trim();
+  const scriptAt = path.indexOf(SCRIPT);
+  if (scriptAt >= 0) path = path.slice(scriptAt + SCRIPT.length).split("#")[0];
+  else if (path.includes("#")) path = path.slice(path.indexOf("#") + 1);
+  path = path.split("!")[0];
+  const queryAt = path.indexOf("?");
+  return queryAt < 0 ? {path, query: ""} : {path: path.slice(0, queryAt), query: path.slice(queryAt + 1)};
+}
+
+/* A parameter's value in the design, as the program draws its text, and
+ * the words for a value it draws otherwise than written. */
+function readValue(p, text, words) {
+  if (p.read === "flag") return text !== "";
+  if (text === "") return p.initial;
+  if (p.read === "text") return text;
+  if (p.read === "keyword") {
+    const value = text.toLowerCase();
+    if (p.values.includes(value)) return value;
+    words.push(p.corrected(text));
+    return p.initial;
+  }
+  if (p.read === "color") {
+    const drawn = programColor(text);
+    if (!/^[0-9a-fA-F]{6}$/.test(text))
+      words.push(`${p.name}=${text} is read by the program as ${hexOf(drawn)}; write six hex digits, RRGGBB.`);
+    return drawn;
+  }
+  const value = programInt(text);
+  if (value >= p.min && !(value > p.max)) return value;
+  if (p.corrected) words.push(p.corrected(text));
+  return p.initial;
+}
+
+/* The design a swatch URL (absolute or not) or a design address asks for,
+ * as the program reads the request, with a word for each colour the program
+ * reads otherwise than it was written (warnings) and for each other value
+ * it draws otherwise (corrections): {design, warnings, corrections}; null
+ * for text that is no swatch URL (its path must be whole numbers between
+ * slashes). Whatever it came from, the page writes the swatch path itself
+ * (swatchPath): nothing of the text is ever used as a URL. */
+export function parseSwatchUrl(text) {
+  const {path, query} = splitSwatchUrl(text);
+  if (!path.startsWith("/")) return null;
+  const fields = path.split("/").filter(p => p !== "");
+  if (!fields.every(p => /^[+-]?[0-9]+$/.test(p))) return null;
+  const numbers = fields.map(programInt);
+  const corrections = [], warnings = [];
+  const side = (i, name) => {
+    const v = numbers.length > i ? numbers[i] : DEFAULT_SIDE;
+    if (v < MIN_SIDE) corrections.push(`${name} ${v} is drawn as ${MIN_SIDE} pixels, the smallest.`);
+    return Math.max(MIN_SIDE, v);
+  };
+  const component = (i, name) => {
+    const v = numbers[i] || 0;
+    if (v < 0 || v > 255) corrections.push(`${name} ${v} is drawn as ${v & 255} (the program keeps the lowest 8 bits).`);
+    return v & 255;
+  };
+  const design = newDesign({w: side(0, "Width"), h: side(1, "Height"),
+                            color: [component(2, "Red"), component(3, "Green"), component(4, "Blue")]});
+  const pieces = formPieces(query);
+  const texts = Object.fromEntries(PARAMETERS.map(p => [p.field, formValue(pieces, p.name)]));
+  // The kind first: the line wins over the symbol, the symbol over the patch.
+  const type = texts.kind.toLowerCase();
+  const isLine = texts.kind !== "" || texts.dash !== "" || texts.lineWidth !== "";
+  const symbolId = texts.symbol !== "" ? programInt(texts.symbol) : -1;
+  design.kind = type === "zigzag" || type === "hatch" ? type : isLine ? "band" : symbolId > 0 ? "symbol" : "flat";
+  for (const p of PARAMETERS) {
+    if (p.field === "kind" || (p.field === "color" && texts.color === "")) continue;
+    // Only the kinds a parameter draws for hear of its corrections.
+    const words = p.read === "color" ? warnings : p.kinds.includes(design.kind) ? corrections : [];
+    design[p.field] = readValue(p, texts[p.field], words);
+  }
+  // Each byte of the pattern is a pixel, a space a gap and anything else
+  // ink: a byte the dash field cannot show is shown as the ink it draws.
+  design.dash = design.dash.replace(/[^\x20-\x7e]/g, "x");
+  return {design, warnings, corrections};
+}
+
+/* The same swatch in another format. */
+export function inFormat(path, format) { return swatchPath({...parseSwatchUrl(path).design, format}); }
 
 /* Rounding to the nearest, halves up. */
 export const roundHalfUp = x => Math.floor(x + 0.5);
@@ -94,99 +288,6 @@ export function dashPattern(lengths, width, cap = "butt") {
   return text.includes(" ") ? text : "";
 }
 
-/* Path and query as one text, what follows SCRIPT. */
-export function designOf(d) { return `${d.path}${d.query ? "?" + d.query : ""}`; }
-
-/* The same swatch (what follows SCRIPT) in another format. */
-export function inFormat(swatch, format) { return designOf(designUrl({...parseSwatchUrl(swatch).design, format})); }
-
-/* The design a swatch URL (absolute or not) or a design address
- * (#/w/h/...) asks for, as the program reads the request, with a word
- * for each colour the program reads otherwise than it was written
- * (warnings) and for each other value it draws otherwise (corrections):
- * {design, warnings, corrections}; null for text that is no swatch URL (its path must be
- * whole numbers between slashes). Whatever it came from, the page writes
- * the design's URL itself (designUrl): nothing of the text is ever used as
- * a URL. */
-export function parseSwatchUrl(text) {
-  let path = text.trim(), query = "";
-  const hashAt = path.indexOf("#");
-  if (hashAt >= 0 && !path.includes(SCRIPT)) path = path.slice(hashAt + 1);
-  const legendAt = path.indexOf("!");
-  if (legendAt >= 0) path = path.slice(0, legendAt);
-  const scriptAt = path.indexOf(SCRIPT);
-  if (scriptAt >= 0) path = path.slice(scriptAt + SCRIPT.length);
-  const queryAt = path.indexOf("?");
-  if (queryAt >= 0) { query = path.slice(queryAt + 1); path = path.slice(0, queryAt); }
-  if (!path.startsWith("/")) return null;
-  const pieces = path.split("/").filter(p => p !== "");
-  if (!pieces.every(p => /^[+-]?[0-9]+$/.test(p))) return null;
-  const fields = pieces.map(p => parseInt(p, 10) || 0);
-  // What the page opens is what the program draws; each difference from
-  // what was written is said in its own words.
-  const corrections = [];
-  const side = (i, name) => {
-    const v = fields.length > i ? fields[i] : DEFAULT_SIDE;
-    if (v < 2) corrections.push(`${name} ${v} is drawn as 2 pixels, the smallest.`);
-    return Math.max(2, v);
-  };
-  const component = (i, name) => {
-    const v = fields[i] || 0;
-    if (v < 0 || v > 255) corrections.push(`${name} ${v} is drawn as ${v & 255} (the program keeps the lowest 8 bits).`);
-    return v & 255;
-  };
-  const q = new URLSearchParams(query);
-  const get = name => { for (const [k, v] of q) if (k.toLowerCase() === name.toLowerCase()) return v; return ""; };
-  const number = name => parseInt(get(name), 10);
-
-  const warnings = [];
-  const colorOf = name => {
-    const value = get(name);
-    const drawn = programColor(value);
-    if (!/^[0-9a-fA-F]{6}$/.test(value))
-      warnings.push(`${name}=${value} is read by the program as ${hexOf(drawn)}; write six hex digits, RRGGBB.`);
-    return drawn;
-  };
-  const type = get("LineType").toLowerCase();
-  const isLine = get("LineStyle") !== "" || get("LineWidth") !== "" || get("LineType") !== "";
-  const hatchType = number("HatchType"), spacing = number("HatchSpacing"), symbol = number("SymbolId");
-  const format = get("Format").toLowerCase();
-  const w = side(0, "Width"), h = side(1, "Height");
-  const color = get("Color") !== "" ? colorOf("Color")
-              : [component(2, "Red"), component(3, "Green"), component(4, "Blue")];
-  if (type === "hatch" && get("HatchType") !== "" && !(hatchType >= 1 && hatchType <= 6))
-    corrections.push(`HatchType=${get("HatchType")} is drawn as 1, the rising hatch.`);
-  if (type === "hatch" && get("HatchSpacing") !== "" && !(spacing >= 1))
-    corrections.push(`HatchSpacing=${get("HatchSpacing")} is drawn as ${DEFAULT_HATCH_SPACING}, the default.`);
-  if (!isLine && symbol > 6)
-    corrections.push(`SymbolId=${symbol} is no symbol the program draws (it draws nothing): opened as 1, a square.`);
-  // A negative size asks the program for the size that fits the swatch, as
-  // no size does.
-  let symbolSize = get("SymbolSize") !== "" ? number("SymbolSize") || 0 : null;
-  if (symbolSize !== null && symbolSize < 0) {
-    if (!isLine && symbol > 0) corrections.push(`SymbolSize=${symbolSize} is drawn at the size that fits the swatch.`);
-    symbolSize = null;
-  }
-  if (format !== "" && !["gif", "png", "svg"].includes(format))
-    corrections.push(`Format=${get("Format")} is not offered (the program refuses it): opened as GIF.`);
-  const design = {
-    w, h, color,
-    kind: type === "zigzag" ? "zigzag" : type === "hatch" ? "hatch" : isLine ? "band"
-        : symbol > 0 ? "symbol" : "flat",
-    dash: get("LineStyle"),
-    lineWidth: Math.max(1, number("LineWidth") || 1),
-    hatchType: hatchType >= 1 && hatchType <= 6 ? hatchType : 1,
-    spacing: spacing >= 1 ? spacing : DEFAULT_HATCH_SPACING,
-    symbol: symbol >= 1 && symbol <= 6 ? symbol : 1,
-    symbolSize,
-    background: get("BgColor") !== "" ? colorOf("BgColor") : null,
-    outline: get("Outline") !== "" ? colorOf("Outline") : null,
-    corners: get("Corner") !== "",
-    format: ["png", "svg"].includes(format) ? format : "gif",
-  };
-  return {design, warnings, corrections};
-}
-
 /* The scales of 2 and 3 the swatch at url (w x h) is offered at: none for
  * an SVG, which is sharp as it is, and none past the program's limits,
  * which hold for the image drawn. */
@@ -206,13 +307,12 @@ export function srcsetOf(url, w = 1, h = 1) {
 
 export function scaledUrl(url, scale) { return `${url}${url.includes("?") ? "&" : "?"}Scale=${scale}`; }
 
-/* The swatch's whole URL on the page's origin, for a design (what follows
- * SCRIPT). */
-export function absoluteUrl(origin, design) { return `${origin}${SCRIPT}${design}`; }
+/* The swatch's whole URL on the page's origin, for a swatch path. */
+export function absoluteUrl(origin, path) { return `${origin}${SCRIPT}${path}`; }
 
 /* Why the program would refuse a swatch of this size, or "". */
 export function sizeProblem(w, h) {
-  if (!(w >= 2) || !(h >= 2)) return "Width and height are whole numbers of at least 2 pixels.";
+  if (!(w >= MIN_SIDE) || !(h >= MIN_SIDE)) return `Width and height are whole numbers of at least ${MIN_SIDE} pixels.`;
   if (w > MAX_SIDE || h > MAX_SIDE) return `A side is at most ${MAX_SIDE} pixels (the most a GIF holds).`;
   if (w * h > MAX_PIXELS) return `A swatch has at most ${MAX_PIXELS} pixels; ${w} x ${h} is ${w * h}.`;
   return "";

@@ -4,12 +4,15 @@
 import {test} from "node:test";
 import assert from "node:assert/strict";
 import {readFileSync} from "node:fs";
-import {MAX_PIXELS, MAX_SIDE, SCRIPT, designOf, designUrl, hexOf, parseSwatchUrl, programColor,
-        describeSwatch, sizeProblem, srcsetOf, typedColor} from "../../web/swatch-url.js";
+import {MAX_PIXELS, MAX_SIDE, SCRIPT, hexOf, newDesign, parseSwatchUrl, programColor,
+        describeSwatch, sizeProblem, srcsetOf, swatchPath, typedColor} from "../../web/swatch-url.js";
+
+/* The lines of a table of tests/, split at tabs. */
+const tableOf = name => readFileSync(new URL(`../${name}`, import.meta.url), "utf8").split("\n")
+  .filter(line => line && !line.startsWith("#")).map(line => line.split("\t"));
 
 test("a colour text is read as the program reads it", () => {
-  const table = readFileSync(new URL("../color_cases.tsv", import.meta.url), "utf8");
-  const cases = table.split("\n").filter(line => line && !line.startsWith("#")).map(line => line.split("\t"));
+  const cases = tableOf("color_cases.tsv");
   assert.ok(cases.length >= 10);
   for (const [value, drawn] of cases) {
     const text = new URLSearchParams("v=" + value).get("v");
@@ -17,9 +20,19 @@ test("a colour text is read as the program reads it", () => {
   }
 });
 
-const plain = {w: 40, h: 20, color: [255, 0, 0], kind: "flat", dash: "", lineWidth: 1, hatchType: 1,
-               spacing: 4, symbol: 1, symbolSize: null, background: null, outline: null,
-               corners: false, format: "gif"};
+test("a swatch URL is read as the program reads it (the table the end-to-end tests use too)", () => {
+  const cases = tableOf("url_cases.tsv");
+  assert.ok(cases.length >= 20);
+  for (const [url, drawn, words] of cases) {
+    const {design, warnings, corrections} = parseSwatchUrl(url);
+    assert.equal(swatchPath(design), drawn, url);
+    assert.equal(warnings.length + corrections.length, Number(words), `${url}: ${[...warnings, ...corrections]}`);
+    // What the designer writes reads back as itself, with nothing to say.
+    assert.deepEqual(parseSwatchUrl(drawn), {design, warnings: [], corrections: []}, drawn);
+  }
+});
+
+const plain = newDesign({w: 40, h: 20, color: [255, 0, 0]});
 
 test("a design's URL says only what changes the drawing", () => {
   const cases = [
@@ -35,7 +48,7 @@ test("a design's URL says only what changes the drawing", () => {
      "Corner=FF00FF&Format=svg"],
   ];
   for (const [design, path, query] of cases)
-    assert.deepEqual(designUrl(design), {w: 40, h: 20, path, query}, JSON.stringify(design));
+    assert.equal(swatchPath(design), query ? `${path}?${query}` : path, JSON.stringify(design));
 });
 
 test("a design's URL reads back as the same design", () => {
@@ -47,7 +60,7 @@ test("a design's URL reads back as the same design", () => {
     {...plain, kind: "band", lineWidth: 5, color: [0, 128, 0]},
   ];
   for (const design of designs) {
-    const url = `https://maps.example${SCRIPT}${designOf(designUrl(design))}`;
+    const url = `https://maps.example${SCRIPT}${swatchPath(design)}`;
     assert.deepEqual(parseSwatchUrl(url), {design, warnings: [], corrections: []}, url);
   }
 });
