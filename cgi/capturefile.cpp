@@ -100,8 +100,9 @@ void VXMCgiRequest::LoadEnvironment(const char *pszFilename)
     const int nLines = CSLCount(papszLines);
     if (nLines == 0)
     {
-        // Missing, unreadable or empty file: no parameters, but the request
-        // is not settled, so a later access still reads the live form input.
+        // Missing, unreadable or empty file: no parameters. A request that
+        // has not read its form input yet is not settled by this, and still
+        // reads it on the next lookup; one that has read it keeps none.
         CSLDestroy(papszLines);
         CSLDestroy(m_papszParams);
         m_papszParams = nullptr;

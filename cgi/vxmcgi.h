@@ -73,8 +73,9 @@ class VXMCgiRequest
     /* Replaces the parameter and replay lists from a capture file. Only a
      * regular file of at most kMaxCaptureFileBytes is read; anything else is
      * reported through CPLError. A file that cannot be read, or has no
-     * lines, drops the parameters and leaves the replay list alone; the
-     * request then reads its live form input on the next lookup. */
+     * lines, drops the parameters and leaves the replay list alone: a
+     * request that has not read its form input yet reads it on the next
+     * lookup; one that has read it is left with no parameters. */
     void LoadEnvironment(const char *pszFilename);
 
   private:

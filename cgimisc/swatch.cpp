@@ -2,7 +2,8 @@
  * VXM Swatchery: a CGI program that draws legend swatches as GIF images
  * (or PNG or SVG, on request).
  *
- * The reply is "Content-Type: image/gif" and the GIF; an empty path gets a
+ * The reply is "Content-Type: image/gif" and the GIF (or the PNG or SVG
+ * with its own type); an empty path gets a
  * plain-text banner page, and any reported error a plain-text error page.
  * Started by a FastCGI process manager, the same program serves request
  * after request.

@@ -55,6 +55,13 @@ TEST(Copies, LimitsAndDefaultsAreTheProgramsOwn)
     EXPECT_EQ(JsConstant(osModule, "DEFAULT_SIDE"), kDefaultSwatchSide);
     EXPECT_EQ(JsConstant(osModule, "DEFAULT_HATCH_SPACING"), kDefaultHatchSpacing);
     EXPECT_EQ(JsConstant(osModule, "MAX_BODY_BYTES"), kVXMCgiMaxBodyBytes);
+    EXPECT_EQ(JsConstant(osModule, "MIN_SIDE"), kMinSwatchSide);
+    EXPECT_EQ(JsConstant(osModule, "MAX_SCALE"), kMaxSwatchScale);
+    std::string osFormats;
+    for (const char *pszName : kSwatchFormatNames)
+        osFormats += std::string(osFormats.empty() ? "" : ", ") + '"' + pszName + '"';
+    EXPECT_NE(osModule.find("export const FORMATS = [" + osFormats + "];"), std::string::npos)
+        << osFormats;
 
     // Every server refuses the bodies the program refuses, and keeps a
     // swatch as long as the program says by default.

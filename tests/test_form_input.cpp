@@ -81,9 +81,10 @@ TEST(UrlDecode, DecodedZeroByteEndsTheText)
     EXPECT_EQ(Decode("%g0tail"), ""); // 16 * 16 + 0 = 256, which is 0 modulo 256
 }
 
-TEST(UrlDecode, NullIsLeftAlone)
+TEST(UrlDecode, NullAndEmptyTextsAreLeftAlone)
 {
     VXMCgiUrlDecode(nullptr);
+    EXPECT_EQ(Decode(""), "");
 }
 
 TEST(ParseInput, QueryStringPieces)

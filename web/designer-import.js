@@ -23,7 +23,7 @@ function readInWorker(text, fileName) {
       reader.worker = null;
       resolve({error: "the style reader could not be loaded"});
     };
-    reader.worker.postMessage({text, fileName, size: [20, 20]});
+    reader.worker.postMessage({text, fileName});
   });
 }
 

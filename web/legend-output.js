@@ -64,7 +64,7 @@ const textWidth = (text, bold) => Math.ceil([...text].length * FONT * (bold ? 0.
 function placedSwatch(svg, x, y, prefix) {
   const body = svg.replace(/^[\s\S]*?<svg\b[^>]*>/, "").replace(/<\/svg>\s*$/, "")
     .replace(/\bid="([^"]*)"/g, `id="${prefix}$1"`).replace(/url\(#([^)]*)\)/g, `url(#${prefix}$1)`);
-  const size = /<svg\b[^>]*\bwidth="(\d+)"[^>]*\bheight="(\d+)"/.exec(svg) ?? [0, 20, 20];
+  const size = /<svg\b[^>]*\bwidth="(\d+)"[^>]*\bheight="(\d+)"/.exec(svg);
   return `<svg x="${x}" y="${y}" width="${size[1]}" height="${size[2]}" viewBox="0 0 ${size[1]} ${size[2]}" ` +
          `shape-rendering="crispEdges">${body}</svg>`;
 }

@@ -53,7 +53,7 @@ const MARKS = {square: 1, triangle: 3, cross: 4, plus: 4, star: 5, circle: 6};
 /* The design and notes of a rule's symbolizers, or null when none of them
  * draws: a fill if there is one, else a line, else a mark; of that kind
  * the last, which is drawn on top. */
-export function swatchOf(symbolizers, {w = 20, h = 20, dashUnit = "px", defaultCap = "butt"} = {}) {
+export function swatchOf(symbolizers, {w, h, dashUnit = "px", defaultCap = "butt"}) {
   const notes = [];
   const of = kind => symbolizers.filter(s => s && s.kind === kind);
   const [fills, lines, marks] = DRAWN.map(of);

@@ -3,9 +3,9 @@
  * large style is read. Bundled with its libraries by the build. */
 import {LegendError, readLegend} from "./legend.js";
 
-self.onmessage = async ({data: {text, fileName, size}}) => {
+self.onmessage = async ({data: {text, fileName}}) => {
   try {
-    self.postMessage({legend: await readLegend(text, {fileName, size})});
+    self.postMessage({legend: await readLegend(text, {fileName})});
   } catch (err) {
     self.postMessage({error: err instanceof LegendError ? err.message : `could not read the style: ${err.message}`});
   }

@@ -19,6 +19,8 @@ import {readMapLibre} from "./legend-maplibre.js";
 export {LegendError};
 export const MAX_ROWS = 500;
 export const DEFAULT_ZOOM = 14;
+/* A legend row's swatch, width and height in CSS pixels, unless asked otherwise. */
+export const DEFAULT_SWATCH_SIZE = [20, 20];
 
 /* The style document as rules in the style model, by language. */
 async function readStyle(text, zoom) {
@@ -44,7 +46,7 @@ async function readStyle(text, zoom) {
   throw new LegendError("not a style document: neither XML nor JSON");
 }
 
-export async function readLegend(text, {size = [20, 20], zoom = DEFAULT_ZOOM, title = "", fileName = ""} = {}) {
+export async function readLegend(text, {size = DEFAULT_SWATCH_SIZE, zoom = DEFAULT_ZOOM, title = "", fileName = ""} = {}) {
   checkStyleSize(new TextEncoder().encode(text).length);
   const style = await readStyle(text, zoom);
   const [w, h] = size;

@@ -19,7 +19,8 @@ export const DEFAULT_SIDE = 50;              // width and height when the path h
 export const DEFAULT_HATCH_SPACING = 4;      // gap between hatch bands when none is given
 export const MAX_BODY_BYTES = 64 * 1024;     // the longest request body the program reads
 export const FORMATS = ["gif", "png", "svg"];  // the Format values; none asks for GIF
-export const SCALES = [1, 2, 3, 4];          // the Scale values
+export const MAX_SCALE = 4;                  // Scale is 1 to this: device pixels a swatch pixel
+export const SCALES = Array.from({length: MAX_SCALE}, (_, i) => i + 1);
 /* The colour the corner marks are drawn in: they are see-through. */
 export const CORNER_COLOR = "FF00FF";
 

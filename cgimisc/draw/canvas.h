@@ -30,6 +30,14 @@ struct SwatchPoint
     long long y;
 };
 
+/* The dash pattern entries a line of a W x H swatch can reach: between two
+ * restarts of the pattern a line takes at most three segments of at most
+ * max(W, H) pixel steps each, so entries past this are never drawn. */
+inline long long ReachableDashSteps(long long nWidth, long long nHeight)
+{
+    return 3 * (nWidth + nHeight) + 3;
+}
+
 /* The image formats a canvas writes. */
 enum class SwatchFormat
 {

@@ -151,10 +151,8 @@ void GdCanvas::FillAll(int nColor)
 
 void GdCanvas::SetDashPattern(const char *pszPattern, int nColor)
 {
-    /* Between two restarts a line takes at most three segments of at most
-     * max(sx, sy) pixel steps each, so entries beyond that are never reached
-     * and are left out. */
-    const long long nReachable = 3LL * (gdImageSX(m_hImage) + gdImageSY(m_hImage)) + 3;
+    /* Entries no line reaches are left out. */
+    const long long nReachable = ReachableDashSteps(gdImageSX(m_hImage), gdImageSY(m_hImage));
     const long long nLength = std::min<long long>(
         static_cast<long long>(strlen(pszPattern)) * m_nScale, nReachable);
     CPLFree(m_panStyle);

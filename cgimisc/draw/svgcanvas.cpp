@@ -99,7 +99,7 @@ void SvgCanvas::SetDashPattern(const char *pszPattern, int nColor)
 {
     /* Ink and gap runs, in steps, starting with ink and ending with a gap
      * (either may be 0 long) as a dash array must. */
-    const long long nReachable = 3LL * (m_nWidth + m_nHeight) + 3;
+    const long long nReachable = ReachableDashSteps(m_nWidth, m_nHeight);
     const long long nLength = std::min<long long>(static_cast<long long>(strlen(pszPattern)), nReachable);
     m_nPatternLength = nLength;
     m_nPatternColor = nColor;

@@ -33,6 +33,7 @@
 #include "fastcgi.h"
 #include "fastcgirecords.h"
 #include "inprocessrequest.h"
+#include "pipeline.h"
 #include "replies.h"
 #include "vxmcgi.h"
 
@@ -57,9 +58,6 @@ void RequestStop(int)
     bStopRequested = 1;
 }
 
-/* How many connections one worker holds at most; past that it leaves new
- * ones to the other workers. */
-constexpr size_t kMaxConnections = 256;
 /* How long the worker stops accepting when it has no descriptor left for a
  * new connection (the connections it has are served meanwhile). */
 constexpr std::chrono::milliseconds kAcceptPause{100};
@@ -400,9 +398,12 @@ void KeepMemoryBetweenRequests()
 {
     // Image rows come from the heap; without this, freeing a large image
     // hands its memory back to the system and the next request pays again
-    // for every page it touches (as much time as encoding the GIF). The
-    // largest image and its row headers fit below this threshold.
-    mallopt(M_TRIM_THRESHOLD, 160 * 1024 * 1024);
+    // for every page it touches (as much time as encoding the GIF). What
+    // the largest request holds fits below this threshold: its image and a
+    // second of that size (an SVG is checked against its GIF), and its
+    // reply twice (the image's bytes and the records they go out in).
+    constexpr long long kKeptBytes = 2 * kMaxSwatchPixels + 2LL * kMaxReplyBytes;
+    mallopt(M_TRIM_THRESHOLD, static_cast<int>(kKeptBytes));
 }
 
 void GiveBackMemoryOfLargeRequests()

@@ -275,8 +275,11 @@ void FastCgiConnection::AnswerGetValues(const char *pabyContent, size_t nLength)
         return;
     // One request at a time per connection; requests on one connection are
     // answered in turn, not side by side.
+    const std::string osMaxConnections = std::to_string(kMaxConnections);
     const std::pair<const char *, const char *> asKnown[] = {
-        {"FCGI_MAX_CONNS", "256"}, {"FCGI_MAX_REQS", "256"}, {"FCGI_MPXS_CONNS", "0"}};
+        {"FCGI_MAX_CONNS", osMaxConnections.c_str()},
+        {"FCGI_MAX_REQS", osMaxConnections.c_str()},
+        {"FCGI_MPXS_CONNS", "0"}};
     std::string osPairs;
     for (int i = 0; i < aosAsked.size(); i++)
     {

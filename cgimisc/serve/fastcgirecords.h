@@ -34,6 +34,9 @@ constexpr std::chrono::seconds kIdleConnectionTimeout{60};
 /* Requests begun and not yet answered on one connection. Servers send one
  * at a time; a few pipelined ones wait their turn. */
 constexpr size_t kMaxRequestsPerConnection = 4;
+/* How many connections one worker holds at most; past that it leaves new
+ * ones to the other workers. Said to the server in FCGI_GET_VALUES. */
+constexpr size_t kMaxConnections = 256;
 
 /* One request as it arrives: its parameters, then its body. */
 struct FastCgiRequest

@@ -1,6 +1,7 @@
 /*
  * The request pipeline: from the request's path and form parameters to the
- * reply, the GIF image or the banner page.
+ * reply: the image (GIF, PNG or SVG, at its scale), the banner page or the
+ * error page.
  *
  *   PATH_INFO     /width/height/red/green/blue, e.g. /40/20/255/0/0
  *   parameters    LineStyle, LineWidth, LineType, HatchType, HatchSpacing,
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <string>
@@ -29,11 +31,12 @@
 #include "replies.h"
 #include "vxmcgi.h"
 
-/* Readies an output stream for the image's bytes; -1 on failure, with
- * errno set. Streams here have no text mode to switch off, so the only
- * possible failure is a descriptor that is not open. A stream without a
- * descriptor (in memory) is ready. */
-static int SetBinaryMode(FILE *fp)
+/* Where the program was built for Windows, standard output is switched to
+ * binary mode before the image is written. Streams here have no text mode,
+ * so all that is left of that step is its failure: a descriptor that is not
+ * open gives -1, with errno set. A stream without a descriptor (in memory)
+ * is ready. */
+static int CheckOutputOpen(FILE *fp)
 {
     const int fd = fileno(fp);
     if (fd < 0)
@@ -104,8 +107,8 @@ SwatchPath ReadSwatchPath(const char *pszPath)
                               &sPath.nBlue};
     for (int i = 0; i < aosFields.size() && i < 5; i++)
         *apnFields[i] = VXMCgiAtoi(aosFields[i]);
-    sPath.nWidth = std::max(sPath.nWidth, 2);
-    sPath.nHeight = std::max(sPath.nHeight, 2);
+    sPath.nWidth = std::max(sPath.nWidth, kMinSwatchSide);
+    sPath.nHeight = std::max(sPath.nHeight, kMinSwatchSide);
     return sPath;
 }
 
@@ -160,10 +163,11 @@ struct SwatchFormatInfo
     bool bVector;
 };
 constexpr SwatchFormatInfo asFormats[] = {
-    {"gif", "image/gif", SwatchFormat::Gif, false},
-    {"png", "image/png", SwatchFormat::Png, false},
-    {"svg", "image/svg+xml", SwatchFormat::Svg, true},
+    {kSwatchFormatNames[0], "image/gif", SwatchFormat::Gif, false},
+    {kSwatchFormatNames[1], "image/png", SwatchFormat::Png, false},
+    {kSwatchFormatNames[2], "image/svg+xml", SwatchFormat::Svg, true},
 };
+static_assert(std::size(asFormats) == std::size(kSwatchFormatNames), "a format for each name");
 
 /* The image the reply carries: GIF unless the request asks for PNG or SVG,
  * at 1 to 4 device pixels a swatch pixel. Only the URL chooses them, so a
@@ -209,7 +213,7 @@ bool ReadSwatchOutput(VXMCgiRequest &oRequest, SwatchOutput &sOutput)
     const char *pszScale = oRequest.GetParam("Scale");
     if (*pszScale != '\0')
     {
-        if (pszScale[0] < '1' || pszScale[0] > '4' || pszScale[1] != '\0')
+        if (pszScale[0] < '1' || pszScale[0] > '0' + kMaxSwatchScale || pszScale[1] != '\0')
         {
             CPLError(CE_Failure, CPLE_IllegalArg, "Scale must be 1, 2, 3 or 4.");
             return false;
@@ -442,7 +446,7 @@ int AnswerSwatchRequestUnguarded(VXMCgiRequest &oRequest, FILE *fpOut)
     if (!ReadSwatchRequest(oRequest, pszPath, sSwatch) ||
         !CheckSwatchSize(sSwatch.sPath, sSwatch.sOutput.Raster()))
         return 1;
-    if (SetBinaryMode(fpOut) == -1)
+    if (CheckOutputOpen(fpOut) == -1)
     {
         CPLError(CE_Failure, CPLE_FileIO,
                  "VXMChart::SaveSlideGIF(): Cannot set output file mode (%s)", strerror(errno));

@@ -25,6 +25,12 @@ constexpr int kMaxSwatchSide = 65535;
 constexpr size_t kMaxReplyBytes = 16 * 1024 * 1024;
 /* What a path without width or height asks for. */
 constexpr int kDefaultSwatchSide = 50;
+/* Width and height below this are drawn at this. */
+constexpr int kMinSwatchSide = 2;
+/* The Format values a request may give, in any letter case (none asks for
+ * GIF), and the largest Scale: device pixels a swatch pixel. */
+constexpr const char *kSwatchFormatNames[] = {"gif", "png", "svg"};
+constexpr int kMaxSwatchScale = 4;
 
 /* What the request path asks for: /width/height/red/green/blue. Every "/"
  * separates and empty pieces are dropped; fields past the fifth are

@@ -1,5 +1,5 @@
 /*
- * The replies of the swatch program beside the GIF itself: the image
+ * The replies of the swatch program beside the image itself: the image's
  * header, the banner page and the error page.
  */
 #include <algorithm>
