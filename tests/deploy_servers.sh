@@ -30,13 +30,13 @@ last=
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  pkill -f "$run/cgi-bin/swatch" 2>/dev/null
+  stop_workers
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
   rm -rf "$run"
 }
 trap cleanup EXIT
-free_port() { python3 "$src/tests/support.py" free-port; }
-wait_port() { python3 "$src/tests/support.py" wait-for-port "$1"; }
+free_port() { python3 "$src/tests/support/support.py" free-port; }
+wait_port() { python3 "$src/tests/support/support.py" wait-for-port "$1"; }
 check() { # NAME CONDITION...
   local name=$1; shift
   if "$@"; then
@@ -178,16 +178,23 @@ slow_client_checks() { # BASE-URL PORT
   wait "$slow"
 }
 
+# The workers are known by their supervisor's process id, which spawn-fcgi
+# reports: never by a name another test's processes could share.
+supervisor=
 start_workers() { # COUNT: the FastCGI workers on $run/swatch.sock, as the deploy files start them
   rm -f "$run/swatch.sock"
-  spawn-fcgi -s "$run/swatch.sock" -M 0666 -- /usr/bin/multiwatch -f "$1" -- "$run/cgi-bin/swatch" >/dev/null
-  for _ in $(seq 1 50); do [ "$(pgrep -fc "^$run/cgi-bin/swatch")" -ge "$1" ] && break; sleep 0.1; done
+  supervisor=$(spawn-fcgi -s "$run/swatch.sock" -M 0666 -- /usr/bin/multiwatch -f "$1" -- "$run/cgi-bin/swatch" |
+               sed -n 's/.*PID: *\([0-9]*\).*/\1/p')
+  for _ in $(seq 1 50); do [ "$(pgrep -c -P "$supervisor")" -ge "$1" ] && break; sleep 0.1; done
 }
-stop_workers() {
-  pkill -f "multiwatch .*$run/cgi-bin/swatch"
-  for _ in $(seq 1 50); do pgrep -f "$run/cgi-bin/swatch" >/dev/null || break; sleep 0.1; done
-  pkill -9 -f "$run/cgi-bin/swatch"
-  sleep 0.2
+stop_workers() { # the supervisor stops its workers on SIGTERM
+  [ -n "$supervisor" ] || return 0
+  local workers
+  workers=$(pgrep -P "$supervisor" | tr '\n' ' ')
+  kill "$supervisor" 2>/dev/null
+  for _ in $(seq 1 50); do kill -0 "$supervisor" $workers 2>/dev/null || break; sleep 0.1; done
+  kill -9 "$supervisor" $workers 2>/dev/null || true
+  supervisor=
 }
 all_answered() { # URL COUNT: every one of COUNT requests gets 200
   local bad=0
@@ -198,7 +205,7 @@ all_answered() { # URL COUNT: every one of COUNT requests gets 200
 }
 worker_checks() { # BASE-URL: a worker that ends is replaced
   local url="$1/cgi-bin/swatch/8/8/0/0/255"
-  pkill -9 -f -n "^$run/cgi-bin/swatch"
+  kill -9 "$(pgrep -n -P "$supervisor")"
   check "after a worker is killed, requests are answered" all_answered "$url" 20
   # A PARAMS record whose lengths add up past 2 GiB: the worker drops that
   # connection and goes on.

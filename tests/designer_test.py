@@ -11,11 +11,11 @@ import os
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 import urllib.parse
 
-from support import free_port, wait_for_port
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "support"))
+from support import free_port, wait_for_port  # noqa: E402
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
@@ -46,6 +46,14 @@ class Designer(unittest.TestCase):
         cls.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
         cls.base = f"http://127.0.0.1:{cls.port}"
         os.makedirs(ARTIFACTS, exist_ok=True)
+
+    def setUp(self):
+        # Each test starts from a page of its own, at the desktop size, with
+        # no requests of another test in the log.
+        self.driver.set_window_size(1280, 1400)
+        self.driver.get("about:blank")
+        self.requests = {}
+        self.requested_urls()
 
     @classmethod
     def tearDownClass(cls):
@@ -98,20 +106,33 @@ class Designer(unittest.TestCase):
         return self.field(element_id).is_displayed()
 
     def requested_urls(self):
-        """The URLs the browser has asked for since the last call."""
+        """The URLs the browser has asked for since the last call; the
+        requests still under way are kept in self.requests."""
         urls = []
         for entry in self.driver.get_log("performance"):
             message = json.loads(entry["message"])["message"]
-            if message.get("method") == "Network.requestWillBeSent":
-                urls.append(message["params"]["request"]["url"])
+            method, params = message.get("method"), message.get("params", {})
+            if method == "Network.requestWillBeSent":
+                urls.append(params["request"]["url"])
+                self.requests[params["requestId"]] = params["request"]["url"]
+            elif method in ("Network.loadingFinished", "Network.loadingFailed"):
+                self.requests.pop(params["requestId"], None)
+        self.seen = getattr(self, "seen", []) + urls
         return urls
+
+    def wait_for_requests_done(self):
+        """Waits until every request the page has made has come back, and
+        returns the URLs asked for since the last look."""
+        self.seen = []
+        WebDriverWait(self.driver, 10).until(lambda d: not self.requested_urls() and not self.requests)
+        return self.seen
 
     def preview_state(self):
         return self.driver.execute_script("return document.body.dataset.previewState")
 
     # --- the tests ---
 
-    def test_1_kinds_fields_and_preview(self):
+    def test_kinds_fields_and_preview(self):
         self.open()
         self.assertEqual(self.natural_size(), [40, 20])
         # A flat patch shows no line, hatch or symbol fields.
@@ -158,7 +179,7 @@ class Designer(unittest.TestCase):
         self.assertEqual(unlabelled, [])
         self.driver.save_screenshot(os.path.join(ARTIFACTS, "designer.png"))
 
-    def test_2_copy_and_paste_back(self):
+    def test_copy_and_paste_back(self):
         self.open("#/30/30/0/0/255?SymbolId=3&SymbolSize=20&Outline=000000")
         # Opening a design's address fills the form from it.
         self.assertEqual(Select(self.field("kind")).first_selected_option.text, "Point symbol")
@@ -186,7 +207,7 @@ class Designer(unittest.TestCase):
         # The word beside the button goes away by itself.
         WebDriverWait(self.driver, 8).until(lambda d: self.field("copy-url-status").text == "")
 
-    def test_3_errors(self):
+    def test_errors(self):
         self.open()
         # A size the program would refuse is flagged before any request.
         self.type_into("width", "100000")
@@ -201,7 +222,7 @@ class Designer(unittest.TestCase):
             lambda d: "ERROR 5: A swatch of 9000 x 9000 pixels" in self.field("size-message").text)
         self.assertEqual(self.preview_state(), "error")
 
-    def test_4_legend(self):
+    def test_legend(self):
         self.open("#/40/20/0/128/0?LineType=Hatch&HatchType=5")
         self.type_into("row-label", "Forest")
         self.field("row-label").send_keys(Keys.ENTER)
@@ -227,14 +248,14 @@ class Designer(unittest.TestCase):
         self.driver.execute_script("document.getElementById('legend-heading').scrollIntoView();")
         self.driver.save_screenshot(os.path.join(ARTIFACTS, "legend.png"))
 
-    def test_6_honest_states(self):
+    def test_honest_states(self):
         self.open()
         # A refused width typed right after a valid one: the refusal stands,
         # nothing is shown or left to copy, even once the earlier request
         # would have come back.
         self.type_into("width", "60")
         self.type_into("width", "100000")
-        time.sleep(1.0)
+        self.wait_for_requests_done()
         self.assertEqual(self.driver.execute_script("return document.body.dataset.previewState"), "refused")
         self.assertIsNone(self.field("actual").get_attribute("src"))
         self.assertFalse(self.field("copy-url").is_enabled())
@@ -285,7 +306,7 @@ class Designer(unittest.TestCase):
         self.wait_for_preview("Format=svg")
         self.assertNotIn("srcset", self.field("tag").get_attribute("value"))
 
-    def test_7_legend_to_ship(self):
+    def test_legend_to_ship(self):
         self.open("#/40/20/0/128/0?LineType=Hatch&HatchType=5")
         designs = [("/cgi-bin/swatch/40/20/0/128/0?LineType=Hatch&HatchType=5", "Forest"),
                    ("/cgi-bin/swatch/40/20/0/64/255?LineWidth=4", "River"),
@@ -353,7 +374,7 @@ class Designer(unittest.TestCase):
         finally:
             self.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
 
-    def test_8_nothing_but_swatch_urls(self):
+    def test_nothing_but_swatch_urls(self):
         # A shared address whose legend carries a row that would put another
         # site's image into the srcset, then the same text pasted, then a
         # label that is markup: none of it reaches another site.
@@ -377,12 +398,11 @@ class Designer(unittest.TestCase):
         self.assertEqual(self.driver.execute_script(
             "return [...document.querySelectorAll('img')].filter(i => i.src && !i.src.startsWith(location.origin)"
             " && !i.src.startsWith('blob:') || i.srcset.includes('elsewhere')).length"), 0)
-        time.sleep(0.5)
-        foreign = [u for u in self.requested_urls()
+        foreign = [u for u in self.wait_for_requests_done()
                    if not u.startswith((self.base, "blob:", "data:"))]
         self.assertEqual(foreign, [])
 
-    def test_9_mistyped_colour_adds_nothing(self):
+    def test_mistyped_colour_adds_nothing(self):
         # A colour the page cannot read refuses the design until it is
         # fixed; the field takes what people paste.
         self.open()
@@ -397,7 +417,7 @@ class Designer(unittest.TestCase):
         self.assertTrue(self.field("add-row-button").is_enabled())
         self.assertEqual(self.field("color-message").text, "")
 
-    def test_92_what_the_page_corrects_it_says(self):
+    def test_what_the_page_corrects_it_says(self):
         # A pasted URL that the program draws otherwise than written: each
         # correction said beside the paste field.
         self.open()
@@ -428,7 +448,7 @@ class Designer(unittest.TestCase):
         self.field("add-row-button").click()
         self.assertEqual(self.driver.switch_to.active_element.get_attribute("aria-label"), "Edit legend row 1")
 
-    def test_91_no_accessibility_violations(self):
+    def test_no_accessibility_violations(self):
         # axe-core (npm, pinned in package-lock.json) on the designer with a
         # legend, the gallery and a downloaded legend page.
         axe = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "node_modules", "axe-core", "axe.min.js")
@@ -460,7 +480,7 @@ class Designer(unittest.TestCase):
             lambda d: d.execute_script("return document.documentElement.dataset.imagesChecked"))
         self.assertEqual(violations(), [])
 
-    def test_94_import_a_style(self):
+    def test_import_a_style(self):
         """A style dropped on the legend and one chosen with the file picker
         become rows with their notes; labels stay text; the legend leaves as
         SVG; a dash array typed as a map library writes it is drawn as the
@@ -527,7 +547,7 @@ class Designer(unittest.TestCase):
         self.wait_for_preview("LineStyle=xxxxxxx%20%20")
         self.assertIn("Pattern: xxxxxxx··", self.field("dash-ruler").text)
 
-    def test_5_phone(self):
+    def test_phone(self):
         self.driver.set_window_size(390, 844)
         try:
             self.open("#/48/24/200/120/0?LineType=ZigZag&LineWidth=2")

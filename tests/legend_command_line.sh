@@ -8,7 +8,7 @@
 set -uo pipefail
 legend=$1
 export SWATCH_PROGRAM=$2
-styles=$(cd "$(dirname "$0")/web/styles" && pwd)
+styles=$(cd "$(dirname "$0")/data/styles" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0

@@ -90,6 +90,17 @@ class Worker
     {
         return ConnectToUnixSocket(m_osSocket);
     }
+    /* Sends the first worker the signal and waits for it to end; returns
+     * its wait status. The worker is then no longer this object's to stop. */
+    int StopWith(int nSignal)
+    {
+        const int nPid = Pid();
+        int nStatus = -1;
+        if (nPid > 0 && kill(nPid, nSignal) == 0)
+            waitpid(nPid, &nStatus, 0);
+        m_anPids.erase(m_anPids.begin());
+        return nStatus;
+    }
     int Pid() const
     {
         return m_anPids.empty() ? -1 : m_anPids[0];
@@ -486,10 +497,7 @@ TEST(FastCgiWire, StopsWhenItsManagerSaysSo)
         const int fd = oWorker.Connect();
         ASSERT_GE(fd, 0);
         ASSERT_EQ(Answer(fd), RunProgram(SWATCH_EXE, {}, oSmallGet).osStdout);
-        ASSERT_EQ(kill(oWorker.Pid(), nSignal), 0);
-        int nStatus = -1;
-        for (int nTry = 0; nTry < 100 && waitpid(oWorker.Pid(), &nStatus, WNOHANG) == 0; nTry++)
-            usleep(10000);
+        const int nStatus = oWorker.StopWith(nSignal);
         EXPECT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0) << nStatus;
         close(fd);
     }

@@ -5,12 +5,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -158,26 +161,59 @@ class FastCgiSwatch : public ::testing::Test
         return osLog.substr(nAt + 17, osLog.find('\n', nAt) - (nAt + 17));
     }
 
-    /* Resident memory, in kB, of the processes running the given program. */
-    static long WorkerRssKb(const std::string &osProgram, int &nWorkers)
+    /* The processes running the given program below this test's last
+     * server, oldest first: never a run of the same program by another test. */
+    std::vector<int> WorkerPids(const std::string &osProgram) const
     {
-        long nTotal = 0;
-        nWorkers = 0;
+        std::vector<std::pair<long long, int>> aoStarted;
         DIR *psDir = opendir("/proc");
         while (dirent *psEntry = readdir(psDir))
         {
-            const std::string osProc = std::string("/proc/") + psEntry->d_name;
-            std::string osCmdline = ReadFile(osProc + "/cmdline");
-            if (osCmdline.c_str() != osProgram)
+            const int nPid = atoi(psEntry->d_name);
+            if (nPid <= 0 || ReadFile("/proc/" + std::to_string(nPid) + "/cmdline").c_str() != osProgram)
                 continue;
-            std::istringstream oStatus(ReadFile(osProc + "/status"));
+            int nAncestor = nPid;
+            while (nAncestor > 1 && nAncestor != m_apoServers.back()->Pid())
+                nAncestor = static_cast<int>(StatField(nAncestor, 4));
+            if (nAncestor > 1)
+                aoStarted.emplace_back(StatField(nPid, 22), nPid);
+        }
+        closedir(psDir);
+        std::sort(aoStarted.begin(), aoStarted.end());
+        std::vector<int> anPids;
+        for (const auto &oStarted : aoStarted)
+            anPids.push_back(oStarted.second);
+        return anPids;
+    }
+
+    /* Field n (from 1) of /proc/PID/stat; 0 when the process is gone. */
+    static long long StatField(int nPid, int nField)
+    {
+        const std::string osStat = ReadFile("/proc/" + std::to_string(nPid) + "/stat");
+        const size_t nAt = osStat.rfind(')'); // the name may hold spaces
+        if (nAt == std::string::npos)
+            return 0;
+        std::istringstream oFields(osStat.substr(nAt + 2));
+        std::string osField;
+        for (int i = 3; i <= nField && oFields >> osField; i++)
+            ;
+        return atoll(osField.c_str());
+    }
+
+    /* Resident memory, in kB, of this test's workers running the program. */
+    long WorkerRssKb(const std::string &osProgram, int &nWorkers) const
+    {
+        long nTotal = 0;
+        const std::vector<int> anPids = WorkerPids(osProgram);
+        nWorkers = static_cast<int>(anPids.size());
+        for (const int nPid : anPids)
+        {
+            std::istringstream oStatus(ReadFile("/proc/" + std::to_string(nPid) + "/status"));
             std::string osLine;
             while (std::getline(oStatus, osLine))
                 if (osLine.rfind("VmRSS:", 0) == 0)
                     nTotal += atol(osLine.c_str() + 6);
-            nWorkers++;
         }
-        closedir(psDir);
         return nTotal;
     }
 
@@ -331,7 +367,9 @@ TEST_F(FastCgiSwatch, SoakWithAWorkerKilled)
     {
         if (!bKilled && std::chrono::steady_clock::now() >= tKill)
         {
-            bKilled = system(("pkill -KILL -o -f '^" + osWorker + "$'").c_str()) == 0;
+            const std::vector<int> anPids = WorkerPids(osWorker);
+            ASSERT_FALSE(anPids.empty());
+            bKilled = kill(anPids.front(), SIGKILL) == 0;
             ASSERT_TRUE(bKilled);
         }
         oSendOne();

@@ -78,7 +78,7 @@ std::vector<std::string> Filled(int nWidth, int nHeight, char chIndex)
 std::vector<std::vector<std::string>> ReadTable(const char *pszName)
 {
     std::vector<std::vector<std::string>> aaosRows;
-    std::istringstream oTable(ReadFile(std::string(SWATCH_SOURCE_DIR "/tests/") + pszName));
+    std::istringstream oTable(ReadFile(std::string(SWATCH_SOURCE_DIR "/tests/data/") + pszName));
     for (std::string osLine; std::getline(oTable, osLine);)
     {
         if (osLine.empty() || osLine[0] == '#')

@@ -3,7 +3,7 @@
  * snippet or downloaded as a page, and kept in the page's address after
  * the design (!legend=...). */
 import {absoluteUrl, parseSwatchUrl, srcsetOf, swatchPath} from "./swatch-url.js";
-import {legendPage, legendSnippet} from "./legend-output.js";
+import {legendPage, legendSnippet} from "./legend/output.js";
 
 const $ = id => document.getElementById(id);
 

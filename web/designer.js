@@ -5,7 +5,7 @@
  * the preview and the legend have modules of their own. */
 import {DEFAULT_SIDE, MAX_SIDE, MIN_SIDE, PARAMETERS, absoluteUrl, dashPattern, hexOf, newDesign,
         parseSwatchUrl, sizeProblem, srcsetOf, swatchPath, typedColor} from "./swatch-url.js";
-import {escapeHtml} from "./legend-output.js";
+import {escapeHtml} from "./legend/output.js";
 import {clearPreview, layoutPreview, markPending, preview} from "./designer-preview.js";
 import {initLegend, loadLegend, putRow, renderLegend, renderPreviewAndSnippet,
         saveAddress, stopEditing} from "./designer-legend.js";

@@ -1,14 +1,14 @@
-/* Legends from style documents (web/legend.js): one table of small SLD,
+/* Legends from style documents (web/legend/legend.js): one table of small SLD,
  * QGIS and MapLibre documents, each with the rows its rules call for, the
  * faults of the style libraries the reader mends, and the documents it
  * refuses; then the real sample styles beside this file. */
 import {test} from "node:test";
 import assert from "node:assert/strict";
 import {readFileSync} from "node:fs";
-import {readLegend} from "../../web/legend.js";
-import {colorOf} from "../../web/legend-swatch.js";
+import {readLegend} from "../../web/legend/legend.js";
+import {colorOf} from "../../web/legend/swatch.js";
 import {dashPattern} from "../../web/swatch-url.js";
-import {legendSnippet, legendSvg} from "../../web/legend-output.js";
+import {legendSnippet, legendSvg} from "../../web/legend/output.js";
 
 const sld = (rules, head = "<Name>layer</Name><UserStyle><Name>style</Name>") =>
   `<?xml version="1.0"?><StyledLayerDescriptor version="1.0.0" xmlns="http://www.opengis.net/sld">` +
@@ -227,7 +227,7 @@ test("a label is text in every output, never markup", () => {
 });
 
 /* The public sample styles beside this file (see styles/README.md). */
-const sample = name => readFileSync(new URL(`styles/${name}`, import.meta.url), "utf8");
+const sample = name => readFileSync(new URL(`../data/styles/${name}`, import.meta.url), "utf8");
 test("real styles: GeoServer's pophatch.sld, QGIS's line pattern at 30 degrees, MapLibre's Basic", async () => {
   const pop = await readLegend(sample("pophatch.sld"));
   assert.equal(pop.title, "Population in the United States");

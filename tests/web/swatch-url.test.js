@@ -8,7 +8,7 @@ import {MAX_PIXELS, MAX_SIDE, SCRIPT, hexOf, newDesign, parseSwatchUrl, programC
         describeSwatch, sizeProblem, srcsetOf, swatchPath, typedColor} from "../../web/swatch-url.js";
 
 /* The lines of a table of tests/, split at tabs. */
-const tableOf = name => readFileSync(new URL(`../${name}`, import.meta.url), "utf8").split("\n")
+const tableOf = name => readFileSync(new URL(`../data/${name}`, import.meta.url), "utf8").split("\n")
   .filter(line => line && !line.startsWith("#")).map(line => line.split("\t"));
 
 test("a colour text is read as the program reads it", () => {

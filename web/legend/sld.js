@@ -11,7 +11,7 @@
  *   - it accepts malformed XML (the document is checked before). */
 import SldStyleParser from "geostyler-sld-parser";
 import {attributes, childNamed, childrenNamed, elements, localName, readOneRule, tagOf, textOf, withChildren,
-        writeXml} from "./legend-xml.js";
+        writeXml} from "./xml.js";
 
 const SYMBOLIZERS = ["PolygonSymbolizer", "LineSymbolizer", "PointSymbolizer", "TextSymbolizer", "RasterSymbolizer"];
 

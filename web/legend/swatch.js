@@ -6,7 +6,7 @@
  *   dashUnit "px" | "width"  the unit of a line's dash array
  *   defaultCap               the cap of a line that gives none */
 import {Color} from "@maplibre/maplibre-gl-style-spec";
-import {dashPattern, newDesign, roundHalfUp} from "./swatch-url.js";
+import {dashPattern, newDesign, roundHalfUp} from "../swatch-url.js";
 
 /* A colour as the style languages write it: #RRGGBB, #RGB, 0xRRGGBB, a
  * number, rgb()/rgba(), hsl()/hsla() or a CSS name. Returns

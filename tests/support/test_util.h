@@ -156,6 +156,7 @@ class BackgroundProcess
     bool Running();
     /* Sends SIGTERM and waits; returns the exit status (-1 for a signal). */
     int Stop();
+    int Pid() const { return m_nPid; }
 
   private:
     int m_nPid = -1;

@@ -10,7 +10,7 @@
  *   - it leaves sizes in millimetres, ignores the symbol's opacity, and
  *     gives its own dash lengths for Qt's pen styles. */
 import QGISStyleParser from "geostyler-qgis-parser";
-import {attributes, childNamed, childrenNamed, elements, localName, readOneRule, withChildren, writeXml} from "./legend-xml.js";
+import {attributes, childNamed, childrenNamed, elements, localName, readOneRule, withChildren, writeXml} from "./xml.js";
 
 const PX_PER_MM = 96 / 25.4;
 const UNITS = {MM: PX_PER_MM, Point: 96 / 72, Pixel: 1, Inch: 96};

@@ -4,7 +4,7 @@
  * is expanded, nothing fetched); a plain DOCTYPE, which every QGIS style
  * carries, is read, and its DTD never fetched. */
 import {XMLBuilder, XMLParser, XMLValidator} from "fast-xml-parser";
-import {LegendError} from "./legend-error.js";
+import {LegendError} from "./error.js";
 
 const OPTIONS = {preserveOrder: true, ignoreAttributes: false, attributeNamePrefix: "",
                  parseTagValue: false, parseAttributeValue: false, trimValues: true};

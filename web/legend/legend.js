@@ -8,13 +8,13 @@
  * where swatch is the swatch's path and query, what follows the program's
  * address. A document that is no style, or draws nothing, is refused with
  * a LegendError. */
-import {swatchPath} from "./swatch-url.js";
-import {swatchOf} from "./legend-swatch.js";
-import {LegendError, checkStyleSize} from "./legend-error.js";
-import {readXml, localName, rootOf} from "./legend-xml.js";
-import {readSld} from "./legend-sld.js";
-import {readQgis} from "./legend-qgis.js";
-import {readMapLibre} from "./legend-maplibre.js";
+import {swatchPath} from "../swatch-url.js";
+import {swatchOf} from "./swatch.js";
+import {LegendError, checkStyleSize} from "./error.js";
+import {readXml, localName, rootOf} from "./xml.js";
+import {readSld} from "./sld.js";
+import {readQgis} from "./qgis.js";
+import {readMapLibre} from "./maplibre.js";
 
 export {LegendError};
 export const MAX_ROWS = 500;

@@ -2,7 +2,7 @@
  * a page of its own, and one SVG document for print. Rows are
  * {label, swatch, w, h}: swatch is the path and query after the program's
  * address. Every text of a row is written as text, never as markup. */
-import {describeSwatch, parseSwatchUrl, SCRIPT, srcsetOf} from "./swatch-url.js";
+import {describeSwatch, parseSwatchUrl, SCRIPT, srcsetOf} from "../swatch-url.js";
 
 export function escapeHtml(text) {
   return String(text).replace(/[&<>"']/g, c => ({"&": "&amp;", "<": "&lt;", ">": "&gt;", '"': "&quot;", "'": "&#39;"}[c]));

@@ -11,10 +11,10 @@ import {execFile} from "node:child_process";
 import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
-import {LegendError, readLegend} from "../web/legend.js";
-import {checkStyleSize} from "../web/legend-error.js";
-import {legendSnippet, legendSvg} from "../web/legend-output.js";
-import {inFormat, scaledUrl, sizeProblem, SCRIPT} from "../web/swatch-url.js";
+import {DEFAULT_SWATCH_SIZE, DEFAULT_ZOOM, LegendError, readLegend} from "./legend.js";
+import {checkStyleSize} from "./error.js";
+import {legendSnippet, legendSvg} from "./output.js";
+import {inFormat, SCALES, scaledUrl, sizeProblem, SCRIPT} from "../swatch-url.js";
 
 class UsageError extends Error {}
 
@@ -22,7 +22,7 @@ const USAGE = "usage: legend [--format json|html|svg|png] [--size WxH] [--scale 
               "[--base URL] [--embed] [--program PATH] STYLE_FILE|-";
 
 function parseArguments(argv) {
-  const o = {format: "json", size: [20, 20], scale: 2, title: "", zoom: 14, base: SCRIPT, embed: false,
+  const o = {format: "json", size: DEFAULT_SWATCH_SIZE, scale: 2, title: "", zoom: DEFAULT_ZOOM, base: SCRIPT, embed: false,
              program: process.env.SWATCH_PROGRAM || "", file: null};
   const value = i => {
     if (i >= argv.length) throw new UsageError(`${argv[i - 1]} needs a value`);
@@ -37,7 +37,7 @@ function parseArguments(argv) {
       o.size = [+m[1], +m[2]];
     } else if (a === "--scale") {
       o.scale = Number(value(++i));
-      if (![1, 2, 3, 4].includes(o.scale)) throw new UsageError("--scale is 1, 2, 3 or 4");
+      if (!SCALES.includes(o.scale)) throw new UsageError(`--scale is ${SCALES.join(", ")}`);
     } else if (a === "--zoom") {
       o.zoom = Number(value(++i));
       if (!Number.isFinite(o.zoom) || o.zoom < 0 || o.zoom > 24) throw new UsageError("--zoom is a number from 0 to 24");
@@ -80,22 +80,22 @@ function readStyleText(file) {
   return Buffer.concat(chunks).toString("utf8");
 }
 
-/* The swatch program: the one named, else the build's, else the installed one. */
+/* The swatch program: the one named (the installed command names the
+ * installed program), else the build's beside this source (web/legend/ in
+ * the source tree). */
 function programPath(named) {
-  // This script, or the bundle of it that is installed.
-  const here = path.dirname(fs.realpathSync(process.argv[1]));
-  const found = [named, path.join(here, "..", "build", "swatch"), "/usr/lib/cgi-bin/swatch"]
-    .filter(Boolean).find(p => fs.existsSync(p));
+  const inTree = path.join(path.dirname(fs.realpathSync(process.argv[1])), "..", "..", "build", "swatch");
+  const found = [named, inTree].filter(Boolean).find(p => fs.existsSync(p));
   if (!found) throw new LegendError("the swatch program is not built (scripts/build) and none is installed");
   return found;
 }
 
 /* One swatch's body, drawn by the program as a web server would run it. */
-function drawSwatch(program, design) {
-  const queryAt = design.indexOf("?");
+function drawSwatch(program, swatchPath) {
+  const queryAt = swatchPath.indexOf("?");
   const env = {GATEWAY_INTERFACE: "CGI/1.1", REQUEST_METHOD: "GET", SERVER_PROTOCOL: "HTTP/1.1",
-               PATH_INFO: queryAt < 0 ? design : design.slice(0, queryAt),
-               QUERY_STRING: queryAt < 0 ? "" : design.slice(queryAt + 1), SCRIPT_NAME: SCRIPT};
+               PATH_INFO: queryAt < 0 ? swatchPath : swatchPath.slice(0, queryAt),
+               QUERY_STRING: queryAt < 0 ? "" : swatchPath.slice(queryAt + 1), SCRIPT_NAME: SCRIPT};
   return new Promise((resolve, reject) => {
     execFile(program, [], {env, encoding: "buffer", maxBuffer: 64 << 20}, (err, stdout) => {
       // The body follows the first blank line (CRLF or LF line ends).
@@ -104,23 +104,23 @@ function drawSwatch(program, design) {
       const head = stdout.subarray(0, Math.max(0, end)).toString();
       const status = /^Status:\s*(\d+)/mi.exec(head);
       if (err || end < 2 || (status && status[1] !== "200"))
-        reject(new LegendError(`the swatch program refused ${design}${status ? ` (${status[1]})` : ""}`));
+        reject(new LegendError(`the swatch program refused ${swatchPath}${status ? ` (${status[1]})` : ""}`));
       else resolve(stdout.subarray(end));
     });
   });
 }
 
-/* Each design drawn, a few at a time. */
-async function drawAll(program, designs) {
-  const out = new Array(designs.length);
+/* Each swatch drawn, a few at a time. */
+async function drawAll(program, swatchPaths) {
+  const out = new Array(swatchPaths.length);
   let next = 0;
   const worker = async () => {
-    while (next < designs.length) {
+    while (next < swatchPaths.length) {
       const i = next++;
-      out[i] = await drawSwatch(program, designs[i]);
+      out[i] = await drawSwatch(program, swatchPaths[i]);
     }
   };
-  await Promise.all(Array.from({length: Math.min(designs.length, os.availableParallelism?.() ?? 2)}, worker));
+  await Promise.all(Array.from({length: Math.min(swatchPaths.length, os.availableParallelism?.() ?? 2)}, worker));
   return out;
 }
 
@@ -145,8 +145,8 @@ async function legendOutput(o, legend) {
   if (o.format === "html") {
     let images = null;
     if (o.embed) {
-      const designs = rows.flatMap(r => [inFormat(r.swatch, "png"), scaledUrl(inFormat(r.swatch, "png"), 2)]);
-      const drawn = await drawAll(program, designs);
+      const swatches = rows.flatMap(r => [inFormat(r.swatch, "png"), scaledUrl(inFormat(r.swatch, "png"), 2)]);
+      const drawn = await drawAll(program, swatches);
       const data = i => `data:image/png;base64,${drawn[i].toString("base64")}`;
       images = new Map(rows.map((r, i) => [r.swatch, {src: data(2 * i), srcset: `${data(2 * i)} 1x, ${data(2 * i + 1)} 2x`}]));
     }
