@@ -4,8 +4,9 @@
  *
  * Every case runs RUNS times, the cases interleaved so that they share the
  * machine's state; stdout goes to /dev/null. Prints the median and mean time
- * of one run of each case, its ratio to the first case, and the largest
- * peak resident size of one run. */
+ * of one run of each case, its ratio to the first case, the median of the
+ * page faults of one run (each a page of the program or its memory touched
+ * for the first time) and the largest peak resident size of one run. */
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -25,7 +26,8 @@ struct Case
 {
     std::string osLabel, osExe, osPath, osQuery;
     std::vector<double> adfMicros;
-    long nMaxRssKb = 0; // largest peak resident size of one run
+    std::vector<double> adfFaults; // minor page faults of each run
+    long nMaxRssKb = 0;            // largest peak resident size of one run
 };
 
 double Median(std::vector<double> adf)
@@ -71,6 +73,7 @@ double RunOnce(Case &sCase)
     struct rusage sUsage;
     wait4(nPid, &nStatus, 0, &sUsage);
     sCase.nMaxRssKb = std::max(sCase.nMaxRssKb, sUsage.ru_maxrss);
+    sCase.adfFaults.push_back(static_cast<double>(sUsage.ru_minflt + sUsage.ru_majflt));
     const auto tEnd = std::chrono::steady_clock::now();
     posix_spawn_file_actions_destroy(&sActions);
     return std::chrono::duration<double, std::micro>(tEnd - tStart).count();
@@ -110,17 +113,20 @@ int main(int argc, char **argv)
         asCases.push_back(sCase);
     }
     for (auto &sCase : asCases) // warm-up: page cache, dynamic loader caches
+    {
         RunOnce(sCase);
+        sCase.adfFaults.clear();
+    }
     for (int iRun = 0; iRun < nRuns; iRun++)
         for (auto &sCase : asCases)
             sCase.adfMicros.push_back(RunOnce(sCase));
 
     const double dfBase = Median(asCases[0].adfMicros);
-    printf("%-40s %12s %12s %10s %14s\n", "case", "median (us)", "mean (us)", "ratio",
-           "peak RSS (KiB)");
+    printf("%-40s %12s %12s %10s %12s %14s\n", "case", "median (us)", "mean (us)", "ratio",
+           "page faults", "peak RSS (KiB)");
     for (const auto &sCase : asCases)
-        printf("%-40s %12.0f %12.0f %9.2fx %14ld\n", sCase.osLabel.c_str(),
+        printf("%-40s %12.0f %12.0f %9.2fx %12.0f %14ld\n", sCase.osLabel.c_str(),
                Median(sCase.adfMicros), Mean(sCase.adfMicros), Median(sCase.adfMicros) / dfBase,
-               sCase.nMaxRssKb);
+               Median(sCase.adfFaults), sCase.nMaxRssKb);
     return 0;
 }

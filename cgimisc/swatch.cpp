@@ -28,6 +28,11 @@ int main(int /* argc */, char ** /* argv */)
     if (IsStartedByFastCgi())
         return ServeFastCgi(0);
 
+    /* One request, then the process ends: memory freed on the way (the PNG
+     * encoder's compression state, a large image) is never handed back to
+     * the system only to be asked for and touched again. */
+    KeepMemoryBetweenRequests();
+
     VXMCgiRequest oRequest;
     /* Run by hand, without a web server: replay the captured request. Errors
      * of the replay still go to CPL's default handler. */
