@@ -52,6 +52,7 @@ class Designer(unittest.TestCase):
         # no requests of another test in the log.
         self.driver.set_window_size(1280, 1400)
         self.driver.get("about:blank")
+        self.driver.execute_cdp_cmd("Network.clearBrowserCache", {})
         self.requests = {}
         self.requested_urls()
 
@@ -488,7 +489,7 @@ class Designer(unittest.TestCase):
         downloads = tempfile.mkdtemp()
         self.driver.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": downloads})
         self.open("#/40/20/255/0/0")
-        styles = os.path.join(os.path.dirname(os.path.abspath(__file__)), "web", "styles")
+        styles = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "styles")
         with open(os.path.join(styles, "pophatch.sld")) as f:
             sld = f.read().replace("<Title>Boundary</Title>", "<Title>Boundary &lt;img src=x onerror=alert(1)&gt;</Title>")
         self.driver.execute_script("""

@@ -69,11 +69,8 @@ void CheckReply(const HostileCase &sCase, const RunResult &sRun)
 
 std::map<std::string, std::string> CgiVariables(const HostileCase &sCase)
 {
-    std::map<std::string, std::string> oEnv = {{"GATEWAY_INTERFACE", "CGI/1.1"},
-                                               {"SCRIPT_NAME", "/cgi-bin/swatch"},
-                                               {"REQUEST_METHOD", sCase.osMethod},
-                                               {"PATH_INFO", sCase.osPath},
-                                               {"QUERY_STRING", sCase.osQuery}};
+    std::map<std::string, std::string> oEnv = CgiGet(sCase.osPath, sCase.osQuery);
+    oEnv["REQUEST_METHOD"] = sCase.osMethod;
     if (!sCase.osLength.empty())
         oEnv["CONTENT_LENGTH"] = sCase.osLength;
     return oEnv;
