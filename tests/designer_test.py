@@ -118,15 +118,19 @@ class Designer(unittest.TestCase):
                 self.requests[params["requestId"]] = params["request"]["url"]
             elif method in ("Network.loadingFinished", "Network.loadingFailed"):
                 self.requests.pop(params["requestId"], None)
-        self.seen = getattr(self, "seen", []) + urls
         return urls
 
     def wait_for_requests_done(self):
         """Waits until every request the page has made has come back, and
         returns the URLs asked for since the last look."""
-        self.seen = []
-        WebDriverWait(self.driver, 10).until(lambda d: not self.requested_urls() and not self.requests)
-        return self.seen
+        seen = []
+
+        def done(_):
+            urls = self.requested_urls()
+            seen.extend(urls)
+            return not urls and not self.requests
+        WebDriverWait(self.driver, 10).until(done)
+        return seen
 
     def preview_state(self):
         return self.driver.execute_script("return document.body.dataset.previewState")

@@ -94,10 +94,11 @@ class Worker
      * its wait status. The worker is then no longer this object's to stop. */
     int StopWith(int nSignal)
     {
-        const int nPid = Pid();
         int nStatus = -1;
-        if (nPid > 0 && kill(nPid, nSignal) == 0)
-            waitpid(nPid, &nStatus, 0);
+        if (m_anPids.empty())
+            return nStatus;
+        if (kill(m_anPids[0], nSignal) == 0)
+            waitpid(m_anPids[0], &nStatus, 0);
         m_anPids.erase(m_anPids.begin());
         return nStatus;
     }

@@ -69,9 +69,15 @@ export const PARAMETERS = [
  * and the fields given. */
 export function newDesign(fields = {}) {
   const design = {w: DEFAULT_SIDE, h: DEFAULT_SIDE, kind: "flat"};
-  for (const p of PARAMETERS) if (p.field !== "kind") design[p.field] = p.initial;
+  // A colour of its own, never the table's.
+  for (const p of PARAMETERS)
+    if (p.field !== "kind") design[p.field] = Array.isArray(p.initial) ? [...p.initial] : p.initial;
   return {...design, ...fields};
 }
+
+/* Whether the program draws a whole number as written: one outside the
+ * parameter's range is drawn as its initial value. */
+const drawnAsWritten = (p, value) => value >= p.min && !(value > p.max);
 
 /* A whole number as the program's atoi reads it (white space, a sign,
  * digits up to the first other character; 0 without digits), saturated at
@@ -115,10 +121,10 @@ function writtenValue(p, design) {
   if (p.field === "kind") return {zigzag: "ZigZag", hatch: "Hatch"}[value];
   // A symbol is chosen by its id, which is never left out.
   if (p.field === "symbol") return String(value);
-  if (value === p.initial) return undefined;
+  if (value === p.initial || (p.read === "int" && !drawnAsWritten(p, value))) return undefined;
   if (p.read === "color") return hexOf(value);
   if (p.read === "flag") return CORNER_COLOR;
-  return p.read === "int" ? String(Math.max(p.min, value)) : value;
+  return String(value);
 }
 
 /* The swatch path of a design: only the parameters that change the
@@ -213,7 +219,7 @@ function readValue(p, text, words) {
     return drawn;
   }
   const value = programInt(text);
-  if (value >= p.min && !(value > p.max)) return value;
+  if (drawnAsWritten(p, value)) return value;
   if (p.corrected) words.push(p.corrected(text));
   return p.initial;
 }

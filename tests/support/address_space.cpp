@@ -3,27 +3,11 @@
 
 #include "fastcgi_client.h"
 
-#include "inprocess.h"
-
 #include <climits>
-#include <cstring>
-#include <fcntl.h>
-#include <fstream>
-#include <sstream>
-#include <stdio_ext.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
+#include <csignal>
+#include <cstdlib>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <arpa/inet.h>
-#include <chrono>
-#include <csignal>
-#include <ftw.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <thread>
 
 namespace swatchtest
 {

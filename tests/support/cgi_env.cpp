@@ -1,29 +1,7 @@
 /* The CGI variables of a request, set and unset for a test. */
 #include "test_util.h"
 
-#include "fastcgi_client.h"
-
-#include "inprocess.h"
-
-#include <climits>
-#include <cstring>
-#include <fcntl.h>
-#include <fstream>
-#include <sstream>
-#include <stdio_ext.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <arpa/inet.h>
-#include <chrono>
-#include <csignal>
-#include <ftw.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <thread>
+#include <cstdlib>
 
 namespace swatchtest
 {

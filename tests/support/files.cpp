@@ -1,29 +1,12 @@
 /* Files and folders a test makes and reads, and the capture file in a /temp of its own. */
 #include "test_util.h"
 
-#include "fastcgi_client.h"
-
-#include "inprocess.h"
-
-#include <climits>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
-#include <sstream>
-#include <stdio_ext.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <arpa/inet.h>
-#include <chrono>
-#include <csignal>
 #include <ftw.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <thread>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace swatchtest
 {

@@ -39,6 +39,8 @@ test("a design's URL says only what changes the drawing", () => {
     [plain, "/40/20/255/0/0", ""],
     [{...plain, kind: "band"}, "/40/20/255/0/0", "LineWidth=1"],
     [{...plain, kind: "hatch", hatchType: 1, spacing: 4}, "/40/20/255/0/0", "LineType=Hatch"],
+    // A spacing the program draws as its default is no spacing to write.
+    [{...plain, kind: "hatch", spacing: 0}, "/40/20/255/0/0", "LineType=Hatch"],
     [{...plain, kind: "zigzag", dash: "xx  ", lineWidth: 3}, "/40/20/255/0/0",
      "LineType=ZigZag&LineStyle=xx%20%20&LineWidth=3"],
     [{...plain, kind: "symbol", symbol: 5, symbolSize: 9, background: [255, 255, 204]}, "/40/20/255/0/0",
