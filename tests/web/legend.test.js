@@ -35,8 +35,8 @@ const categories = (...labels) => ({type: "categorizedSymbol", body: `<categorie
 
 const maplibre = (...layers) => JSON.stringify({version: 8, name: "Map", sources: {}, layers});
 
-/* [what, document, rows as [label, swatch, notes (words each note holds)]
- * or the error's words]. */
+/* [what, document, rows as [label, swatch or swatches (bottom first), notes
+ * (words each note holds), group] or the error's words, title, options]. */
 const CASES = [
   // SLD.
   ["a hatch: the mark's stroke, its size less the width, the fill's colour behind",
@@ -74,13 +74,14 @@ const CASES = [
     ["x", "/20/20/0/0/0?SymbolId=4&SymbolSize=7", ["plus"]],
     ["arrow", "/20/20/0/0/0?SymbolId=1&SymbolSize=7", ["square"]],
     ["default", "/20/20/128/128/128?SymbolId=1&SymbolSize=6", []]]],
-  ["a casing under a line and a line of ties: the plain top line, with notes",
+  ["a casing under a line, stacked; a line of ties: the plain line, with a note",
    sld(`<Rule><Name>road</Name><LineSymbolizer>${stroke(css("stroke", "#000000"), css("stroke-width", "5"))}</LineSymbolizer>` +
        `<LineSymbolizer>${stroke(css("stroke", "#ffffff"), css("stroke-width", "3"))}</LineSymbolizer></Rule>` +
        `<Rule><Name>rail</Name><LineSymbolizer>${stroke(css("stroke", "#333333"), css("stroke-width", "2"))}</LineSymbolizer>` +
        `<LineSymbolizer><Stroke><GraphicStroke><Graphic><Mark><WellKnownName>shape://vertline</WellKnownName></Mark>` +
        `</Graphic></GraphicStroke></Stroke></LineSymbolizer></Rule>`),
-   [["road", "/20/20/255/255/255?LineWidth=3", ["top one"]], ["rail", "/20/20/51/51/51?LineWidth=2", ["along the line"]]]],
+   [["road", ["/20/20/0/0/0?LineWidth=5", "/20/20/255/255/255?LineWidth=3"], []],
+    ["rail", "/20/20/51/51/51?LineWidth=2", ["along the line"]]]],
   ["another graphic fill is a flat patch in the mark's colour; a text-only rule is a note",
    sld(`<Rule><Name>dots</Name><PolygonSymbolizer><Fill><GraphicFill><Graphic><Mark><WellKnownName>circle</WellKnownName>` +
        `<Fill>${css("fill", "#ff0000")}</Fill></Mark></Graphic></GraphicFill></Fill></PolygonSymbolizer></Rule>` +
@@ -139,15 +140,16 @@ const CASES = [
    maplibre({id: "landuse", type: "fill", paint: {"fill-color": ["match", ["get", "class"], "park", "#00aa00",
                                                                  ["wood", "forest"], "#006600", "#cccccc"]}},
             {id: "water", type: "fill", paint: {"fill-color": "hsl(210, 100%, 50%)", "fill-outline-color": "navy"}}),
-   [["park", "/20/20/0/170/0", []], ["wood, forest", "/20/20/0/102/0", []], ["other", "/20/20/204/204/204", []],
+   [["park", "/20/20/0/170/0", [], "landuse"], ["wood, forest", "/20/20/0/102/0", [], "landuse"],
+    ["other", "/20/20/204/204/204", [], "landuse"],
     ["water", "/20/20/0/128/255?Outline=000080", []]], "Map"],
-  ["values at zoom 14; a dash array in widths with round caps; a cased road's gap",
+  ["values at zoom 14; a dash array in widths with round caps; a cased road's gap, a band as wide as both lines and the gap",
    maplibre({id: "road", type: "line", layout: {"line-cap": "round"},
              paint: {"line-color": "#ff0000", "line-width": ["interpolate", ["linear"], ["zoom"], 10, 1, 16, 4],
                      "line-dasharray": [2, 1]}},
             {id: "path", type: "line", paint: {"line-dasharray": [3, 2], "line-width": 2, "line-gap-width": 4}}),
    [["road", "/20/20/255/0/0?LineWidth=3", []],
-    ["path", "/20/20/0/0/0?LineStyle=xxxxxx%20%20%20%20&LineWidth=2", ["two lines"]]]],
+    ["path", "/20/20/0/0/0?LineStyle=xxxxxx%20%20%20%20&LineWidth=8", ["middle is empty"]]]],
   ["circles: radius doubled, a see-through circle unfilled, a feature's value the default",
    maplibre({id: "poi", type: "circle", paint: {"circle-radius": 4, "circle-color": "rgba(0, 0, 0, 0)",
                                                 "circle-stroke-width": 1, "circle-stroke-color": "#0000ff"}},
@@ -158,15 +160,17 @@ const CASES = [
    maplibre({id: "bg", type: "background"}, {id: "hills", type: "hillshade"}), "no rule draws anything"],
 ];
 
-for (const [what, doc, expected, title] of CASES) {
+const swatches = row => (row.ramp ? "ramp" : row.beneath ? [...row.beneath, row.swatch] : row.swatch);
+for (const [what, doc, expected, title, options = {}] of CASES) {
   test(what, async () => {
     if (!Array.isArray(expected)) {
-      await assert.rejects(readLegend(doc), err => err.name === "LegendError" &&
+      await assert.rejects(readLegend(doc, options), err => err.name === "LegendError" &&
         (expected instanceof RegExp ? expected.test(err.message) : err.message === expected));
       return;
     }
-    const legend = await readLegend(doc, {fileName: "style.file"});
-    assert.deepEqual(legend.rows.map(r => [r.label, r.swatch]), expected.map(([l, s]) => [l, s]));
+    const legend = await readLegend(doc, {fileName: "style.file", ...options});
+    assert.deepEqual(legend.rows.map(r => [r.label, swatches(r), r.group ?? ""]),
+                     expected.map(([l, s, , g = ""]) => [l, s, g]));
     legend.rows.forEach((row, i) => {
       for (const words of expected[i][2]) assert.ok(row.notes.some(n => n.includes(words)), `${row.label}: ${words} in ${row.notes}`);
       if (!expected[i][2].length) assert.deepEqual(row.notes, [], row.label);
@@ -223,7 +227,7 @@ test("a label is text in every output, never markup", () => {
   assert.match(html, /&lt;img src=x onerror=&quot;alert\(1\)&quot;&gt;&amp;/);
   const svg = legendSvg(rows, [`<svg width="20" height="20"><rect id="a" fill="url(#a)"/></svg>`], {title: "<b>"});
   assert.ok(!svg.includes("<img") && !svg.includes("<b>"));
-  assert.match(svg, /id="r1-a" fill="url\(#r1-a\)"/);
+  assert.match(svg, /id="r1-1-a" fill="url\(#r1-1-a\)"/);
 });
 
 /* The public sample styles beside this file (see styles/README.md). */
@@ -237,15 +241,18 @@ test("real styles: GeoServer's pophatch.sld, QGIS's line pattern at 30 degrees, 
   // 2 mm lines 5 mm apart at 30 degrees: 8 px lines, 19 px apart centre to centre.
   const qgis = await readLegend(sample("line_pattern_30_degree.qml"));
   assert.deepEqual(qgis.rows.map(r => r.swatch), ["/20/20/88/139/7?LineType=Hatch&LineWidth=8&HatchSpacing=11"]);
-  // Zoom 14: the widths of exponential stops there, the dash arrays in those widths.
+  // Zoom 14: the widths of exponential stops there, the dash arrays in those
+  // widths; the national park's d2edae at 75% over the background's dedede.
   const basic = await readLegend(sample("basic-v9.json"));
   assert.equal(basic.title, "Basic");
+  assert.equal(basic.background, "DEDEDE");
   assert.deepEqual(basic.rows.map(r => [r.label, r.swatch]), [
-    ["landuse_overlay_national_park", "/20/20/221/242/194"], ["landuse_park", "/20/20/210/237/174"],
+    ["landuse_overlay_national_park", "/20/20/213/233/186"], ["landuse_park", "/20/20/210/237/174"],
     ["waterway", "/20/20/160/207/223?LineWidth=2"], ["water", "/20/20/160/207/223"], ["building", "/20/20/214/214/214"],
     ["tunnel_minor", "/20/20/239/239/239?LineWidth=2"], ["tunnel_major", "/20/20/255/255/255?LineStyle=x%20&LineWidth=4"],
-    ["bridge_minor case", "/20/20/222/222/222?LineWidth=1"]]);
-  assert.match(basic.rows[0].notes.join(), /75% opaque/);
-  assert.match(basic.rows[7].notes.join(), /two lines/);
-  assert.deepEqual(basic.notes, ['Layer "background" (background) draws no swatch.']);
+    // A casing of 0.85 px either side of a gap of 2.37 px.
+    ["bridge_minor case", "/20/20/222/222/222?LineWidth=4"]]);
+  assert.match(basic.rows[0].notes.join(), /75% opaque: drawn as it looks over the background/);
+  assert.match(basic.rows[7].notes.join(), /middle is empty/);
+  assert.deepEqual(basic.notes, []);
 });

@@ -1,7 +1,8 @@
 /* The legend of a style document, on standard output:
  *
  *   legend [--format json|html|svg|png] [--size WxH] [--scale S] [--title TEXT]
- *          [--zoom Z] [--base URL] [--embed] [--program PATH] STYLE_FILE|-
+ *          [--zoom Z | --scale-denominator N] [--all-scales] [--background RRGGBB]
+ *          [--base URL] [--embed] [--program PATH] STYLE_FILE|-
  *
  * Swatches are drawn by running the swatch program as a CGI program (no
  * server): the built one, or the one PATH or SWATCH_PROGRAM names. Exits 0
@@ -13,17 +14,19 @@ import os from "node:os";
 import path from "node:path";
 import {DEFAULT_SWATCH_SIZE, DEFAULT_ZOOM, LegendError, readLegend} from "./legend.js";
 import {checkStyleSize} from "./error.js";
-import {legendSnippet, legendSvg} from "./output.js";
-import {inFormat, SCALES, scaledUrl, sizeProblem, SCRIPT} from "../swatch-url.js";
+import {legendJson, legendSnippet, legendSvg} from "./output.js";
+import {inFormat, SCALES, scaledUrl, sizeProblem, SCRIPT, typedColor} from "../swatch-url.js";
 
 class UsageError extends Error {}
 
-const USAGE = "usage: legend [--format json|html|svg|png] [--size WxH] [--scale S] [--title TEXT] [--zoom Z] " +
+const USAGE = "usage: legend [--format json|html|svg|png] [--size WxH] [--scale S] [--title TEXT] " +
+              "[--zoom Z | --scale-denominator N] [--all-scales] [--background RRGGBB] " +
               "[--base URL] [--embed] [--program PATH] STYLE_FILE|-";
 
 function parseArguments(argv) {
-  const o = {format: "json", size: DEFAULT_SWATCH_SIZE, scale: 2, title: "", zoom: DEFAULT_ZOOM, base: SCRIPT, embed: false,
-             program: process.env.SWATCH_PROGRAM || "", file: null};
+  const o = {format: "json", size: DEFAULT_SWATCH_SIZE, scale: 2, title: "", zoom: DEFAULT_ZOOM, scaleDenominator: undefined,
+             allScales: false, background: null, base: SCRIPT, embed: false, program: process.env.SWATCH_PROGRAM || "",
+             file: null};
   const value = i => {
     if (i >= argv.length) throw new UsageError(`${argv[i - 1]} needs a value`);
     return argv[i];
@@ -41,7 +44,14 @@ function parseArguments(argv) {
     } else if (a === "--zoom") {
       o.zoom = Number(value(++i));
       if (!Number.isFinite(o.zoom) || o.zoom < 0 || o.zoom > 24) throw new UsageError("--zoom is a number from 0 to 24");
-    } else if (a === "--title") o.title = value(++i);
+    } else if (a === "--scale-denominator") {
+      o.scaleDenominator = Number(value(++i).replace(/,/g, ""));
+      if (!(o.scaleDenominator >= 1 && o.scaleDenominator < 1e12)) throw new UsageError("--scale-denominator is a number from 1, e.g. 25000");
+    } else if (a === "--background") {
+      o.background = typedColor(value(++i));
+      if (!o.background) throw new UsageError(`--background is RRGGBB: ${argv[i]}`);
+    } else if (a === "--all-scales") o.allScales = true;
+    else if (a === "--title") o.title = value(++i);
     else if (a === "--base") o.base = value(++i).replace(/\/$/, "");
     else if (a === "--program") o.program = value(++i);
     else if (a === "--embed") o.embed = true;
@@ -55,9 +65,9 @@ function parseArguments(argv) {
   return o;
 }
 
-/* The style's text; over the size limit it is refused before it is read
+/* The style's bytes; over the size limit it is refused before it is read
  * whole. */
-function readStyleText(file) {
+function readStyleBytes(file) {
   const chunks = [];
   let total = 0;
   const fd = file === "-" ? 0 : fs.openSync(file, "r");
@@ -77,7 +87,7 @@ function readStyleText(file) {
     chunks.push(Buffer.from(chunk.subarray(0, n)));
   }
   if (fd !== 0) fs.closeSync(fd);
-  return Buffer.concat(chunks).toString("utf8");
+  return Buffer.concat(chunks);
 }
 
 /* The swatch program: the one named (the installed command names the
@@ -136,24 +146,29 @@ function rasterise(svg, scale) {
   });
 }
 
+/* Each layer of every swatch row, bottom first. */
+const layersOf = row => (row.ramp ? [] : [...(row.beneath ?? []), row.swatch]);
+
 async function legendOutput(o, legend) {
-  const rows = legend.rows.map(r => ({...r, w: r.design.w, h: r.design.h}));
-  if (o.format === "json")
-    return JSON.stringify({title: legend.title, rows: rows.map(({label, swatch, notes}) => ({label, swatch, notes})),
-                           notes: legend.notes}, null, 2) + "\n";
+  if (o.format === "json") return legendJson(legend);
+  const rows = legend.rows.map(r => ({...r, w: r.designs?.[0].w, h: r.designs?.[0].h}));
   const program = programPath(o.program);
+  const look = {title: legend.title, background: legend.background};
   if (o.format === "html") {
     let images = null;
     if (o.embed) {
-      const swatches = rows.flatMap(r => [inFormat(r.swatch, "png"), scaledUrl(inFormat(r.swatch, "png"), 2)]);
-      const drawn = await drawAll(program, swatches);
+      const paths = [...new Set(rows.flatMap(layersOf))];
+      const drawn = await drawAll(program, paths.flatMap(p => [inFormat(p, "png"), scaledUrl(inFormat(p, "png"), 2)]));
       const data = i => `data:image/png;base64,${drawn[i].toString("base64")}`;
-      images = new Map(rows.map((r, i) => [r.swatch, {src: data(2 * i), srcset: `${data(2 * i)} 1x, ${data(2 * i + 1)} 2x`}]));
+      images = new Map(paths.map((p, i) => [p, {src: data(2 * i), srcset: `${data(2 * i)} 1x, ${data(2 * i + 1)} 2x`}]));
     }
-    return legendSnippet(rows, {title: legend.title, base: o.base, images}) + "\n";
+    return legendSnippet(rows, {...look, base: o.base, images}) + "\n";
   }
-  const svgs = (await drawAll(program, rows.map(r => inFormat(r.swatch, "svg")))).map(b => b.toString("utf8"));
-  const svg = legendSvg(rows, svgs, {title: legend.title});
+  const paths = rows.flatMap(layersOf);
+  const drawn = (await drawAll(program, paths.map(p => inFormat(p, "svg")))).map(b => b.toString("utf8"));
+  let next = 0;
+  const svgs = rows.map(r => layersOf(r).map(() => drawn[next++]));
+  const svg = legendSvg(rows, svgs, look);
   return o.format === "svg" ? svg : rasterise(svg, o.scale);
 }
 
@@ -166,9 +181,10 @@ async function main() {
     return 2;
   }
   try {
-    const text = readStyleText(o.file);
-    const legend = await readLegend(text, {size: o.size, zoom: o.zoom, title: o.title,
-                                           fileName: o.file === "-" ? "" : path.basename(o.file)});
+    const bytes = readStyleBytes(o.file);
+    const legend = await readLegend(bytes, {size: o.size, zoom: o.zoom, scaleDenominator: o.scaleDenominator,
+                                            allScales: o.allScales, background: o.background, title: o.title,
+                                            fileName: o.file === "-" ? "" : path.basename(o.file)});
     process.stdout.write(await legendOutput(o, legend));
     return 0;
   } catch (err) {

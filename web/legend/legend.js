@@ -2,66 +2,131 @@
  * (Mapbox GL) style, found from its content. The command line and the
  * designer both call readLegend:
  *
- *   readLegend(text, {size: [w, h], zoom, title, fileName})
- *     -> {title, rows: [{label, swatch, design, notes}], notes}
+ *   readLegend(textOrBytes, {size: [w, h], zoom, scaleDenominator, allScales,
+ *                            background, title, fileName})
+ *     -> {title, background, rows, notes}
  *
- * where swatch is the swatch's path and query, what follows the program's
- * address. A document that is no style, or draws nothing, is refused with
- * a LegendError. */
-import {swatchPath} from "../swatch-url.js";
-import {swatchOf} from "./swatch.js";
+ * The legend is of one view of the map: zoom Z (default 14) or the scale
+ * denominator of that view, one from the other. A row is
+ *   {label, group, swatch, beneath, designs, notes}  the swatches of a whole
+ *       symbol: swatch on top, beneath (bottom first) under it, each a swatch
+ *       path (what follows the program's address); designs all of them,
+ *       bottom first
+ *   {label, group, ramp: {min, max, stops, colors}, notes}  a continuous
+ *       colour scale: the style's own [value, RRGGBB, tick label] stops and
+ *       RAMP_COLORS colours sampled evenly in value
+ * background is the map's backdrop as RRGGBB, or null (white). A document
+ * that is no style, or draws nothing at the view, is refused with a
+ * LegendError. */
+import {hexOf, swatchPath, typedColor} from "../swatch-url.js";
+import {blend, colorOf, stackOf} from "./swatch.js";
 import {LegendError, checkStyleSize} from "./error.js";
-import {readXml, localName, rootOf} from "./xml.js";
+import {decodeStyle, readXml, localName, rootOf} from "./xml.js";
 import {readSld} from "./sld.js";
 import {readQgis} from "./qgis.js";
 import {readMapLibre} from "./maplibre.js";
+import {DEFAULT_ZOOM, viewOf} from "./view.js";
 
-export {LegendError};
+export {LegendError, DEFAULT_ZOOM};
 export const MAX_ROWS = 500;
-export const DEFAULT_ZOOM = 14;
 /* A legend row's swatch, width and height in CSS pixels, unless asked otherwise. */
 export const DEFAULT_SWATCH_SIZE = [20, 20];
-
+/* The colours a ramp is sampled at. */
+export const RAMP_COLORS = 64;
 /* The style document as rules in the style model, by language. */
-async function readStyle(text, zoom) {
+async function readStyle(text, view) {
   const start = text.replace(/^\uFEFF/, "").trimStart();
   if (start.startsWith("<")) {
     const root = rootOf(readXml(text));
     const name = root ? localName(root) : "";
-    if (name === "StyledLayerDescriptor") return readSld(root, MAX_ROWS + 1);
-    if (name === "qgis") return readQgis(root, MAX_ROWS + 1);
+    if (["StyledLayerDescriptor", "UserStyle", "FeatureTypeStyle", "CoverageStyle"].includes(name))
+      return readSld(root, view, MAX_ROWS + 1);
+    if (name === "qgis") return readQgis(root, view, MAX_ROWS + 1);
     throw new LegendError(`not a style document: XML whose root is <${name}>, not an SLD or a QGIS style`);
   }
   if (start.startsWith("{")) {
     let doc;
     try {
-      doc = JSON.parse(text);
+      doc = JSON.parse(start);
     } catch (err) {
       throw new LegendError(`malformed JSON: ${err.message}`);
     }
-    if (doc && doc.version === 8 && Array.isArray(doc.layers)) return readMapLibre(doc, zoom, MAX_ROWS + 1);
+    if (doc && doc.version === 8 && Array.isArray(doc.layers)) return readMapLibre(doc, view, MAX_ROWS + 1);
     const what = doc && typeof doc.type === "string" ? ` (JSON of type ${doc.type})` : "";
     throw new LegendError(`not a style document${what}: a MapLibre style has "version": 8 and "layers"`);
   }
   throw new LegendError("not a style document: neither XML nor JSON");
 }
 
-export async function readLegend(text, {size = DEFAULT_SWATCH_SIZE, zoom = DEFAULT_ZOOM, title = "", fileName = ""} = {}) {
-  checkStyleSize(new TextEncoder().encode(text).length);
-  const style = await readStyle(text, zoom);
+/* A colour of a ramp as RRGGBB, seen over the backdrop. */
+function rampHex(value, backdrop) {
+  const c = colorOf(value);
+  return hexOf(c ? blend(c.rgb, c.alpha, backdrop) : [0, 0, 0]);
+}
+
+function rampOf({min, max, stops, colorAt}, backdrop) {
+  const steps = RAMP_COLORS - 1;
+  return {min, max, stops: stops.map(([v, c, tick]) => (tick === undefined ? [v, rampHex(c, backdrop)] : [v, rampHex(c, backdrop), tick])),
+          colors: Array.from({length: RAMP_COLORS}, (_, i) => rampHex(colorAt(min + ((max - min) * i) / steps), backdrop))};
+}
+
+/* The legend's row of one rule, or null with a note when it draws nothing. */
+function rowOf(rule, {w, h, options, backdrop}, notes) {
+  const group = rule.group || undefined;
+  if (rule.ramp) return {label: rule.label, group, ramp: rampOf(rule.ramp, backdrop), notes: rule.notes};
+  const stack = stackOf(rule.symbolizers, {w, h, ...options, backdrop});
+  if (!stack) {
+    const why = rule.notes.length ? rule.notes.join(" ") : "it draws nothing the legend can show.";
+    notes.push(`${rule.label ? `"${rule.label}"` : "A rule without a name"}: ${why}`);
+    return null;
+  }
+  const paths = stack.designs.map(swatchPath);
+  return {label: rule.label, group, swatch: paths.at(-1), ...(paths.length > 1 ? {beneath: paths.slice(0, -1)} : {}),
+          designs: stack.designs, notes: [...rule.notes, ...stack.notes]};
+}
+
+/* The scale ranges [from, to) some rules are drawn at, in words:
+ * "1:100,000 to 1:1,000,000 and 1:5,000,000 and above". */
+export function scaleRangesInWords(ranges) {
+  const merged = [];
+  for (const [from, to] of [...ranges].sort((a, b) => a[0] - b[0])) {
+    const last = merged.at(-1);
+    if (last && from <= last[1]) last[1] = Math.max(last[1], to);
+    else merged.push([from, to]);
+  }
+  const scale = s => `1:${Math.round(s).toLocaleString("en-US")}`;
+  const words = merged.map(([from, to]) => (!(from > 0) && to === Infinity ? "every scale"
+    : !(from > 0) ? `${scale(to)} and below` : to === Infinity ? `${scale(from)} and above` : `${scale(from)} to ${scale(to)}`));
+  return words.length > 1 ? `${words.slice(0, -1).join(", ")} and ${words.at(-1)}` : words[0] ?? "";
+}
+
+export async function readLegend(input, {size = DEFAULT_SWATCH_SIZE, zoom = DEFAULT_ZOOM, scaleDenominator, allScales = false,
+                                        background = null, title = "", fileName = ""} = {}) {
+  checkStyleSize(typeof input === "string" ? new TextEncoder().encode(input).length : input.length);
+  const view = viewOf({zoom, scaleDenominator});
+  const style = await readStyle(decodeStyle(input), view);
+  const backdropColor = background !== null ? colorOf(`#${typedColor(background) ?? "FFFFFF"}`) : colorOf(style.background);
+  const backdrop = backdropColor ? blend(backdropColor.rgb, backdropColor.alpha, [255, 255, 255]) : [255, 255, 255];
   const [w, h] = size;
-  const rows = [], notes = [...style.notes];
+  const rows = [], notes = [...style.notes], hidden = [], seen = new Set();
   for (const rule of style.rules.slice(0, MAX_ROWS)) {
-    const swatch = swatchOf(rule.symbolizers, {w, h, ...style.options});
-    if (!swatch) {
-      const why = rule.notes.length ? rule.notes.join(" ") : "it draws nothing the legend can show.";
-      notes.push(`${rule.label ? `"${rule.label}"` : "A rule without a name"}: ${why}`);
+    if (rule.shown === false && !allScales) {
+      hidden.push(rule.scales);
       continue;
     }
-    rows.push({label: rule.label, swatch: swatchPath(swatch.design), design: swatch.design,
-               notes: [...rule.notes, ...swatch.notes]});
+    const row = rowOf(rule, {w, h, options: style.options, backdrop}, notes);
+    // Rows that show the same are one row.
+    const key = row && JSON.stringify([row.label, row.group, row.swatch, row.beneath, row.ramp]);
+    if (row && !seen.has(key)) rows.push(row);
+    seen.add(key);
   }
   if (style.rules.length > MAX_ROWS) notes.push(`Only the first ${MAX_ROWS} rules are in the legend.`);
+  if (!rows.length && hidden.length) {
+    throw new LegendError(`no rule draws anything at 1:${Math.round(view.scale).toLocaleString("en-US")}; ` +
+                          `rules are drawn at ${scaleRangesInWords(hidden)}`);
+  }
   if (!rows.length) throw new LegendError("no rule draws anything");
-  return {title: title || style.title || fileName, rows, notes};
+  if (hidden.length) notes.push(`${hidden.length} rule${hidden.length > 1 ? "s are" : " is"} not drawn at this view and left out.`);
+  const drawnOn = background !== null || style.background !== undefined ? hexOf(backdrop) : null;
+  return {title: title || style.title || fileName, background: drawnOn, rows, notes};
 }

@@ -1,48 +1,140 @@
-/* MapLibre (and Mapbox GL) style documents read into legend rules: a rule
- * for each fill, line and circle layer, with its paint and layout values
- * evaluated by MapLibre's own style library at the legend's zoom. A colour
- * given by "match" on a feature's property gives a rule for each case and
- * one, "other", for the fallback; any other value that needs a feature is
- * the property's default, with a note. One layer that cannot be read
- * costs only that layer. */
-import {Color, latest, normalizePropertyExpression} from "@maplibre/maplibre-gl-style-spec";
+/* MapLibre (and Mapbox GL) style documents read into legend rules, at one
+ * view (a zoom): paint and layout values evaluated by MapLibre's own style
+ * library there, layers hidden there or switched off left out.
+ *   - Data-driven values become classes: "match" a row a case and "other",
+ *     "step" a row an interval ("< 10", "10 – 100", "≥ 100"), "case" a row
+ *     a branch labelled with its condition in words, "interpolate" on a
+ *     colour a ramp (on a width or radius, a row a stop); legacy function
+ *     objects as the expressions they stand for. A class is drawn by
+ *     putting its value in place of the value it is read from, in every
+ *     property of the row's layers.
+ *   - Layers that draw the same features (one source, source layer and
+ *     filter) are one row, stacked in drawing order, labelled by the top.
+ *   - A heatmap is a ramp of its colour over its density.
+ * One layer that cannot be read costs only that layer. */
+import {convertFunction, isFunction, latest, normalizePropertyExpression} from "@maplibre/maplibre-gl-style-spec";
+import {colorOf} from "./swatch.js";
+import {scaleOfZoom} from "./view.js";
 
-const KINDS = {fill: "Fill", line: "Line", circle: "Mark"};
+const DRAWN = ["fill", "line", "circle"];
 const COLOR_OF = {fill: "fill-color", line: "line-color", circle: "circle-color"};
+const SIZE_OF = {line: "line-width", circle: "circle-radius"};
+const INTERPOLATE = ["interpolate", "interpolate-hcl", "interpolate-lab"];
+
+/* A legacy function object as the expression it stands for. */
+function expressionOf(value, spec) {
+  return isFunction(value) ? convertFunction(value, spec) : value;
+}
 
 /* The value of a layer's property at the zoom: {value, note}. */
-function evaluate(layer, group, name, zoom) {
+function evaluate(layer, group, name, zoom, globals = {}) {
   const spec = latest[`${group}_${layer.type}`]?.[name];
-  const given = layer[group]?.[name];
   if (!spec) return {value: undefined};
+  // A default may itself be an expression (a heatmap's colours).
+  const given = layer[group]?.[name] ?? (Array.isArray(spec.default) && spec.type !== "array" ? spec.default : undefined);
   if (given === undefined) return {value: spec.default};
   const expression = normalizePropertyExpression(given, `layers.${layer.id}.${group}.${name}`, spec);
   if (expression.kind === "source" || expression.kind === "composite")
     return {value: spec.default, note: `${name} depends on the feature: drawn with its default.`};
-  const value = expression.evaluate({zoom});
-  const fits = spec.type === "color" ? value instanceof Color : spec.type === "number" ? Number.isFinite(value)
+  const value = expression.evaluate({zoom, ...globals});
+  const fits = spec.type === "color" ? colorOf(value) !== null : spec.type === "number" ? Number.isFinite(value)
              : spec.type === "array" ? Array.isArray(value) : true;
   if (!fits) return {value: spec.default, note: `${name} could not be read: drawn with its default.`};
   return {value};
 }
 
-/* A "match" on a feature's property, as [{labels, output}] with the
- * fallback last (labels null); null for any other value. */
-function matchCases(value) {
-  if (!Array.isArray(value) || value[0] !== "match" || value.length < 5 || value.length % 2 !== 1) return null;
-  const cases = [];
-  for (let i = 2; i < value.length - 1; i += 2)
-    cases.push({labels: Array.isArray(value[i]) ? value[i] : [value[i]], output: value[i + 1]});
-  cases.push({labels: null, output: value.at(-1)});
-  return cases;
+const dependsOnZoom = e => JSON.stringify(e).includes('["zoom"]');
+const same = (a, b) => JSON.stringify(a) === JSON.stringify(b);
+
+/* The first value in an expression that a feature chooses, depth first:
+ * {node, classes: [{label, from, to}]} (a class puts `to` where `from`
+ * is), {node, ramp} for an interpolation on a feature's value, or null. */
+function classesIn(e) {
+  if (!Array.isArray(e)) return null;
+  const [op] = e;
+  if (op === "literal") return null;
+  if (op === "match" && e.length >= 5 && !dependsOnZoom(e[1])) {
+    const cases = [], values = [];
+    for (let i = 2; i < e.length - 1; i += 2) {
+      const labels = Array.isArray(e[i]) ? e[i] : [e[i]];
+      values.push(...labels);
+      cases.push({label: labels.map(String).join(", "), from: e[1], to: labels[0]});
+    }
+    const other = values.every(v => typeof v === "number") ? Math.max(...values) + 1 : "\u0000other";
+    return {node: e, classes: [...cases, {label: "other", from: e[1], to: other}]};
+  }
+  if (op === "step" && e.length >= 5 && !dependsOnZoom(e[1])) {
+    const stops = [];
+    for (let i = 3; i < e.length; i += 2) stops.push(e[i]);
+    const classes = [{label: `< ${stops[0]}`, from: e[1], to: stops[0] - 1}];
+    stops.forEach((s, i) => classes.push({label: i + 1 < stops.length ? `${s} – ${stops[i + 1]}` : `≥ ${s}`, from: e[1], to: s}));
+    return {node: e, classes};
+  }
+  if (op === "case" && e.length >= 4) {
+    const classes = [];
+    for (let i = 1; i < e.length - 1; i += 2) classes.push({label: conditionInWords(e[i]), from: e, to: e[i + 1]});
+    return {node: e, classes: [...classes, {label: "other", from: e, to: e.at(-1)}]};
+  }
+  if (INTERPOLATE.includes(op) && e.length >= 5 && !dependsOnZoom(e[2])) {
+    const stops = [];
+    for (let i = 3; i < e.length - 1; i += 2) stops.push(e[i]);
+    return {node: e, ramp: {input: e[2], stops}};
+  }
+  for (const child of e.slice(1)) {
+    const found = classesIn(child);
+    if (found) return found;
+  }
+  return null;
 }
 
-const css = c => (c instanceof Color ? c.toString() : c);
+const OPERATORS = {"==": "is", "!=": "is not", "<": "<", "<=": "≤", ">": ">", ">=": "≥"};
+/* A filter or condition in words: "class is motorway", "rank < 3". */
+export function conditionInWords(c) {
+  if (!Array.isArray(c)) return String(c);
+  const [op, ...args] = c;
+  const operand = a => (Array.isArray(a) ? (a[0] === "get" ? String(a[1]) : a[0] === "literal" ? String(a[1]) : conditionInWords(a)) : String(a));
+  if (OPERATORS[op] && args.length >= 2) return `${operand(args[0])} ${OPERATORS[op]} ${operand(args[1])}`;
+  if (op === "all" || op === "any") return args.map(conditionInWords).join(op === "all" ? " and " : " or ");
+  if (op === "!") return `not (${conditionInWords(args[0])})`;
+  if (op === "has") return `${args[0]} is set`;
+  if (op === "!has") return `${args[0]} is not set`;
+  if (op === "in" || op === "!in") {
+    // ["in", key, v...] (legacy) or ["in", value, ["literal", [...]]].
+    const [what, ...values] = Array.isArray(args[1]) && args[1][0] === "literal" ? [args[0], ...args[1][1]] : args;
+    return `${operand(what)} is ${op === "!in" ? "not " : ""}${values.map(String).join(", ")}`;
+  }
+  if (op === "match" && args.length === 4 && args[2] === true && args[3] === false)
+    return `${operand(args[0])} is ${[args[1]].flat().map(String).join(", ")}`;
+  return JSON.stringify(c);
+}
 
-/* The symbolizer of a layer, its colour property overridden by colour. */
-function symbolizerOf(layer, zoom, notes, colour) {
+/* A copy of e with every part equal to from (as JSON) put as to. */
+function replaced(e, from, to) {
+  if (same(e, from)) return to;
+  return Array.isArray(e) ? e.map(x => replaced(x, from, to)) : e;
+}
+
+/* A layer with every paint and layout value in expression form and a
+ * class's value put in. */
+function withClass(layer, cls) {
+  const out = {...layer};
+  for (const group of ["paint", "layout"]) {
+    if (!layer[group]) continue;
+    out[group] = {};
+    for (const [name, value] of Object.entries(layer[group])) {
+      const spec = latest[`${group}_${layer.type}`]?.[name];
+      const e = spec ? expressionOf(value, spec) : value;
+      out[group][name] = cls ? replaced(e, cls.from, cls.to) : e;
+    }
+  }
+  return out;
+}
+
+const css = c => (c && typeof c === "object" && "r" in c ? c.toString() : c);
+
+/* The symbolizer of a layer at the zoom. */
+function symbolizerOf(layer, zoom, notes) {
   const get = (group, name) => {
-    if (name === COLOR_OF[layer.type] && colour !== undefined) return colour;
     const {value, note} = evaluate(layer, group, name, zoom);
     if (note) notes.push(note);
     return value;
@@ -67,40 +159,105 @@ function symbolizerOf(layer, zoom, notes, colour) {
           strokeOpacity: paint("circle-stroke-opacity"), offset: paint("circle-translate")};
 }
 
-/* The rules of one layer. */
-function layerRules(layer, zoom) {
-  const cases = matchCases(layer.paint?.[COLOR_OF[layer.type]]);
-  if (!cases) {
+/* The classes a layer's features fall in: by its colour, else by its
+ * width or radius; a ramp for a colour interpolated on a feature's value;
+ * null when every feature looks alike. */
+function layerClasses(layer) {
+  const spec = name => latest[`paint_${layer.type}`][name];
+  const colour = layer.paint?.[COLOR_OF[layer.type]];
+  const byColour = colour !== undefined && classesIn(expressionOf(colour, spec(COLOR_OF[layer.type])));
+  if (byColour) return byColour;
+  const size = SIZE_OF[layer.type] && layer.paint?.[SIZE_OF[layer.type]];
+  const bySize = size !== undefined && size !== null && classesIn(expressionOf(size, spec(SIZE_OF[layer.type])));
+  // Sizes interpolated on a feature's value: a row at each stop.
+  if (bySize?.ramp) return {classes: bySize.ramp.stops.map(s => ({label: String(s), from: bySize.ramp.input, to: s}))};
+  return bySize || null;
+}
+
+/* A colour ramp of a layer's colour on a feature's value. */
+function rampRule(layer, {input, stops}, zoom, label) {
+  const name = COLOR_OF[layer.type];
+  const expression = withClass(layer, null).paint[name];
+  const colorAt = v => css(evaluate({...layer, paint: {[name]: replaced(expression, input, v)}}, "paint", name, zoom).value);
+  return {label, notes: [], ramp: {min: stops[0], max: stops.at(-1), stops: stops.map(v => [v, colorAt(v)]), colorAt}};
+}
+
+/* The rows of a stack of layers drawing the same features, bottom first:
+ * the classes of the topmost layer that has them, each drawn through
+ * every layer. */
+function stackRules(stack, zoom) {
+  const top = stack.at(-1);
+  const label = String(top.id ?? "");
+  const owner = [...stack].reverse().find(layerClasses);
+  const found = owner && layerClasses(owner);
+  if (found?.ramp) return [rampRule(owner, found.ramp, zoom, label)];
+  const classes = found ? found.classes : [null];
+  return classes.map(cls => {
     const notes = [];
-    return [{label: String(layer.id ?? ""), symbolizers: [symbolizerOf(layer, zoom, notes)], notes}];
-  }
-  const spec = latest[`paint_${layer.type}`][COLOR_OF[layer.type]];
-  return cases.map(({labels, output}) => {
-    const notes = [];
-    const {value, note} = evaluate({...layer, paint: {[COLOR_OF[layer.type]]: output}}, "paint", COLOR_OF[layer.type], zoom);
-    if (note) notes.push(note);
-    return {label: labels ? labels.map(String).join(", ") : "other",
-            symbolizers: [symbolizerOf(layer, zoom, notes, css(value ?? spec.default))], notes};
+    const symbolizers = stack.map(l => symbolizerOf(withClass(l, cls), zoom, notes));
+    return cls ? {label: cls.label, group: label, symbolizers, notes: [...new Set(notes)]}
+               : {label, symbolizers, notes: [...new Set(notes)]};
   });
 }
 
-/* {title, rules: [{label, symbolizers, notes}], notes}. */
-export async function readMapLibre(doc, zoom, limit) {
+/* A heatmap's colour over its density, 0 to 1. */
+function heatmapRule(layer, zoom) {
+  const name = "heatmap-color";
+  const colorAt = d => css(evaluate(withClass(layer, null), "paint", name, zoom, {heatmapDensity: d}).value);
+  return {label: String(layer.id ?? ""), notes: [],
+          ramp: {min: 0, max: 1, stops: [[0, colorAt(0), "low"], [1, colorAt(1), "high"]], colorAt}};
+}
+
+/* Whether a layer is drawn at the zoom, and the scales it is drawn at. */
+function viewOfLayer(layer, zoom) {
+  const min = Number.isFinite(layer.minzoom) ? layer.minzoom : 0;
+  const max = Number.isFinite(layer.maxzoom) ? layer.maxzoom : Infinity;
+  return {shown: min <= zoom && zoom < max, scales: [max === Infinity ? 0 : scaleOfZoom(max), min > 0 ? scaleOfZoom(min) : Infinity]};
+}
+
+/* The map's backdrop at the zoom: the top background layer's colour. */
+function backgroundOf(layers, zoom) {
+  const bg = layers.filter(l => l?.type === "background" && l.layout?.visibility !== "none" && viewOfLayer(l, zoom).shown).at(-1);
+  if (!bg) return undefined;
+  const c = colorOf(css(evaluate(bg, "paint", "background-color", zoom).value));
+  const opacity = evaluate(bg, "paint", "background-opacity", zoom).value;
+  return c ? `rgba(${c.rgb.join(",")},${c.alpha * (Number.isFinite(opacity) ? opacity : 1)})` : undefined;
+}
+
+/* {title, rules: [{label, group, symbolizers | ramp, notes, shown, scales}], notes, background}. */
+export async function readMapLibre(doc, {zoom}, limit) {
   const rules = [], notes = [];
-  for (const layer of doc.layers) {
+  const layers = doc.layers.filter(l => l && typeof l === "object" && l.layout?.visibility !== "none");
+  // Layers drawn here that draw the same features, by what picks the features.
+  const stacks = new Map();
+  const keyOf = l => (typeof l.source === "string" ? JSON.stringify([l.source, l["source-layer"], l.filter]) : l);
+  for (const l of layers) {
+    if (!DRAWN.includes(l.type) || !viewOfLayer(l, zoom).shown) continue;
+    if (!stacks.has(keyOf(l))) stacks.set(keyOf(l), []);
+    stacks.get(keyOf(l)).push(l);
+  }
+  for (const layer of layers) {
     if (rules.length >= limit) break;
-    if (!layer || typeof layer !== "object") continue;
-    if (!KINDS[layer.type]) {
+    const view = viewOfLayer(layer, zoom);
+    if (layer.type === "background") continue;
+    if (layer.type === "heatmap") {
+      rules.push({...heatmapRule(layer, zoom), ...view});
+      continue;
+    }
+    if (!DRAWN.includes(layer.type)) {
       notes.push(`Layer "${layer.id}" (${layer.type}) draws no swatch.`);
       continue;
     }
+    const stack = view.shown ? stacks.get(keyOf(layer)) : [layer];
+    // A stack is one row, where its bottom layer is drawn.
+    if (stack[0] !== layer) continue;
     try {
-      rules.push(...layerRules(layer, zoom));
+      rules.push(...stackRules(stack, zoom).map(r => ({...r, ...view})));
     } catch (err) {
-      rules.push({label: String(layer.id ?? ""), symbolizers: [],
+      rules.push({label: String(layer.id ?? ""), symbolizers: [], ...view,
                   notes: [`The layer could not be read: ${String(err.message).split("\n")[0]}.`]});
     }
   }
-  return {title: typeof doc.name === "string" ? doc.name : "", rules, notes,
-          options: {dashUnit: "width", defaultCap: "butt"}};
+  return {title: typeof doc.name === "string" ? doc.name : "", rules, notes, background: backgroundOf(layers, zoom),
+          options: {dashUnit: "width", defaultCap: "butt", markStroke: "outside"}};
 }

@@ -1,11 +1,25 @@
-/* A legend written out: the self-styled HTML snippet the designer copies,
- * a page of its own, and one SVG document for print. Rows are
- * {label, swatch, w, h}: swatch is the path and query after the program's
- * address. Every text of a row is written as text, never as markup. */
+/* A legend written out: its JSON, the self-styled HTML snippet the designer
+ * copies, a page of its own, and one SVG document for print. Rows are
+ *   {label, group, swatch, beneath, w, h}  swatch (on top) and beneath
+ *       (under it, bottom first) are paths and queries after the program's
+ *       address, drawn one over another in one box
+ *   {label, group, ramp: {min, max, stops, colors}}  a colour bar
+ * Consecutive rows of one group are shown under it as a heading. The legend
+ * is drawn on its background (white when none) with labels in black or
+ * white, whichever reads better on it. Every text of a row is written as
+ * text, never as markup. */
 import {describeSwatch, parseSwatchUrl, SCRIPT, srcsetOf} from "../swatch-url.js";
 
 export function escapeHtml(text) {
   return String(text).replace(/[&<>"']/g, c => ({"&": "&amp;", "<": "&lt;", ">": "&gt;", '"': "&quot;", "'": "&#39;"}[c]));
+}
+
+/* The legend as JSON: what every output is made from. */
+export function legendJson({title, background = null, rows, notes}) {
+  const row = ({label, group, swatch, beneath, ramp, notes: rowNotes = []}) =>
+    ({label, ...(group ? {group} : {}), ...(swatch ? {swatch} : {}), ...(beneath ? {beneath} : {}),
+      ...(ramp ? {ramp} : {}), notes: rowNotes});
+  return JSON.stringify({title, background, rows: rows.map(row), notes}, null, 2) + "\n";
 }
 
 const attrs = pairs => pairs.filter(([, v]) => v !== "" && v !== undefined)
@@ -17,46 +31,109 @@ function altOf(row) {
   return row.label.toLowerCase().includes(words) ? "" : words;
 }
 
+/* The legend's colours: its background and the label colour that reads
+ * better on it (by WCAG contrast). */
+export function coloursOf(background) {
+  const rgb = background ? [0, 2, 4].map(i => parseInt(background.slice(i, i + 2), 16)) : [255, 255, 255];
+  const luminance = rgb.map(v => v / 255).map(v => (v <= 0.03928 ? v / 12.92 : ((v + 0.055) / 1.055) ** 2.4))
+    .reduce((sum, v, i) => sum + v * [0.2126, 0.7152, 0.0722][i], 0);
+  const dark = "#222222", darkLuminance = 0.016;
+  const onDark = (1.05) / (luminance + 0.05), onLight = (luminance + 0.05) / (darkLuminance + 0.05);
+  return {background: background ? `#${background}` : "#ffffff", text: onDark > onLight ? "#ffffff" : dark};
+}
+
+/* The width of a ramp's bar, CSS pixels. */
+export const RAMP_WIDTH = 160;
+const RAMP_HEIGHT = 12;
+/* A ramp's tick labels: its stops' own, else their values; at their place
+ * along the bar, 0 to 1. A label that would run into the one before it is
+ * left out, and the last is always shown. */
+function ticksOf({min, max, stops}) {
+  const all = stops.map(([v, , tick]) => ({text: tick ?? String(v), at: max > min ? (v - min) / (max - min) : 0}));
+  const room = (a, b) => (b.at - a.at) * RAMP_WIDTH >= (textWidth(a.text, false, TICK_FONT) + textWidth(b.text, false, TICK_FONT)) / 2 + 4;
+  const kept = [];
+  all.forEach((t, i) => {
+    if (i === all.length - 1) while (kept.length && !room(kept.at(-1), t)) kept.pop();
+    if (!kept.length || room(kept.at(-1), t)) kept.push(t);
+  });
+  return kept;
+}
+
+/* Consecutive rows of one group after its heading: [{group, rows}]. */
+function grouped(rows) {
+  const runs = [];
+  for (const row of rows) {
+    if (runs.length && runs.at(-1).group === (row.group ?? "")) runs.at(-1).rows.push(row);
+    else runs.push({group: row.group ?? "", rows: [row]});
+  }
+  return runs;
+}
+
+function rampHtml(ramp, text) {
+  const gradient = ramp.colors.map((c, i) => `#${c} ${((100 * i) / (ramp.colors.length - 1)).toFixed(2)}%`).join(", ");
+  const ticks = ticksOf(ramp).map(t => `<span style="position:absolute;left:${(100 * t.at).toFixed(2)}%;` +
+    `transform:translateX(-50%);white-space:nowrap">${escapeHtml(t.text)}</span>`).join("");
+  return `<span style="display:block;margin:2px 0 0 8px">` +
+    `<span style="display:block;width:${RAMP_WIDTH}px;height:${RAMP_HEIGHT}px;border:1px solid ${text};` +
+    `background:linear-gradient(to right, ${gradient})"></span>` +
+    `<span style="position:relative;display:block;width:${RAMP_WIDTH}px;height:1.3em;font-size:12px">${ticks}</span></span>`;
+}
+
 /* The legend as it is pasted: its own inline styles, so that it looks the
  * same on any page; a list under the title as its heading (headingTag),
  * the swatch column as wide as the widest swatch, labels centred beside
  * the swatches, a line a row. base is the program's whole address; images
- * (a map from a row's swatch to {src, srcset}) put the swatches inside the
+ * (a map from a swatch path to {src, srcset}) put the swatches inside the
  * snippet instead. */
-export function legendSnippet(rows, {title = "", headingTag = "h2", base = SCRIPT, images = null} = {}) {
-  const column = Math.max(0, ...rows.map(r => r.w));
-  const lines = [`<div style="display:inline-block;background:#fff;color:#222;border:1px solid #999;` +
+export function legendSnippet(rows, {title = "", headingTag = "h2", base = SCRIPT, images = null, background = null} = {}) {
+  const colours = coloursOf(background);
+  const column = Math.max(0, ...rows.filter(r => r.swatch).map(r => r.w));
+  const lines = [`<div style="display:inline-block;background:${colours.background};color:${colours.text};border:1px solid #999;` +
                  `padding:8px 12px;font:14px/1.3 sans-serif">` +
                  (title ? `<${headingTag} style="font-size:1em;font-weight:bold;margin:0 0 6px">` +
                           `${escapeHtml(title)}</${headingTag}>` : "")];
   lines.push(`  <ul style="list-style:none;margin:0;padding:0">`);
-  for (const row of rows) {
-    const url = `${base}${row.swatch}`;
-    const image = images?.get(row.swatch) ?? {src: url, srcset: srcsetOf(url, row.w, row.h)};
-    lines.push(`  <li style="display:flex;align-items:center;gap:8px;margin:4px 0">` +
-               `<span style="display:flex;flex:none;width:${column}px;justify-content:center">` +
-               `<img${attrs([["src", image.src], ["srcset", image.srcset], ["width", row.w], ["height", row.h]])}` +
-               ` alt="${escapeHtml(altOf(row))}" style="display:block"></span>` +
-               `<span>${escapeHtml(row.label)}</span></li>`);
+  const img = (row, swatch, stacked) => {
+    const url = `${base}${swatch}`;
+    const image = images?.get(swatch) ?? {src: url, srcset: srcsetOf(url, row.w, row.h)};
+    return `<img${attrs([["src", image.src], ["srcset", image.srcset], ["width", row.w], ["height", row.h]])}` +
+           ` alt="${stacked ? "" : escapeHtml(altOf(row))}" style="display:block${stacked ? ";grid-area:1 / 1" : ""}">`;
+  };
+  for (const {group, rows: run} of grouped(rows)) {
+    if (group) lines.push(`  <li style="font-weight:bold;margin:8px 0 2px">${escapeHtml(group)}</li>`);
+    for (const row of run) {
+      if (row.ramp) {
+        lines.push(`  <li style="margin:4px 0">${row.label ? `<span>${escapeHtml(row.label)}</span>` : ""}` +
+                   `${rampHtml(row.ramp, colours.text)}</li>`);
+        continue;
+      }
+      const layers = [...(row.beneath ?? []), row.swatch];
+      const swatches = layers.length > 1
+        ? `<span style="display:grid">${layers.map((s, i) => img(row, s, i < layers.length - 1)).join("")}</span>`
+        : img(row, row.swatch, false);
+      lines.push(`  <li style="display:flex;align-items:center;gap:8px;margin:4px 0">` +
+                 `<span style="display:flex;flex:none;width:${column}px;justify-content:center">${swatches}</span>` +
+                 `<span>${escapeHtml(row.label)}</span></li>`);
+    }
   }
   lines.push("  </ul>", "</div>");
   return lines.join("\n");
 }
 
 /* The snippet on a page of its own, its title the page's heading. */
-export function legendPage(rows, {title = "", base, images} = {}) {
+export function legendPage(rows, {title = "", base, images, background = null} = {}) {
   const heading = title || "Legend";
   return `<!DOCTYPE html>\n<html lang="en">\n<head>\n<meta charset="utf-8">\n` +
     `<meta name="viewport" content="width=device-width, initial-scale=1">\n` +
     `<title>${escapeHtml(heading)}</title>\n</head>\n<body>\n<main>\n` +
-    `${legendSnippet(rows, {title: heading, headingTag: "h1", base, images})}\n</main>\n</body>\n</html>\n`;
+    `${legendSnippet(rows, {title: heading, headingTag: "h1", base, images, background})}\n</main>\n</body>\n</html>\n`;
 }
 
 /* The SVG legend's measures, those of the snippet: 14 px type, rows 4 px
  * apart, 8 px between swatch and label, a box padded 8 by 12. */
-const FONT = 14, LINE = Math.round(FONT * 1.3), GAP = 8, PAD_X = 12, PAD_Y = 8, ROW_GAP = 4;
+const FONT = 14, LINE = Math.round(FONT * 1.3), GAP = 8, PAD_X = 12, PAD_Y = 8, ROW_GAP = 4, TICK_FONT = 12;
 /* A generous width for a text, with no font to measure it by. */
-const textWidth = (text, bold) => Math.ceil([...text].length * FONT * (bold ? 0.62 : 0.58));
+const textWidth = (text, bold, size = FONT) => Math.ceil([...text].length * size * (bold ? 0.62 : 0.58));
 
 /* A swatch's SVG document as the program wrote it, placed at x, y: its
  * ids made its own (prefix), so that swatches that name theirs alike
@@ -69,31 +146,68 @@ function placedSwatch(svg, x, y, prefix) {
          `shape-rendering="crispEdges">${body}</svg>`;
 }
 
-/* One SVG 1.1 document: the title, and each row's swatch (the program's
- * own SVG, svgs[i]) beside its label, as the snippet lays them out. */
-export function legendSvg(rows, svgs, {title = ""} = {}) {
-  const column = Math.max(0, ...rows.map(r => r.w));
-  const parts = [];
-  let y = PAD_Y, width = 0;
-  if (title) {
-    parts.push(`<text x="${PAD_X}" y="${y + FONT}" font-weight="bold">${escapeHtml(title)}</text>`);
-    width = textWidth(title, true);
-    y += LINE + 6 - ROW_GAP;
-  }
-  rows.forEach((row, i) => {
-    y += ROW_GAP;
-    const height = Math.max(row.h, LINE);
-    const sx = PAD_X + Math.floor((column - row.w) / 2), sy = y + Math.floor((height - row.h) / 2);
-    parts.push(placedSwatch(svgs[i], sx, sy, `r${i + 1}-`));
-    parts.push(`<text x="${PAD_X + column + GAP}" y="${y + height / 2}" dominant-baseline="central">` +
-               `${escapeHtml(row.label)}</text>`);
-    width = Math.max(width, column + GAP + textWidth(row.label, false));
-    y += height + ROW_GAP;
+/* A ramp's bar at x, y and its tick labels under it; its height. */
+function rampSvg(ramp, x, y, id, text) {
+  const stops = ramp.colors.map((c, i) => `<stop offset="${(i / (ramp.colors.length - 1)).toFixed(4)}" stop-color="#${c}"/>`);
+  const ticks = ticksOf(ramp).map(t => {
+    const anchor = t.at <= 0.05 ? "start" : t.at >= 0.95 ? "end" : "middle";
+    return `<text x="${(x + t.at * RAMP_WIDTH).toFixed(1)}" y="${y + RAMP_HEIGHT + 2 + TICK_FONT}" font-size="${TICK_FONT}" ` +
+           `text-anchor="${anchor}">${escapeHtml(t.text)}</text>`;
   });
+  return {height: RAMP_HEIGHT + 4 + TICK_FONT + 2,
+          svg: `<linearGradient id="${id}">${stops.join("")}</linearGradient>` +
+               `<rect x="${x + 0.5}" y="${y + 0.5}" width="${RAMP_WIDTH - 1}" height="${RAMP_HEIGHT - 1}" fill="url(#${id})" ` +
+               `stroke="${text}"/>${ticks.join("")}`};
+}
+
+/* One SVG 1.1 document: the title, group headings, and each row's swatches
+ * (the program's own SVGs, svgs[i] bottom first) beside its label, or its
+ * colour bar, as the snippet lays them out. */
+export function legendSvg(rows, svgs, {title = "", background = null} = {}) {
+  const colours = coloursOf(background);
+  const column = Math.max(0, ...rows.filter(r => r.swatch).map(r => r.w));
+  const parts = [];
+  let y = PAD_Y, width = 0, at = 0;
+  const heading = (text, gap) => {
+    parts.push(`<text x="${PAD_X}" y="${y + FONT}" font-weight="bold">${escapeHtml(text)}</text>`);
+    width = Math.max(width, textWidth(text, true));
+    y += LINE + gap - ROW_GAP;
+  };
+  if (title) heading(title, 6);
+  for (const {group, rows: run} of grouped(rows)) {
+    if (group) {
+      y += ROW_GAP + 4;
+      heading(group, 2);
+    }
+    for (const row of run) {
+      const i = at++;
+      y += ROW_GAP;
+      if (row.ramp) {
+        if (row.label) {
+          parts.push(`<text x="${PAD_X}" y="${y + FONT}">${escapeHtml(row.label)}</text>`);
+          width = Math.max(width, textWidth(row.label, false));
+          y += LINE;
+        }
+        const bar = rampSvg(row.ramp, PAD_X + GAP, y + 2, `ramp${i + 1}`, colours.text);
+        parts.push(bar.svg);
+        width = Math.max(width, GAP + RAMP_WIDTH + textWidth(ticksOf(row.ramp).at(-1)?.text ?? "", false, TICK_FONT) / 2);
+        y += bar.height + ROW_GAP;
+        continue;
+      }
+      const height = Math.max(row.h, LINE);
+      const sx = PAD_X + Math.floor((column - row.w) / 2), sy = y + Math.floor((height - row.h) / 2);
+      [svgs[i]].flat().forEach((svg, k) => parts.push(placedSwatch(svg, sx, sy, `r${i + 1}-${k + 1}-`)));
+      // The label's middle level with the swatch's (a baseline a third of the type below it).
+      parts.push(`<text x="${PAD_X + column + GAP}" y="${(y + height / 2 + FONT * 0.36).toFixed(1)}">` +
+                 `${escapeHtml(row.label)}</text>`);
+      width = Math.max(width, column + GAP + textWidth(row.label, false));
+      y += height + ROW_GAP;
+    }
+  }
   const w = width + 2 * PAD_X, h = y + PAD_Y;
   return `<?xml version="1.0" encoding="UTF-8"?>\n` +
     `<svg xmlns="http://www.w3.org/2000/svg" version="1.1" width="${w}" height="${h}" viewBox="0 0 ${w} ${h}">\n` +
     `<title>${escapeHtml(title || "Legend")}</title>\n` +
-    `<rect x="0.5" y="0.5" width="${w - 1}" height="${h - 1}" fill="#ffffff" stroke="#999999"/>\n` +
-    `<g font-family="DejaVu Sans, sans-serif" font-size="${FONT}" fill="#222222">\n${parts.join("\n")}\n</g>\n</svg>\n`;
+    `<rect x="0.5" y="0.5" width="${w - 1}" height="${h - 1}" fill="${colours.background}" stroke="#999999"/>\n` +
+    `<g font-family="DejaVu Sans, sans-serif" font-size="${FONT}" fill="${colours.text}">\n${parts.join("\n")}\n</g>\n</svg>\n`;
 }

@@ -11,6 +11,7 @@
  *     gives its own dash lengths for Qt's pen styles. */
 import QGISStyleParser from "geostyler-qgis-parser";
 import {attributes, childNamed, childrenNamed, elements, localName, readOneRule, withChildren, writeXml} from "./xml.js";
+import {linearRamp} from "./ramp.js";
 
 const PX_PER_MM = 96 / 25.4;
 const UNITS = {MM: PX_PER_MM, Point: 96 / 72, Pixel: 1, Inch: 96};
@@ -41,7 +42,15 @@ function pixels(value, unit, notes) {
   return v * UNITS[unit || "MM"];
 }
 
-/* The rules of the renderer, in document order: {label, symbol key}. */
+/* The scales [from, to] a rule is drawn at, within those of its parent:
+ * QGIS draws it from its scalemindenom to its scalemaxdenom (0: no limit). */
+function ruleScales(a, [from, to]) {
+  const min = parseFloat(a.scalemindenom), max = parseFloat(a.scalemaxdenom);
+  return [min > 0 ? Math.max(from, min) : from, max > 0 ? Math.min(to, max) : to];
+}
+
+/* The rules of the renderer, in document order: {label, group, symbol key,
+ * scales}. A rule of a rule tree is grouped under the labels above it. */
 function rulesOf(renderer, notes) {
   const type = attributes(renderer).type;
   if (type === "singleSymbol") return [{label: "", key: "0"}];
@@ -55,15 +64,17 @@ function rulesOf(renderer, notes) {
   };
   listed("categories", "category");
   listed("ranges", "range");
-  const walk = node => {
+  const walk = (node, path, scales) => {
     for (const r of childrenNamed(node, "rule")) {
       const a = attributes(r);
       if (a.checkstate === "0") continue;
-      if (a.symbol !== undefined) rows.push({label: a.label ?? a.filter ?? "", key: a.symbol});
-      walk(r);
+      const label = a.label ?? (a.filter === "ELSE" ? "other" : a.filter) ?? "";
+      const drawnAt = ruleScales(a, scales);
+      if (a.symbol !== undefined) rows.push({label, group: path.join(" › "), key: a.symbol, scales: drawnAt});
+      walk(r, label ? [...path, label] : path, drawnAt);
     }
   };
-  walk(childNamed(renderer, "rules") ?? {});
+  walk(childNamed(renderer, "rules") ?? {}, [], [0, Infinity]);
   return rows;
 }
 
@@ -125,17 +136,34 @@ function simpleFill(s, p, layer, opacity, notes) {
 }
 
 function simpleMarker(s, p, layer, opacity, notes) {
-  const mark = {...s, opacity: opacity(s.opacity), strokeOpacity: opacity(s.strokeOpacity),
-                radius: (pixels(p.size ?? "2", p.size_unit, notes) ?? 0) / 2,
+  // A width of 0 is QGIS's hairline, one pixel wide.
+  const strokeWidth = pixels(p.outline_width ?? "0", p.outline_width_unit, notes);
+  const mark = {...s, opacity: opacity(s.opacity), radius: (pixels(p.size ?? "2", p.size_unit, notes) ?? 0) / 2,
+                strokeWidth: strokeWidth > 0 ? strokeWidth : 1,
                 wellKnownName: p.name === "cross2" ? "x" : s.wellKnownName};
   if (p.outline_style === "no") delete mark.strokeColor;
   if (p.offset && p.offset.split(",").some(v => parseFloat(v))) mark.offset = p.offset.split(",").map(parseFloat);
   return mark;
 }
 
+const QGIS_MARKS = {circle: "circle", square: "square", rectangle: "square", triangle: "triangle", star: "star",
+                    cross: "cross", cross2: "x", diamond: "square"};
+
+/* A marker line: its marker, drawn once over what lies beneath (never the
+ * line it follows, which it does not draw). */
+function markerLine(s, p, layer, opacity, notes) {
+  const marker = childrenNamed(childNamed(layer, "symbol") ?? {}, "layer").find(l => attributes(l).class === "SimpleMarker");
+  notes.add("The symbols along the line are drawn once.");
+  if (!marker) return null;
+  const m = propsOf(marker);
+  return simpleMarker({kind: "Mark", wellKnownName: QGIS_MARKS[m.name] ?? m.name, color: qgisColor(m.color),
+                       fillOpacity: qgisAlpha(m.color), strokeColor: qgisColor(m.outline_color),
+                       strokeOpacity: qgisAlpha(m.outline_color)}, m, marker, opacity, notes);
+}
+
 /* The symbolizer of one layer, mended from the layer's properties: by the
  * layer's class, else by the kind the parser read. */
-const BY_CLASS = {LinePatternFill: linePattern, SimpleLine: simpleLine};
+const BY_CLASS = {LinePatternFill: linePattern, SimpleLine: simpleLine, MarkerLine: markerLine};
 const BY_KIND = {Fill: simpleFill, Mark: simpleMarker};
 function mend(s, layer, alpha, notes) {
   const mender = BY_CLASS[attributes(layer).class] ?? BY_KIND[s.kind];
@@ -145,38 +173,102 @@ function mend(s, layer, alpha, notes) {
 const qgisColor = c => (c ? `rgb(${c.split(",").slice(0, 3).join(",")})` : undefined);
 const qgisAlpha = c => (c && c.split(",").length >= 4 ? parseFloat(c.split(",")[3]) / 255 : 1);
 
-/* {title, rules: [{label, symbolizers, notes}], notes}. */
-export async function readQgis(root, limit) {
+/* What a layer's values given by the data are: a note each, as the map's
+ * values cannot be known here. */
+function dataDefinedNotes(layer, notes) {
+  const properties = elements(childNamed(childNamed(layer, "data_defined_properties") ?? {}, "Option") ?? {})
+    .find(o => attributes(o).name === "properties");
+  for (const p of properties ? elements(properties) : [])
+    if (elements(p).some(o => attributes(o).name === "active" && attributes(o).value === "true"))
+      notes.add(`The ${attributes(p).name} is given by the data: drawn with the symbol's own.`);
+}
+
+/* The symbolizers of a symbol, its layers bottom first. */
+async function symbolizersOf(parser, symbol) {
+  const {xml, layers} = symbolDocument(symbol);
+  const {symbolizers, error} = await readOneRule(parser, xml);
+  if (error) return {error};
+  const notes = new Set();
+  const alpha = parseFloat(attributes(symbol).alpha ?? "1");
+  layers.forEach(l => dataDefinedNotes(l, notes));
+  const mended = symbolizers.length === layers.length
+    ? symbolizers.map((s, i) => mend(s, layers[i], Number.isFinite(alpha) ? alpha : 1, notes))
+    : symbolizers;
+  return {symbolizers: mended.filter(Boolean), notes: [...notes]};
+}
+
+/* A QGIS colour, "r,g,b,a" or "#rrggbb", as CSS with its alpha. */
+const qgisCss = (c, alpha = 255) => {
+  if (!c) return undefined;
+  if (c.startsWith("#")) return `rgba(${[1, 3, 5].map(i => parseInt(c.slice(i, i + 2), 16)).join(",")},${alpha / 255})`;
+  const [r, g, b, a = "255"] = c.split(",");
+  return `rgba(${r},${g},${b},${parseFloat(a) / 255})`;
+};
+
+/* A raster's colours: a pseudocolour ramp or its classes, or a palette. */
+function rasterRules(pipe) {
+  const raster = childNamed(pipe, "rasterrenderer");
+  if (!raster) return [];
+  const type = attributes(raster).type;
+  const shader = childNamed(childNamed(childNamed(raster, "rastershader") ?? {}, "colorrampshader") ?? {}, "item")
+    ? childNamed(childNamed(raster, "rastershader"), "colorrampshader") : null;
+  const entry = a => ({value: parseFloat(a.value), color: qgisCss(a.color, parseFloat(a.alpha ?? "255")), label: a.label ?? a.value});
+  if (type === "singlebandpseudocolor" && shader) {
+    const items = childrenNamed(shader, "item").map(i => entry(attributes(i)));
+    if (attributes(shader).colorRampType === "INTERPOLATED")
+      return [{label: "", notes: [], ramp: linearRamp(items.map(i => [i.value, i.color, i.label]))}];
+    return items.map(i => ({label: i.label, notes: [], symbolizers: [{kind: "Fill", color: i.color}]}));
+  }
+  if (type === "paletted")
+    return childrenNamed(childNamed(raster, "colorPalette") ?? {}, "paletteEntry").map(e => entry(attributes(e)))
+      .map(i => ({label: i.label, notes: [], symbolizers: [{kind: "Fill", color: i.color}]}));
+  return [];
+}
+
+/* A heatmap's colour ramp over its density, 0 to 1. */
+function heatmapRules(renderer) {
+  const ramp = childNamed(renderer, "colorramp");
+  if (!ramp) return [];
+  const props = propsOf(ramp);
+  const stops = [[0, qgisCss(props.color1), "low"]];
+  for (const stop of (props.stops ?? "").split(":").filter(Boolean)) {
+    const [at, color] = stop.split(";");
+    stops.push([parseFloat(at), qgisCss(color)]);
+  }
+  stops.push([1, qgisCss(props.color2), "high"]);
+  return [{label: "", notes: [], ramp: linearRamp(stops)}];
+}
+
+/* The scales the layer is drawn at: [from, to), where QGIS draws it when
+ * its scale-based visibility is on. */
+function layerScales(root) {
+  const a = attributes(root);
+  if (a.hasScaleBasedVisibilityFlag !== "1") return [0, Infinity];
+  const min = parseFloat(a.minScale), max = parseFloat(a.maxScale);
+  return [max > 0 ? max : 0, min > 0 ? min : Infinity];
+}
+
+/* {title, rules: [{label, group, symbolizers | ramp, notes, shown, scales}], notes}. */
+export async function readQgis(root, {scale}, limit) {
   const notes = [];
+  const options = {dashUnit: "px", defaultCap: "square", markStroke: "centred"};
+  const [layerFrom, layerTo] = layerScales(root);
+  const inView = ([from, to] = [0, Infinity]) => {
+    const scales = [Math.max(from, layerFrom), Math.min(to, layerTo)];
+    return {scales, shown: scales[0] <= scale && scale <= scales[1] && scale < layerTo};
+  };
   const renderer = rendererOf(root);
-  if (!renderer) return {title: "", rules: [], notes, options: {}};
+  if (!renderer) return {title: "", notes, options, rules: rasterRules(childNamed(root, "pipe") ?? {}).map(r => ({...r, ...inView()}))};
+  if (attributes(renderer).type === "heatmapRenderer") return {title: "", notes, options, rules: heatmapRules(renderer).map(r => ({...r, ...inView()}))};
   const symbols = {};
   for (const s of childrenNamed(childNamed(renderer, "symbols") ?? {}, "symbol")) symbols[attributes(s).name] = s;
   const parser = new QGISStyleParser();
   const rules = [];
-  for (const {label, key} of rulesOf(renderer, notes).slice(0, limit)) {
-    const symbol = symbols[key];
-    if (!symbol) {
-      rules.push({label, symbolizers: [], notes: ["The rule has no symbol."]});
-      continue;
-    }
-    const {xml, layers} = symbolDocument(symbol);
-    const {symbolizers, error} = await readOneRule(parser, xml);
-    if (error) {
-      rules.push({label, symbolizers: [], notes: [`The symbol could not be read: ${error}.`]});
-      continue;
-    }
-    const ruleNotes = new Set();
-    const alpha = parseFloat(attributes(symbol).alpha ?? "1");
-    const mended = symbolizers.length === layers.length
-      ? symbolizers.map((s, i) => mend(s, layers[i], Number.isFinite(alpha) ? alpha : 1, ruleNotes))
-      : symbolizers;
-    const drawn = mended.filter(Boolean);
-    // A line layer of a fill symbol draws the fill's outline.
-    const line = drawn.filter(s => s.kind === "Line").at(-1);
-    const withOutline = drawn.map(s => (s.kind === "Fill" && line && attributes(symbol).type === "fill"
-      ? {...s, outlineColor: line.color, outlineOpacity: line.opacity} : s));
-    rules.push({label, symbolizers: withOutline, notes: [...ruleNotes]});
+  for (const {label, group, key, scales} of rulesOf(renderer, notes).slice(0, limit)) {
+    const view = inView(scales);
+    const read = symbols[key] ? await symbolizersOf(parser, symbols[key]) : {error: "the rule has no symbol"};
+    rules.push(read.error ? {label, group, symbolizers: [], notes: [`The symbol could not be read: ${read.error}.`], ...view}
+                          : {label, group, ...read, ...view});
   }
-  return {title: "", rules, notes, options: {dashUnit: "px", defaultCap: "square"}};
+  return {title: "", rules, notes, options};
 }

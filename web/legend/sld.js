@@ -1,7 +1,12 @@
-/* SLD documents (1.0, and 1.1 with Symbology Encoding) read into legend
- * rules. GeoStyler's SLD parser reads each rule's symbolizers, one rule at
- * a time, so a rule it cannot read costs only that rule. What the parser
- * gets wrong is taken from the document itself:
+/* SLD documents (1.0, and 1.1 with Symbology Encoding; a UserStyle or a
+ * FeatureTypeStyle alone too) read into legend rules, at one view (a scale
+ * denominator). GeoStyler's SLD parser reads each rule's symbolizers, one
+ * rule at a time, so a rule it cannot read costs only that rule; every
+ * symbolizer of a rule is drawn, bottom first. What the parser does not
+ * read is read from the document itself:
+ *   - a colour by Categorize (a row an interval), Recode (a row a value)
+ *     or Interpolate (a ramp); a raster's ColorMap;
+ *   - scale ranges, and a rule's filter as its label when it has no other;
  *   - it names rules and styles by name where the document gives a title;
  *   - it drops SLD's defaults for an empty <Stroke/> (black, width 1),
  *     an empty <Fill/> (grey 808080) and a mark left unsaid (a grey
@@ -10,6 +15,8 @@
  *     numbers as colours), and throws on a dash array of one number;
  *   - it accepts malformed XML (the document is checked before). */
 import SldStyleParser from "geostyler-sld-parser";
+import {colorOf} from "./swatch.js";
+import {linearRamp} from "./ramp.js";
 import {attributes, childNamed, childrenNamed, elements, localName, readOneRule, tagOf, textOf, withChildren,
         writeXml} from "./xml.js";
 
@@ -18,24 +25,37 @@ const SYMBOLIZERS = ["PolygonSymbolizer", "LineSymbolizer", "PointSymbolizer", "
 /* A title as SLD 1.0 writes it (<Title>) or SLD 1.1 (<Description><Title>). */
 const titleOf = node => textOf(childNamed(node, "Title")) || textOf(childNamed(childNamed(node, "Description") ?? {}, "Title"));
 
-/* Every rule of every FeatureTypeStyle of every UserStyle, in document
- * order, up to limit: {rule, layer, style, fts}, the rule and the elements
- * above it. */
-function rulesOf(root, limit) {
+/* The FeatureTypeStyles under a root: an SLD's, a UserStyle's, or the
+ * root itself. */
+function featureTypeStyles(root) {
+  const ofStyle = style => [...childrenNamed(style, "FeatureTypeStyle"), ...childrenNamed(style, "CoverageStyle")];
+  if (localName(root) !== "StyledLayerDescriptor")
+    return localName(root) === "UserStyle" ? ofStyle(root).map(fts => ({layer: null, style: root, fts}))
+                                           : [{layer: null, style: null, fts: root}];
   const found = [];
   for (const layer of elements(root).filter(n => ["NamedLayer", "UserLayer"].includes(localName(n))))
     for (const style of childrenNamed(layer, "UserStyle"))
-      for (const fts of [...childrenNamed(style, "FeatureTypeStyle"), ...childrenNamed(style, "CoverageStyle")])
-        for (const rule of childrenNamed(fts, "Rule")) {
-          found.push({rule, layer, style, fts});
-          if (found.length >= limit) return found;
-        }
+      for (const fts of ofStyle(style)) found.push({layer, style, fts});
+  return found;
+}
+
+/* Every rule of every FeatureTypeStyle, in document order, up to limit:
+ * {rule, layer, style, fts}, the rule and the elements above it. */
+function rulesOf(root, limit) {
+  const found = [];
+  for (const above of featureTypeStyles(root))
+    for (const rule of childrenNamed(above.fts, "Rule")) {
+      found.push({rule, ...above});
+      if (found.length >= limit) return found;
+    }
   return found;
 }
 
 /* The legend's title: the first UserStyle's title, else its name, else
  * the layer's name. */
 function styleTitle(root) {
+  if (localName(root) === "UserStyle") return titleOf(root) || textOf(childNamed(root, "Name"));
+  if (localName(root) !== "StyledLayerDescriptor") return titleOf(root) || textOf(childNamed(root, "Name"));
   const layer = elements(root).find(n => ["NamedLayer", "UserLayer"].includes(localName(n)));
   if (!layer) return "";
   const style = childNamed(layer, "UserStyle");
@@ -56,11 +76,15 @@ function mendDashes(node) {
   return Array.isArray(children) ? withChildren(node, children.map(n => (tagOf(n).startsWith("#") ? n : mendDashes(n)))) : node;
 }
 
-/* A document of this one rule, for the parser. */
+/* A document of this one rule, for the parser: an SLD with a layer and a
+ * style around it where the document has none. */
 function ruleDocument(root, {rule, layer, style, fts}) {
-  const name = childNamed(layer, "Name");
-  const ruleStyle = withChildren(style, [withChildren(fts, [mendDashes(rule)])]);
-  return writeXml([withChildren(root, [withChildren(layer, name ? [name, ruleStyle] : [ruleStyle])])]);
+  const se = /^se:/.test(tagOf(root)) || Object.values(attributes(root)).includes("http://www.opengis.net/se");
+  const sld = localName(root) === "StyledLayerDescriptor" ? root
+    : {StyledLayerDescriptor: [], ":@": {version: se ? "1.1.0" : "1.0.0"}};
+  const name = layer && childNamed(layer, "Name");
+  const ruleStyle = withChildren(style ?? {UserStyle: []}, [withChildren(fts, [mendDashes(rule)])]);
+  return writeXml([withChildren(sld, [withChildren(layer ?? {NamedLayer: []}, name ? [name, ruleStyle] : [ruleStyle])])]);
 }
 
 const CSS = (node, name) => {
@@ -127,22 +151,157 @@ function withoutFunctions(symbolizer) {
   return out;
 }
 
-/* {title, rules: [{label, symbolizers, notes}], notes}. */
-export async function readSld(root, limit) {
+/* A value given by a function of a feature's value, in either form:
+ * ogc:Function name="Categorize" (and Recode, Interpolate) with its
+ * arguments, or SE's own elements. {kind, values, thresholds} for
+ * Categorize, {kind, pairs: [[data, value]]} for the others; null for
+ * anything else. */
+function classifier(parameter) {
+  const [inner] = elements(parameter);
+  if (!inner) return null;
+  const name = localName(inner) === "Function" ? attributes(inner).name ?? "" : localName(inner);
+  const kind = ["Categorize", "Recode", "Interpolate"].find(k => k.toLowerCase() === name.toLowerCase());
+  if (!kind) return null;
+  if (localName(inner) === "Function") {
+    const args = elements(inner).slice(1).map(textOf);
+    if (kind === "Categorize") {
+      if (args.length % 2 === 0) args.pop();  // "preceding" or "succeeding"
+      return {kind, values: args.filter((_, i) => i % 2 === 0), thresholds: args.filter((_, i) => i % 2 === 1)};
+    }
+    const pairs = [];
+    for (let i = 0; i + 1 < args.length; i += 2) pairs.push([args[i], args[i + 1]]);
+    return {kind, pairs: kind === "Interpolate" ? pairs.filter(([d]) => Number.isFinite(parseFloat(d))) : pairs};
+  }
+  if (kind === "Categorize")
+    return {kind, values: childrenNamed(inner, "Value").map(textOf), thresholds: childrenNamed(inner, "Threshold").map(textOf)};
+  const items = childrenNamed(inner, kind === "Recode" ? "MapItem" : "InterpolationPoint");
+  return {kind, pairs: items.map(item => [textOf(childNamed(item, "Data")), textOf(childNamed(item, "Value"))])};
+}
+
+/* The first styling parameter of a rule whose value a feature chooses. */
+function classifiedParameter(node) {
+  for (const child of elements(node)) {
+    if (["CssParameter", "SvgParameter"].includes(localName(child))) {
+      const found = classifier(child);
+      if (found) return {parameter: child, ...found};
+    } else {
+      const found = classifiedParameter(child);
+      if (found) return found;
+    }
+  }
+  return null;
+}
+
+/* A copy of node with target (an element of it) put as replacement. */
+function replacedIn(node, target, replacement) {
+  if (node === target) return replacement;
+  const children = node[tagOf(node)];
+  if (!Array.isArray(children)) return node;
+  return withChildren(node, children.map(n => (tagOf(n).startsWith("#") ? n : replacedIn(n, target, replacement))));
+}
+
+/* The classes of a classified parameter: [{label, value}]. */
+function classesOf({kind, values, thresholds, pairs}) {
+  if (kind === "Recode") return pairs.map(([data, value]) => ({label: data, value}));
+  return values.map((value, i) => ({value, label: i === 0 ? `< ${thresholds[0]}`
+    : i < thresholds.length ? `${thresholds[i - 1]} – ${thresholds[i]}` : `≥ ${thresholds[i - 1]}`}));
+}
+
+/* A raster's ColorMap: a ramp, or a row an entry. */
+function colorMapRules(colorMap, label, group) {
+  const entries = childrenNamed(colorMap, "ColorMapEntry").map(attributes).map(e => {
+    const opacity = parseFloat(e.opacity ?? "1");
+    const c = colorOf(e.color ?? "#000000");
+    const color = c ? `rgba(${c.rgb.join(",")},${c.alpha * (Number.isFinite(opacity) ? opacity : 1)})` : e.color;
+    return {quantity: parseFloat(e.quantity), color, label: e.label ?? e.quantity ?? ""};
+  });
+  const type = attributes(colorMap).type ?? "ramp";
+  if (type === "ramp") {
+    const ramp = linearRamp(entries.map(e => [e.quantity, e.color, e.label]));
+    return ramp.stops.length ? [{label, group, notes: [], ramp}] : [];
+  }
+  return entries.map(e => ({label: e.label, group: [group, label].filter(Boolean).join(" › "), notes: [],
+                            symbolizers: [{kind: "Fill", color: e.color}]}));
+}
+
+const SCALE = (rule, name) => parseFloat(textOf(childNamed(rule, name)));
+
+/* Whether a rule is drawn at the view's scale, and the scales it is. */
+function viewOfRule(rule, {scale}) {
+  const min = SCALE(rule, "MinScaleDenominator"), max = SCALE(rule, "MaxScaleDenominator");
+  const from = Number.isFinite(min) ? min : 0, to = Number.isFinite(max) ? max : Infinity;
+  return {shown: from <= scale && scale < to, scales: [from, to]};
+}
+
+const COMPARISONS = {PropertyIsEqualTo: "is", PropertyIsNotEqualTo: "is not", PropertyIsLessThan: "<",
+                     PropertyIsLessThanOrEqualTo: "≤", PropertyIsGreaterThan: ">", PropertyIsGreaterThanOrEqualTo: "≥",
+                     PropertyIsLike: "like"};
+/* A filter in words: "type is residential", "POP < 2000000". */
+export function filterInWords(node) {
+  const name = localName(node);
+  const parts = elements(node);
+  if (name === "Filter") return parts.length ? filterInWords(parts[0]) : "";
+  if (COMPARISONS[name]) return `${parts.map(textOf).join(` ${COMPARISONS[name]} `)}`;
+  if (name === "And" || name === "Or") return parts.map(filterInWords).join(name === "And" ? " and " : " or ");
+  if (name === "Not") return `not (${filterInWords(parts[0] ?? {})})`;
+  if (name === "PropertyIsNull") return `${textOf(parts[0])} is not set`;
+  if (name === "PropertyIsBetween")
+    return `${textOf(parts[0])} from ${textOf(childNamed(node, "LowerBoundary"))} to ${textOf(childNamed(node, "UpperBoundary"))}`;
+  return name;
+}
+
+/* A rule's label: its title, else its name, else its filter in words
+ * ("other" for the rule of what no other rule draws). */
+function ruleLabel(rule) {
+  const filter = childNamed(rule, "Filter");
+  return titleOf(rule) || textOf(childNamed(rule, "Name")) ||
+         (filter ? filterInWords(filter) : childNamed(rule, "ElseFilter") ? "other" : "");
+}
+
+/* The rule's symbolizers as the parser reads them, SLD's defaults added:
+ * {symbolizers, notes} or {error}. */
+async function symbolizersOf(parser, root, found) {
+  const elementsDrawn = elements(found.rule).filter(n => SYMBOLIZERS.includes(localName(n)));
+  const read = await readOneRule(parser, ruleDocument(root, found));
+  if (read.error) return read;
+  const symbolizers = read.symbolizers.map(withoutFunctions);
+  const aligned = symbolizers.length === elementsDrawn.length;
+  return {notes: expressionNotes(elementsDrawn),
+          symbolizers: aligned ? symbolizers.map((s, i) => withDefaults(s, elementsDrawn[i])) : symbolizers};
+}
+
+/* The legend rules of one SLD rule: one, a row a class, or a ramp. */
+async function rulesOfRule(parser, root, found, group) {
+  const label = ruleLabel(found.rule);
+  const colorMap = elements(found.rule).filter(n => localName(n) === "RasterSymbolizer")
+    .map(r => childNamed(r, "ColorMap")).find(Boolean);
+  if (colorMap) return colorMapRules(colorMap, label, group);
+  const classified = classifiedParameter(found.rule);
+  if (classified?.kind === "Interpolate") {
+    const ramp = linearRamp(classified.pairs.map(([d, v]) => [parseFloat(d), v]));
+    return [{label, group, notes: [], ramp}];
+  }
+  const classes = classified ? classesOf(classified) : [{label, value: null}];
+  const rules = [];
+  for (const {label: classLabel, value} of classes) {
+    const rule = value === null ? found.rule
+      : replacedIn(found.rule, classified.parameter, withChildren(classified.parameter, [{"#text": value}]));
+    const read = await symbolizersOf(parser, root, {...found, rule});
+    const ruleGroup = value === null ? group : [group, label].filter(Boolean).join(" › ");
+    rules.push(read.error ? {label: classLabel, group: ruleGroup, symbolizers: [], notes: [`The rule could not be read: ${read.error}.`]}
+                          : {label: classLabel, group: ruleGroup, ...read});
+  }
+  return rules;
+}
+
+/* {title, rules: [{label, group, symbolizers | ramp, notes, shown, scales}], notes}. */
+export async function readSld(root, view, limit) {
   const parser = new SldStyleParser();
   const rules = [];
   for (const found of rulesOf(root, limit)) {
-    const label = titleOf(found.rule) || textOf(childNamed(found.rule, "Name"));
-    const elementsDrawn = elements(found.rule).filter(n => SYMBOLIZERS.includes(localName(n)));
-    const read = await readOneRule(parser, ruleDocument(root, found));
-    if (read.error) {
-      rules.push({label, symbolizers: [], notes: [`The rule could not be read: ${read.error}.`]});
-      continue;
-    }
-    const symbolizers = read.symbolizers.map(withoutFunctions);
-    const aligned = symbolizers.length === elementsDrawn.length;
-    rules.push({label, notes: expressionNotes(elementsDrawn),
-                symbolizers: aligned ? symbolizers.map((s, i) => withDefaults(s, elementsDrawn[i])) : symbolizers});
+    const drawn = viewOfRule(found.rule, view);
+    const group = titleOf(found.fts);
+    rules.push(...(await rulesOfRule(parser, root, found, group)).map(r => ({...r, ...drawn})));
   }
-  return {title: styleTitle(root), rules, notes: [], options: {dashUnit: "px", defaultCap: "butt"}};
+  return {title: styleTitle(root), rules, notes: [], options: {dashUnit: "px", defaultCap: "butt", markStroke: "centred"}};
 }

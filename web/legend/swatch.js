@@ -1,25 +1,34 @@
-/* The swatch of one legend row: from the symbolizers of a rule, as GeoStyler's
- * style model writes them (kind Fill, Line, Mark; colours, widths and sizes
- * in pixels), to a design of swatch-url.js and the notes that say what the
- * swatch does not show. The style readers put every language into that
- * model; what a language does differently travels in the style's options:
- *   dashUnit "px" | "width"  the unit of a line's dash array
- *   defaultCap               the cap of a line that gives none */
+/* The swatches of one legend row: from the symbolizers of a rule, as
+ * GeoStyler's style model writes them (kind Fill, Line, Mark; colours,
+ * widths and sizes in pixels), to designs of swatch-url.js drawn one over
+ * another, bottom first, and the notes that say what they do not show. The
+ * style readers put every language into that model; what a language does
+ * differently travels in the style's options:
+ *   dashUnit "px" | "width"        the unit of a line's dash array
+ *   defaultCap                     the cap of a line that gives none
+ *   markStroke "centred" | "outside"  where a mark's stroke is drawn: on its
+ *                                  outline (SLD, QGIS) or around it (MapLibre)
+ *   backdrop [r, g, b]             what the map is drawn on (white) */
 import {Color} from "@maplibre/maplibre-gl-style-spec";
 import {dashPattern, newDesign, roundHalfUp} from "../swatch-url.js";
 
+const WHITE = [255, 255, 255];
+
 /* A colour as the style languages write it: #RRGGBB, #RGB, 0xRRGGBB, a
- * number, rgb()/rgba(), hsl()/hsla() or a CSS name. Returns
- * {rgb: [r, g, b], alpha} or null for text that is no colour. */
+ * number, rgb()/rgba(), hsl()/hsla(), a CSS name, or the style library's
+ * own colour. Returns {rgb: [r, g, b], alpha} or null for text that is no
+ * colour. */
 export function colorOf(value) {
   if (typeof value === "number" && Number.isFinite(value)) {
     const v = Math.trunc(value) & 0xFFFFFF;
     return {rgb: [(v >> 16) & 255, (v >> 8) & 255, v & 255], alpha: 1};
   }
-  if (typeof value !== "string") return null;
-  const hex = /^\s*0x([0-9a-f]{6})\s*$/i.exec(value);
-  if (hex) return colorOf(parseInt(hex[1], 16));
-  const c = Color.parse(value.trim());
+  let c = value instanceof Color ? value : null;
+  if (!c && typeof value === "string") {
+    const hex = /^\s*0x([0-9a-f]{6})\s*$/i.exec(value);
+    if (hex) return colorOf(parseInt(hex[1], 16));
+    c = Color.parse(value.trim());
+  }
   if (!c) return null;
   // The library keeps its colours multiplied by their alpha.
   const a = c.a;
@@ -27,9 +36,13 @@ export function colorOf(value) {
   return {rgb: [channel(c.r), channel(c.g), channel(c.b)], alpha: a};
 }
 
-/* A colour with its opacities, drawn over white: null when it is not
- * there at all (opacity 0). Says so in notes when it is see-through. */
-function paint(value, opacities, what, notes) {
+/* rgb seen through alpha over under. */
+export const blend = (rgb, alpha, under) => rgb.map((v, i) => roundHalfUp(v * alpha + under[i] * (1 - alpha)));
+
+/* A colour with its opacities, blended over what lies under it: null when
+ * it is not there at all (opacity 0). Says so in notes when it is
+ * see-through. */
+function paint(value, opacities, what, notes, under) {
   const c = colorOf(value);
   if (!c) {
     if (value !== undefined) notes.push(`The ${what} colour ${JSON.stringify(value)} is not a colour: drawn black.`);
@@ -38,8 +51,8 @@ function paint(value, opacities, what, notes) {
   const a = opacities.reduce((product, o) => product * (typeof o === "number" ? o : 1), c.alpha);
   if (!(a > 0)) return null;
   if (a >= 1) return c.rgb;
-  notes.push(`The ${what} is ${Math.round(a * 100)}% opaque: drawn as it looks over white.`);
-  return c.rgb.map(v => roundHalfUp(v * a + 255 * (1 - a)));
+  notes.push(`The ${what} is ${Math.round(a * 100)}% opaque: drawn as it looks over ${under.what}.`);
+  return blend(c.rgb, a, under.rgb);
 }
 
 const number = v => (typeof v === "number" && Number.isFinite(v) ? v : undefined);
@@ -49,72 +62,107 @@ const HATCHES = {"shape://slash": 1, "shape://backslash": 2, "shape://horline": 
 const DRAWN = ["Fill", "Line", "Mark"];
 const UNSHOWN = {Text: "Labels are not shown.", Icon: "The icon is not shown.", Raster: "The raster is not shown."};
 const MARKS = {square: 1, triangle: 3, cross: 4, plus: 4, star: 5, circle: 6};
+/* Symbols whose shape is filled: a stroke of another colour around them
+ * is drawn as the same shape, larger, beneath. */
+const FILLED = [1, 3, 5, 6];
 
-/* The design and notes of a rule's symbolizers, or null when none of them
- * draws: a fill if there is one, else a line, else a mark; of that kind
- * the last, which is drawn on top. */
-export function swatchOf(symbolizers, {w, h, dashUnit = "px", defaultCap = "butt"}) {
+/* The designs of a rule's symbolizers, bottom first, and their notes; null
+ * when none of them draws. Designs in a stack have no background of their
+ * own, except the bottom one, which takes a flat patch it lies on. */
+export function stackOf(symbolizers, {w, h, dashUnit = "px", defaultCap = "butt", markStroke = "centred",
+                                      backdrop = WHITE}) {
   const notes = [];
-  const of = kind => symbolizers.filter(s => s && s.kind === kind);
-  const [fills, lines, marks] = DRAWN.map(of);
-  for (const s of symbolizers)
+  const stack = [];
+  const options = {dashUnit, defaultCap, markStroke};
+  /* What a see-through layer is seen over: the flat patch beneath it, else the backdrop. */
+  const under = () => {
+    const top = stack.at(-1);
+    return top && top.kind === "flat" ? {rgb: top.color, what: "the layer beneath"}
+                                      : {rgb: backdrop, what: backdrop.join() === WHITE.join() ? "white" : "the background"};
+  };
+  const drawn = symbolizers.filter(s => s && DRAWN.includes(s.kind));
+  const plainLines = drawn.filter(s => s.kind === "Line" && !s.graphicStroke);
+  for (const s of symbolizers) {
     if (s && !DRAWN.includes(s.kind)) notes.push(UNSHOWN[s.kind] ?? `A ${s.kind} symbolizer is not shown.`);
-  const base = newDesign({w, h});
-  let design;
-  if (fills.length) design = fillDesign(fills.at(-1), lines.at(-1), base, notes);
-  else if (lines.length) design = lineDesign(lines, base, notes, {dashUnit, defaultCap});
-  else if (marks.length) design = markDesign(marks.at(-1), base, notes);
-  else return null;
-  if (fills.length > 1 || (fills.length && marks.length)) notes.push("Only the top fill is shown.");
-  return {design, notes};
+    else if (s?.kind === "Line" && s.graphicStroke && (plainLines.length || drawn.length > 1))
+      notes.push("The symbols drawn along the line are not shown.");
+    else if (s) stack.push(...DESIGNS[s.kind](s, newDesign({w, h}), notes, under, options, stack));
+  }
+  if (!stack.length) return null;
+  const top = stack.at(-1);
+  if (top.gapOnly) notes.push("The line is drawn on the map as two lines either side of a gap: its middle is empty.");
+  const designs = compact(stack);
+  // Every swatch of a row is as large as its largest symbol or line needs.
+  const side = Math.max(...designs.map(d => (d.kind === "symbol" ? d.symbolSize ?? 0 : d.kind === "flat" ? 0 : d.lineWidth)));
+  return {designs: designs.map(({gapOnly, ...d}) => ({...d, w: Math.max(d.w, side), h: Math.max(d.h, side)})), notes};
 }
 
-function fillDesign(fill, line, base, notes) {
-  const outline = fill.outlineColor !== undefined
-    ? paint(fill.outlineColor, [fill.outlineOpacity], "outline", notes)
-    : line ? paint(line.color, [line.opacity], "outline", notes) : null;
-  const own = paint(fill.color, [fill.fillOpacity, fill.opacity], "fill", notes);
+/* A flat patch without a frame under the next swatch is that swatch's
+ * background: the same picture in fewer swatches. */
+function compact(stack) {
+  const [bottom, next, ...rest] = stack;
+  if (next && bottom.kind === "flat" && !bottom.outline && next.kind !== "flat" && !next.background)
+    return compact([{...next, background: bottom.color}, ...rest]);
+  return stack;
+}
+
+function fillDesigns(fill, base, notes, under, options, stack) {
+  const outline = fill.outlineColor !== undefined ? paint(fill.outlineColor, [fill.outlineOpacity], "outline", notes, under())
+                                                  : null;
+  const own = paint(fill.color, [fill.fillOpacity, fill.opacity], "fill", notes, under());
+  const designs = own ? [{...base, color: own}] : [];
   const mark = fill.graphicFill;
   if (mark && mark.kind === "Mark" && HATCHES[mark.wellKnownName]) {
     const lineWidth = Math.max(1, roundHalfUp(number(mark.strokeWidth) ?? 1));
     const size = roundHalfUp(2 * (number(mark.radius) ?? 8));
-    const ink = paint(mark.strokeColor, [mark.strokeOpacity], "hatch", notes)
-             ?? paint(mark.color, [mark.fillOpacity], "hatch", notes) ?? [0, 0, 0];
+    const ink = paint(mark.strokeColor, [mark.strokeOpacity], "hatch", notes, under())
+             ?? paint(mark.color, [mark.fillOpacity], "hatch", notes, under()) ?? [0, 0, 0];
     if (mark.note) notes.push(mark.note);
-    return {...base, kind: "hatch", color: ink, hatchType: HATCHES[mark.wellKnownName], lineWidth,
-            spacing: Math.max(1, size - lineWidth), background: own, outline};
+    return [...designs, {...base, kind: "hatch", color: ink, hatchType: HATCHES[mark.wellKnownName], lineWidth,
+                         spacing: Math.max(1, size - lineWidth), outline}];
   }
   if (mark) {
     notes.push(`The pattern fill${mark.wellKnownName ? ` (${mark.wellKnownName})` : ""} is drawn as a flat colour.`);
-    const flat = paint(mark.color ?? mark.strokeColor, [mark.fillOpacity, mark.opacity], "pattern", notes);
-    return {...base, color: flat ?? own ?? [128, 128, 128], outline};
+    const flat = paint(mark.color ?? mark.strokeColor, [mark.fillOpacity, mark.opacity], "pattern", notes, under());
+    return [{...base, color: flat ?? own ?? [128, 128, 128], outline}];
   }
-  if (!own) {
-    notes.push("The area is not filled: drawn white.");
-    return {...base, color: [255, 255, 255], outline: outline ?? [0, 0, 0]};
+  if (designs.length) return [{...designs[0], outline}];
+  // An unfilled area shows its outline: around what lies beneath, or alone on white.
+  if (stack.length && outline) {
+    stack[stack.length - 1] = {...stack.at(-1), outline};
+    return [];
   }
-  return {...base, color: own, outline};
+  if (!stack.length) notes.push("The area is not filled: drawn white.");
+  return stack.length ? [] : [{...base, color: WHITE, outline: outline ?? [0, 0, 0]}];
 }
 
-function lineDesign(lines, base, notes, {dashUnit, defaultCap}) {
-  const plain = lines.filter(l => !l.graphicStroke);
-  const line = (plain.length ? plain : lines).at(-1);
-  if (lines.length > 1) notes.push("Several lines are drawn on the map: the top one is shown.");
-  if (line !== lines.at(-1) || line.graphicStroke) notes.push("The symbols drawn along the line are not shown.");
-  if (number(line.gapWidth) > 0) notes.push("The line is drawn on the map as two lines (a gap width): one is shown.");
+function lineDesigns(line, base, notes, under, {dashUnit, defaultCap}, stack) {
+  // A line over an area draws its outline.
+  const area = stack.at(-1);
+  if (area && (area.kind === "flat" || area.kind === "hatch")) {
+    const outline = paint(line.color ?? "#000000", [line.opacity], "outline", notes, under());
+    if (outline) stack[stack.length - 1] = {...area, outline};
+    return [];
+  }
   if (number(line.perpendicularOffset)) notes.push("The line's offset is not shown.");
   const width = Math.max(0, number(line.width) ?? 1);
-  const lineWidth = Math.max(1, roundHalfUp(width));
+  // A line with a gap is drawn either side of it: a band as wide as both
+  // and the gap, which a line drawn on it fills.
+  const gap = Math.max(0, number(line.gapWidth) ?? 0);
+  const lineWidth = Math.max(1, roundHalfUp(gap > 0 ? gap + 2 * width : width));
   const dashes = Array.isArray(line.dasharray) ? line.dasharray.map(v => (dashUnit === "width" ? v * width : v)) : null;
-  const color = paint(line.color ?? "#000000", [line.opacity], "line", notes) ?? [255, 255, 255];
-  return {...base, kind: "band", color, lineWidth, dash: dashPattern(dashes, width, line.cap ?? defaultCap)};
+  const color = paint(line.color ?? "#000000", [line.opacity], "line", notes, under());
+  if (!color) return [];
+  return [{...base, kind: "band", color, lineWidth, dash: dashPattern(dashes, width, line.cap ?? defaultCap),
+           gapOnly: gap > 0}];
 }
 
-function markDesign(mark, base, notes) {
+function markDesigns(mark, base, notes, under, {markStroke}) {
   const name = String(mark.wellKnownName ?? "square").toLowerCase();
-  const fill = paint(mark.color, [mark.fillOpacity, mark.opacity], "symbol", notes);
-  const stroke = mark.strokeColor !== undefined && number(mark.strokeWidth) !== 0
-    ? paint(mark.strokeColor, [mark.strokeOpacity, mark.opacity], "symbol's stroke", notes) : null;
+  const fill = paint(mark.color, [mark.fillOpacity, mark.opacity], "symbol", notes, under());
+  const strokeWidth = number(mark.strokeWidth) ?? 1;
+  const stroke = mark.strokeColor !== undefined && strokeWidth > 0
+    ? paint(mark.strokeColor, [mark.strokeOpacity, mark.opacity], "symbol's stroke", notes, under()) : null;
   let symbol = MARKS[name];
   if (name === "x" || name === "times") {
     symbol = 4;
@@ -123,13 +171,19 @@ function markDesign(mark, base, notes) {
     symbol = 1;
     notes.push(`The ${name} symbol is drawn as a square.`);
   }
-  let color = fill ?? stroke ?? [128, 128, 128];
-  if (symbol === 6 && !fill) {
-    symbol = 2;
-    color = stroke ?? [0, 0, 0];
-  } else if (stroke && fill && stroke.join() !== fill.join()) notes.push("The symbol's outline colour is not shown.");
   if (number(mark.rotate)) notes.push(`The symbol's rotation (${mark.rotate}°) is not shown.`);
   if (Array.isArray(mark.offset) && mark.offset.some(v => v)) notes.push("The symbol's offset is not shown.");
-  const size = roundHalfUp(2 * (number(mark.radius) ?? 3));
-  return {...base, kind: "symbol", symbol, color, symbolSize: Math.max(0, size), background: null};
+  const size = 2 * (number(mark.radius) ?? 3);
+  const symbolDesign = (color, s, id = symbol) => ({...base, kind: "symbol", symbol: id, color,
+                                                     symbolSize: Math.max(0, roundHalfUp(s)), background: null});
+  // A hairline around an unfilled circle is the program's ring.
+  if (!fill && symbol === 6 && strokeWidth <= 1) return [symbolDesign(stroke ?? [0, 0, 0], size, 2)];
+  if (!fill && !stroke) return [symbolDesign([128, 128, 128], size)];
+  if (!stroke || (fill && stroke.join() === fill.join()) || !FILLED.includes(symbol)) return [symbolDesign(fill ?? stroke, size)];
+  // The stroke beneath, as the shape it outlines (centred on the outline,
+  // or around it); an unfilled shape shows what the map is drawn on inside.
+  const [outer, inner] = markStroke === "outside" ? [size + 2 * strokeWidth, size] : [size + strokeWidth, size - strokeWidth];
+  return [symbolDesign(stroke, outer), ...(inner > 0 ? [symbolDesign(fill ?? under().rgb, inner)] : [])];
 }
+
+const DESIGNS = {Fill: fillDesigns, Line: lineDesigns, Mark: markDesigns};

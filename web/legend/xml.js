@@ -67,3 +67,37 @@ export function withChildren(node, children) {
   if (node[":@"]) copy[":@"] = node[":@"];
   return copy;
 }
+
+/* A style document's text from its bytes: a byte order mark says UTF-8 or
+ * UTF-16; else XML says its encoding in its declaration (ISO-8859-1,
+ * windows-1252 …); else UTF-8. Bytes that are not of that encoding are
+ * refused with their line. Text is taken as it is. */
+export function decodeStyle(input) {
+  if (typeof input === "string") return input;
+  const bytes = input instanceof Uint8Array ? input : new Uint8Array(input);
+  let encoding = "utf-8", start = 0;
+  if (bytes[0] === 0xEF && bytes[1] === 0xBB && bytes[2] === 0xBF) start = 3;
+  else if (bytes[0] === 0xFF && bytes[1] === 0xFE) [encoding, start] = ["utf-16le", 2];
+  else if (bytes[0] === 0xFE && bytes[1] === 0xFF) [encoding, start] = ["utf-16be", 2];
+  else if (bytes[0] === 0x3C && bytes[1] === 0x00) encoding = "utf-16le";
+  else if (bytes[0] === 0x00 && bytes[1] === 0x3C) encoding = "utf-16be";
+  else {
+    const head = String.fromCharCode(...bytes.subarray(0, 200));
+    const declared = /^\s*<\?xml[^>]*?\bencoding\s*=\s*["']([A-Za-z0-9._:-]+)["']/.exec(head);
+    if (declared) encoding = declared[1].toLowerCase();
+  }
+  let decoder;
+  try {
+    decoder = new TextDecoder(encoding, {fatal: true});
+  } catch {
+    throw new LegendError(`the document's encoding ${encoding} is not one the legend reads`);
+  }
+  const body = bytes.subarray(start);
+  try {
+    return decoder.decode(body);
+  } catch {
+    const text = new TextDecoder(encoding).decode(body);
+    const line = text.slice(0, text.indexOf("\uFFFD")).split("\n").length;
+    throw new LegendError(`bytes at line ${line} are not ${encoding}, the document's encoding`);
+  }
+}
