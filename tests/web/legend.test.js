@@ -132,6 +132,34 @@ const CASES = [
        symbol(2, "marker", layer("FontMarker", {chr: "A", color: "0,0,0,255"}))),
    [["0 - 1", "/20/20/0/0/0?LineStyle=xxxxxxxxx%20%20&LineWidth=2", []],
     ["1 - 2", "/20/20/255/128/128?SymbolId=6&SymbolSize=8", ["50% opaque"]]]],
+  ["a rule tree: rows under their parents' labels, rules switched off or at other scales left out, ELSE as other",
+   qml({type: "RuleRenderer", body: `<rules key="root"><rule key="a" label="Roads"><rule key="b" label="Motorway" symbol="0"/>` +
+        `<rule key="c" label="Primary &amp; trunk"><rule key="d" label="Tunnel" symbol="1"/></rule>` +
+        `<rule key="e" label="Off" symbol="0" checkstate="0"/><rule key="f" symbol="1" filter="ELSE"/></rule>` +
+        `<rule key="g" label="Far" symbol="0" scalemindenom="100000" scalemaxdenom="1000000"/></rules>`},
+       symbol(0, "line", layer("SimpleLine", {line_color: "0,0,0,255", line_width: "1", line_width_unit: "Pixel"})) +
+       symbol(1, "fill", layer("SimpleFill", {color: "255,255,0,255", outline_style: "no", style: "solid"}) +
+         [45, 135].map((angle, i) => layer("LinePatternFill", {angle, distance: "10", distance_unit: "Pixel"},
+           symbol(`@1@${i + 1}`, "line", layer("SimpleLine", {line_color: "0,0,0,255", line_width: "2", line_width_unit: "Pixel"}))))
+           .join(""))),
+   [["Motorway", "/20/20/0/0/0?LineWidth=1", [], "Roads"],
+    ...[["Tunnel", "Roads › Primary & trunk"], ["other", "Roads"]].map(([l, g]) => [l,
+      ["/20/20/0/0/0?LineType=Hatch&LineWidth=2&HatchSpacing=8&BgColor=FFFF00",
+       "/20/20/0/0/0?LineType=Hatch&LineWidth=2&HatchType=2&HatchSpacing=8"], [], g])]],
+  ["a marker line: its marker once over the line, never a line of its own; an outline 0 wide is a hairline",
+   qml(categories("Rail", "No information"),
+       symbol(0, "line", layer("SimpleLine", {line_color: "255,0,0,255", line_width: "1"}) +
+         layer("MarkerLine", {interval: "3"}, symbol("@0@1", "marker", layer("SimpleMarker", {name: "circle",
+           color: "0,0,0,255", outline_style: "no", size: "2"})))) +
+       symbol(1, "marker", layer("SimpleMarker", {name: "circle", color: "0,0,0,0", outline_color: "128,128,128,255",
+                                                  outline_width: "0", size: "2"}))),
+   [["Rail", ["/20/20/255/0/0?LineWidth=4", "/20/20/0/0/0?SymbolId=6&SymbolSize=8"], ["drawn once"]],
+    ["No information", "/20/20/128/128/128?SymbolId=2&SymbolSize=8", []]]],
+  ["a pseudocolour raster's discrete classes and a palette: a patch each, alpha over white",
+   `<qgis><pipe><rasterrenderer type="singlebandpseudocolor"><rastershader><colorrampshader colorRampType="DISCRETE">` +
+   `<item value="10" label="low" color="#00ff00" alpha="255"/><item value="20" label="high" color="#ff0000" alpha="128"/>` +
+   `</colorrampshader></rastershader></rasterrenderer></pipe></qgis>`,
+   [["low", "/20/20/0/255/0", []], ["high", "/20/20/255/127/127", ["50% opaque"]]]],
   ["a raster style draws nothing", `<!DOCTYPE qgis PUBLIC 'http://mrcc.com/qgis.dtd' 'SYSTEM'><qgis><pipe/></qgis>`,
    "no rule draws anything"],
 
@@ -156,6 +184,88 @@ const CASES = [
             {id: "town", type: "circle", paint: {"circle-radius": ["get", "size"], "circle-color": "red"}},
             {id: "labels", type: "symbol"}),
    [["poi", "/20/20/0/0/255?SymbolId=2&SymbolSize=8", []], ["town", "/20/20/255/0/0?SymbolId=6&SymbolSize=10", ["depends on the feature"]]]],
+  ["step: a row an interval, labelled from its stops; case: a row a branch, its condition in words",
+   maplibre({id: "pop", type: "fill", source: "s",
+             paint: {"fill-color": ["step", ["get", "pop"], "#ffffcc", 10, "#fd8d3c", 100, "#800026"]}},
+            {id: "towns", type: "circle", source: "t", paint: {"circle-radius": 5, "circle-color": ["case",
+              ["<", ["get", "rank"], 3], "red", ["==", ["get", "class"], "city"], "blue", "grey"]}}),
+   [["< 10", "/20/20/255/255/204", [], "pop"], ["10 – 100", "/20/20/253/141/60", [], "pop"],
+    ["≥ 100", "/20/20/128/0/38", [], "pop"],
+    ...[["rank < 3", "255/0/0"], ["class is city", "0/0/255"], ["other", "128/128/128"]]
+      .map(([l, c]) => [l, `/20/20/${c}?SymbolId=6&SymbolSize=10`, [], "towns"])]],
+  ["legacy functions as the expressions they stand for; radii by class, each row as large as its symbol",
+   maplibre({id: "kind", type: "fill", source: "k",
+             paint: {"fill-color": {property: "k", type: "categorical", stops: [["a", "red"], ["b", "blue"]], default: "#ccc"}}},
+            {id: "size", type: "circle", source: "n",
+             paint: {"circle-radius": {property: "n", type: "interval", stops: [[0, 3], [10, 15]]}}}),
+   [["a", "/20/20/255/0/0", [], "kind"], ["b", "/20/20/0/0/255", [], "kind"], ["other", "/20/20/204/204/204", [], "kind"],
+    ["< 10", "/20/20/0/0/0?SymbolId=6&SymbolSize=6", [], "size"], ["≥ 10", "/30/30/0/0/0?SymbolId=6&SymbolSize=30", [], "size"]]],
+  ["layers of one source and filter are one stack: a casing band under the road, a circle's stroke around it",
+   maplibre({id: "casing", type: "line", source: "r", filter: ["==", "class", "motorway"],
+             paint: {"line-color": "#cc0000", "line-width": 2, "line-gap-width": 4}},
+            {id: "poi", type: "circle", source: "p", paint: {"circle-radius": 4, "circle-color": "#00ff00",
+                                                             "circle-stroke-width": 2, "circle-stroke-color": "#000000"}},
+            {id: "motorway", type: "line", source: "r", filter: ["==", "class", "motorway"],
+             paint: {"line-color": "#ffcc88", "line-width": 4}}),
+   [["motorway", ["/20/20/204/0/0?LineWidth=8", "/20/20/255/204/136?LineWidth=4"], []],
+    ["poi", ["/20/20/0/0/0?SymbolId=6&SymbolSize=12", "/20/20/0/255/0?SymbolId=6&SymbolSize=8"], []]]],
+  ["the view: layers outside their zooms and switched off are left out; a translucent fill over the background",
+   JSON.stringify({version: 8, sources: {}, layers: [
+     {id: "bg", type: "background", paint: {"background-color": "#000000"}},
+     {id: "near", type: "fill", source: "a", minzoom: 15}, {id: "far", type: "fill", source: "b", maxzoom: 14},
+     {id: "off", type: "fill", source: "c", layout: {visibility: "none"}},
+     {id: "veil", type: "fill", source: "d", paint: {"fill-color": "#ffffff", "fill-opacity": 0.5}}]}),
+   [["veil", "/20/20/128/128/128", ["50% opaque: drawn as it looks over the background"]]]],
+  ["at zoom 15 the layer from zoom 15 is drawn", maplibre({id: "near", type: "fill", minzoom: 15}),
+   [["near", "/20/20/0/0/0", []]], "", {zoom: 15}],
+  ["a view that draws nothing names the scales the rules are drawn at",
+   maplibre({id: "near", type: "fill", minzoom: 15}, {id: "far", type: "fill", maxzoom: 10}),
+   "no rule draws anything at 1:17,062; rules are drawn at 1:8,531 and below and 1:272,989 and above"],
+  ["a scale denominator sets the view: 1:8,000 is past zoom 15", maplibre({id: "near", type: "fill", minzoom: 15}),
+   [["near", "/20/20/0/0/0", []]], "", {scaleDenominator: 8000}],
+
+  // SLD: classes, ramps, stacks, views and labels.
+  ["Categorize and Recode: a row a class under the rule's title",
+   sld(`<Rule><Title>Population</Title><PolygonSymbolizer><Fill><CssParameter name="fill"><ogc:Function name="Categorize">` +
+       `<ogc:PropertyName>pop</ogc:PropertyName><ogc:Literal>#ffffcc</ogc:Literal><ogc:Literal>10</ogc:Literal>` +
+       `<ogc:Literal>#fd8d3c</ogc:Literal><ogc:Literal>100</ogc:Literal><ogc:Literal>#800026</ogc:Literal>` +
+       `<ogc:Literal>succeeding</ogc:Literal></ogc:Function></CssParameter></Fill></PolygonSymbolizer></Rule>` +
+       `<Rule><Title>Zoning</Title><LineSymbolizer><Stroke><CssParameter name="stroke"><ogc:Function name="Recode">` +
+       `<ogc:PropertyName>type</ogc:PropertyName><ogc:Literal>residential</ogc:Literal><ogc:Literal>#ff0000</ogc:Literal>` +
+       `<ogc:Literal>industrial</ogc:Literal><ogc:Literal>#0000ff</ogc:Literal></ogc:Function></CssParameter></Stroke>` +
+       `</LineSymbolizer></Rule>`).replace("<StyledLayerDescriptor ", '<StyledLayerDescriptor xmlns:ogc="http://www.opengis.net/ogc" '),
+   [["< 10", "/20/20/255/255/204", [], "Population"], ["10 – 100", "/20/20/253/141/60", [], "Population"],
+    ["≥ 100", "/20/20/128/0/38", [], "Population"], ["residential", "/20/20/255/0/0?LineWidth=1", [], "Zoning"],
+    ["industrial", "/20/20/0/0/255?LineWidth=1", [], "Zoning"]]],
+  ["a raster's ColorMap of intervals: a patch an entry, its opacity over white; of type ramp: a ramp",
+   sld(`<Rule><Name>dem</Name><RasterSymbolizer><ColorMap type="intervals"><ColorMapEntry color="#0000ff" quantity="0" ` +
+       `label="sea" opacity="0.5"/><ColorMapEntry color="#00ff00" quantity="100" label="land"/></ColorMap></RasterSymbolizer>` +
+       `</Rule><Rule><Name>height</Name><RasterSymbolizer><ColorMap><ColorMapEntry color="#000000" quantity="0"/>` +
+       `<ColorMapEntry color="#ffffff" quantity="10"/></ColorMap></RasterSymbolizer></Rule>`),
+   [["sea", "/20/20/128/128/255", ["50% opaque"], "dem"], ["land", "/20/20/0/255/0", [], "dem"], ["height", "ramp", []]]],
+  ["a UserStyle alone; rules by the view's scale, labelled by their filters; --all-scales keeps each band, one row for equal rows",
+   `<UserStyle xmlns="http://www.opengis.net/sld" xmlns:ogc="http://www.opengis.net/ogc"><Name>zoning</Name>` +
+   `<FeatureTypeStyle><Title>Zones</Title>` + ["<MaxScaleDenominator>10000</MaxScaleDenominator>",
+     "<MinScaleDenominator>10000</MinScaleDenominator><MaxScaleDenominator>7.0E7</MaxScaleDenominator>"].map(scales =>
+     `<Rule><ogc:Filter><ogc:PropertyIsEqualTo><ogc:PropertyName>type</ogc:PropertyName><ogc:Literal>residential</ogc:Literal>` +
+     `</ogc:PropertyIsEqualTo></ogc:Filter>${scales}<PolygonSymbolizer><Fill><CssParameter name="fill">#ffff00</CssParameter>` +
+     `</Fill></PolygonSymbolizer></Rule>`).join("") +
+   `<Rule><ogc:Filter><ogc:PropertyIsLessThan><ogc:PropertyName>POP</ogc:PropertyName><ogc:Literal>2000000</ogc:Literal>` +
+   `</ogc:PropertyIsLessThan></ogc:Filter><MinScaleDenominator>70000000</MinScaleDenominator><LineSymbolizer/></Rule>` +
+   `<Rule><ElseFilter/><LineSymbolizer/></Rule></FeatureTypeStyle></UserStyle>`,
+   [["type is residential", "/20/20/255/255/0", [], "Zones"], ["other", "/20/20/0/0/0?LineWidth=1", [], "Zones"]], "zoning"],
+  ["SE 1.1: a FeatureTypeStyle alone, Recode in SE's own elements, a rule at another scale kept by allScales",
+   `<se:FeatureTypeStyle xmlns:se="http://www.opengis.net/se" xmlns:ogc="http://www.opengis.net/ogc"><se:Rule>` +
+   `<se:MinScaleDenominator>1E8</se:MinScaleDenominator><se:LineSymbolizer><se:Stroke><se:SvgParameter name="stroke">` +
+   `<se:Recode><se:LookupValue><ogc:PropertyName>type</ogc:PropertyName></se:LookupValue><se:MapItem><se:Data>rail</se:Data>` +
+   `<se:Value>#ff0000</se:Value></se:MapItem></se:Recode></se:SvgParameter></se:Stroke></se:LineSymbolizer></se:Rule>` +
+   `</se:FeatureTypeStyle>`, [["rail", "/20/20/255/0/0?LineWidth=1", []]], "", {allScales: true}],
+  ["a mark with a stroke of another colour: the stroke's shape beneath, centred on the outline; unfilled, the map inside",
+   sld(mark("triangle", stroke(css("stroke", "#000000"), css("stroke-width", "2")), "<Size>10</Size>") +
+       mark("square", `<Fill>${css("fill", "#ff0000")}</Fill>` + stroke(css("stroke", "#0000ff"), css("stroke-width", "4")),
+            "<Size>10</Size>")),
+   [["triangle", ["/20/20/0/0/0?SymbolId=3&SymbolSize=12", "/20/20/255/255/255?SymbolId=3&SymbolSize=8"], []],
+    ["square", ["/20/20/0/0/255?SymbolId=1&SymbolSize=14", "/20/20/255/0/0?SymbolId=1&SymbolSize=6"], []]]],
   ["only a background and hillshade: nothing to draw",
    maplibre({id: "bg", type: "background"}, {id: "hills", type: "hillshade"}), "no rule draws anything"],
 ];
@@ -228,6 +338,56 @@ test("a label is text in every output, never markup", () => {
   const svg = legendSvg(rows, [`<svg width="20" height="20"><rect id="a" fill="url(#a)"/></svg>`], {title: "<b>"});
   assert.ok(!svg.includes("<img") && !svg.includes("<b>"));
   assert.match(svg, /id="r1-1-a" fill="url\(#r1-1-a\)"/);
+});
+
+test("ramps: 64 colours evenly in value by the style's own interpolation, the stops as written, tick labels", async () => {
+  const colors = ramp => [ramp.min, ramp.max, ramp.colors.length, ramp.colors[0], ramp.colors[21], ramp.colors.at(-1)];
+  // From black to FC0000 over 0 to 63: the red of colour i is 4 i.
+  const [maplibreRamp, heat] = (await readLegend(maplibre(
+    {id: "dens", type: "fill", source: "s", paint: {"fill-color": ["interpolate", ["linear"], ["get", "d"], 0, "#000000",
+                                                                    63, "#fc0000"]}},
+    {id: "heat", type: "heatmap", source: "h", paint: {"heatmap-color": ["interpolate", ["linear"], ["heatmap-density"],
+                                                                         0, "#0000ff", 1, "#ff0000"]}}))).rows;
+  assert.deepEqual(colors(maplibreRamp.ramp), [0, 63, 64, "000000", "540000", "FC0000"]);
+  assert.deepEqual(maplibreRamp.ramp.stops, [[0, "000000"], [63, "FC0000"]]);
+  assert.deepEqual(heat.ramp.stops, [[0, "0000FF", "low"], [1, "FF0000", "high"]]);
+  const sldRamp = (await readLegend(sld(`<Rule><Title>Density</Title><PolygonSymbolizer><Fill><CssParameter name="fill">` +
+    `<ogc:Function name="Interpolate"><ogc:PropertyName>d</ogc:PropertyName><ogc:Literal>0</ogc:Literal>` +
+    `<ogc:Literal>#000000</ogc:Literal><ogc:Literal>630</ogc:Literal><ogc:Literal>#fc0000</ogc:Literal>` +
+    `<ogc:Literal>color</ogc:Literal></ogc:Function></CssParameter></Fill></PolygonSymbolizer></Rule>`)
+    .replace("<StyledLayerDescriptor ", '<StyledLayerDescriptor xmlns:ogc="http://www.opengis.net/ogc" '))).rows[0];
+  assert.equal(sldRamp.label, "Density");
+  assert.deepEqual(colors(sldRamp.ramp), [0, 630, 64, "000000", "540000", "FC0000"]);
+  const qgisHeat = (await readLegend(`<qgis><renderer-v2 type="heatmapRenderer"><colorramp type="gradient" name="[source]">` +
+    `${options({color1: "0,0,0,255", color2: "252,0,0,255", stops: "0.5;0,0,255,255"})}</colorramp></renderer-v2></qgis>`)).rows[0];
+  assert.deepEqual(qgisHeat.ramp.stops, [[0, "000000", "low"], [0.5, "0000FF"], [1, "FC0000", "high"]]);
+  assert.equal(qgisHeat.ramp.colors[21], "0000AA");  // two thirds of the way to blue
+});
+
+test("documents in their declared encodings: Latin-1, UTF-16 with a byte order mark; bytes of another refused with their line", async () => {
+  const doc = encoding => `<?xml version="1.0" encoding="${encoding}"?>\n` + sld(line(), "<Name>l</Name><UserStyle><Title>Urbanisé</Title>")
+    .replace(/^<\?xml[^>]*>/, "");
+  assert.equal((await readLegend(Buffer.from(doc("ISO-8859-1"), "latin1"))).title, "Urbanisé");
+  const utf16 = Buffer.concat([Buffer.from([0xFF, 0xFE]), Buffer.from(doc("UTF-16"), "utf16le")]);
+  assert.equal((await readLegend(utf16)).title, "Urbanisé");
+  await assert.rejects(readLegend(Buffer.from(doc("UTF-8"), "latin1")), /^LegendError: bytes at line 2 are not utf-8/);
+});
+
+test("outputs draw stacks in one box, ramps as bars, groups as headings, labels that read on the background", () => {
+  const rows = [{label: "road", group: "Roads", swatch: "/20/20/255/0/0?LineWidth=2", beneath: ["/20/20/0/0/0?LineWidth=6"], w: 20, h: 20},
+                {label: "density", ramp: {min: 0, max: 10, stops: [[0, "000000"], [10, "FFFFFF"]],
+                                          colors: Array.from({length: 64}, (_, i) => (i < 32 ? "000000" : "FFFFFF"))}}];
+  const html = legendSnippet(rows, {background: "000000"});
+  assert.match(html, /background:#000000;color:#ffffff/);
+  assert.match(html, /<li style="font-weight:bold[^"]*">Roads<\/li>/);
+  assert.match(html, /<span style="display:grid"><img src="\/cgi-bin\/swatch\/20\/20\/0\/0\/0\?LineWidth=6"[^>]*grid-area:1 \/ 1"><img src="\/cgi-bin\/swatch\/20\/20\/255\/0\/0\?LineWidth=2"/);
+  assert.match(html, /linear-gradient\(to right, #000000 0\.00%.*#FFFFFF 100\.00%\)/);
+  const svg = legendSvg(rows, [["<svg width=\"20\" height=\"20\"><g id=\"c\"/></svg>", "<svg width=\"20\" height=\"20\"><g id=\"c\"/></svg>"], []],
+                        {background: "FFFFFF"});
+  assert.equal(svg.match(/<svg x=/g).length, 2);
+  assert.match(svg, /id="r1-1-c".*id="r1-2-c"/s);
+  assert.equal(svg.match(/<stop /g).length, 64);
+  assert.match(svg, /fill="#222222"/);
 });
 
 /* The public sample styles beside this file (see styles/README.md). */

@@ -138,7 +138,8 @@ function simpleFill(s, p, layer, opacity, notes) {
 function simpleMarker(s, p, layer, opacity, notes) {
   // A width of 0 is QGIS's hairline, one pixel wide.
   const strokeWidth = pixels(p.outline_width ?? "0", p.outline_width_unit, notes);
-  const mark = {...s, opacity: opacity(s.opacity), radius: (pixels(p.size ?? "2", p.size_unit, notes) ?? 0) / 2,
+  // The parser gives the fill's alpha as the whole symbol's: the outline has its own.
+  const mark = {...s, opacity: opacity(1), fillOpacity: qgisAlpha(p.color), strokeOpacity: qgisAlpha(p.outline_color), radius: (pixels(p.size ?? "2", p.size_unit, notes) ?? 0) / 2,
                 strokeWidth: strokeWidth > 0 ? strokeWidth : 1,
                 wellKnownName: p.name === "cross2" ? "x" : s.wellKnownName};
   if (p.outline_style === "no") delete mark.strokeColor;
