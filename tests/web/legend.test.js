@@ -416,3 +416,29 @@ test("real styles: GeoServer's pophatch.sld, QGIS's line pattern at 30 degrees, 
   assert.match(basic.rows[7].notes.join(), /middle is empty/);
   assert.deepEqual(basic.notes, []);
 });
+
+test("real styles: Positron's roads as stacks at zoom 14 on its background; GeoServer's cookbook by scale, a triangle, raster classes", async () => {
+  const positron = await readLegend(sample("positron-excerpt.json"));
+  assert.equal(positron.background, "F2F3F0");
+  const row = label => positron.rows.find(r => r.label === label);
+  // Exponential widths at zoom 14: the tunnel's casing 7.6 px under its 4.9 px
+  // centre; a major road's 5.9 px casing (its dash array without gaps) under 4.6 px.
+  assert.deepEqual([...row("tunnel_motorway_inner").beneath, row("tunnel_motorway_inner").swatch],
+                   ["/20/20/213/213/213?LineWidth=8", "/20/20/234/234/234?LineWidth=5"]);
+  assert.deepEqual([...row("highway_major_inner").beneath, row("highway_major_inner").swatch],
+                   ["/20/20/213/213/213?LineWidth=6", "/20/20/255/255/255?LineWidth=5"]);
+  // Residential at 60% over the background; the layers up to zoom 8 left out.
+  assert.equal(row("landuse_residential").swatch, "/20/20/237/238/234");
+  assert.equal(positron.rows.length, 16);
+  assert.deepEqual(positron.notes, ['Layer "water_name" (symbol) draws no swatch.', "2 rules are not drawn at this view and left out."]);
+  const zoom = sample("polygon_zoombasedpolygon.sld");
+  assert.deepEqual((await readLegend(zoom)).rows.map(r => r.label), ["Large"]);
+  assert.deepEqual((await readLegend(zoom, {scaleDenominator: 150e6})).rows.map(r => r.label), ["Medium"]);
+  assert.deepEqual((await readLegend(zoom, {allScales: true})).rows.map(r => r.label), ["Large", "Medium", "Small"]);
+  // 12 px with a 2 px stroke on its outline: 14 px of black, 10 px of 20% green inside.
+  const triangle = (await readLegend(sample("point_transparenttriangle.sld"))).rows[0];
+  assert.deepEqual([...triangle.beneath, triangle.swatch], ["/20/20/0/0/0?SymbolId=3&SymbolSize=14",
+                                                            "/20/20/204/235/204?SymbolId=3&SymbolSize=10"]);
+  assert.deepEqual((await readLegend(sample("raster_discretecolors.sld"))).rows.map(r => [r.label, r.swatch]),
+                   [["150", "/20/20/0/128/0"], ["256", "/20/20/102/51/51"]]);
+});
