@@ -67,19 +67,29 @@ check "html --embed: the swatches inside, at 1x and 2x, no program needed" \
   bash -c "grep -q 'src=\"data:image/png;base64,[^\"]*\" srcset=\"data:image/png;base64,[^ ]* 1x, data:image/png;base64,[^ ]* 2x\" width=\"30\" height=\"15\"' '$work/embed.html' && ! grep -q cgi-bin '$work/embed.html'"
 
 # SVG from MapLibre, rasterised by librsvg: the first swatch (national park,
-# d2edae at 75% over white: DDF2C2) in the swatch column.
+# d2edae at 75% over the style's dedede background: D5E9BA) in the swatch
+# column.
 "$legend" --format svg "$styles/basic-v9.json" >"$work/out.svg"
 check "svg: a document with a swatch a row" [ "$(grep -c '<svg x=' "$work/out.svg")" = 8 ]
 rsvg-convert "$work/out.svg" >"$work/svg.png"
 read -r colour _ <<<"$(pixel "$work/svg.png" 22 42)"
-check "svg: rasterised, the first swatch is national park green ($colour)" [ "$colour" = DDF2C2 ]
+check "svg: rasterised, the first swatch is national park green ($colour)" [ "$colour" = D5E9BA ]
 
 # PNG at 3 device pixels a CSS pixel: three times the SVG's size.
 "$legend" --format png --scale 3 "$styles/basic-v9.json" >"$work/out.png"
 read -r colour w h <<<"$(pixel "$work/out.png" 66 126)"
 svg_w=$(sed -n 's/^<svg [^>]*width="\([0-9]*\)" height="\([0-9]*\)".*/\1/p' "$work/out.svg" | head -1)
 check "png: three times the SVG's width ($w for $svg_w)" [ "$w" = $((3 * svg_w)) ]
-check "png: the first swatch decoded ($colour)" [ "$colour" = DDF2C2 ]
+check "png: the first swatch decoded ($colour)" [ "$colour" = D5E9BA ]
+
+# A stack: Positron's tunnel, an 8 px casing under its 5 px centre line (the
+# 8th swatch drawn), on the style's background.
+"$legend" --format svg "$styles/positron-excerpt.json" >"$work/stack.svg"
+rsvg-convert "$work/stack.svg" >"$work/stack.png"
+read -r x y <<<"$(grep -o '<svg x="[0-9]*" y="[0-9]*"' "$work/stack.svg" | sed -n '8s/[^0-9 ]//g; 8p')"
+stack=""
+for dy in 4 6 10; do read -r colour _ <<<"$(pixel "$work/stack.png" $((x + 10)) $((y + dy)))"; stack="$stack $colour"; done
+check "svg: a stack in one box, background, casing, centre line ($stack)" [ "$stack" = " F2F3F0 D5D5D5 EAEAEA" ]
 
 # Bad input: exit 1, one line on standard error, nothing on standard output.
 refused() { # WHAT INPUT WORDS

@@ -32,12 +32,14 @@ export async function importFile(file) {
     showError(`${file.name} is over ${MAX_STYLE_BYTES / 1024 / 1024} MiB: a style that large is refused.`);
     return;
   }
-  importText(await file.text(), file.name);
+  // The bytes: the reader decodes them by the encoding the document declares.
+  importText(new Uint8Array(await file.arrayBuffer()), file.name);
 }
 
+/* A style's text (pasted) or bytes (a file) into the legend. */
 export async function importText(text, fileName) {
   if (reader.busy) return;
-  if (!text.trim()) {
+  if (typeof text === "string" ? !text.trim() : !text.length) {
     showError("Paste a style document first.");
     return;
   }
@@ -51,9 +53,13 @@ export async function importText(text, fileName) {
     showError(`The style could not be imported: ${reply.error}.`);
     return;
   }
-  const made = reply.legend.rows.map(r => ({row: rowOf(r.swatch, String(r.label)), notes: r.notes.map(String)}))
+  // A row holds one swatch: the top one of a stack, with a word for the rest.
+  const beneath = r => (Array.isArray(r.beneath) && r.beneath.length
+    ? [`On the map it is drawn over ${r.beneath.length} more swatch${r.beneath.length > 1 ? "es" : ""}: the row holds the top one.`] : []);
+  const made = reply.legend.rows.map(r => ({row: rowOf(r.swatch, String(r.label)), notes: [...r.notes.map(String), ...beneath(r)]}))
     .filter(m => m.row);
-  showReport(made, reply.legend.notes.map(String), fileName);
+  const ramps = reply.legend.rows.filter(r => r.ramp).map(r => `"${String(r.label)}" is a colour ramp, which a row cannot hold.`);
+  showReport(made, [...reply.legend.notes.map(String), ...ramps], fileName);
   addRows(made.map(m => m.row), {replace: $("import-replace").checked, title: String(reply.legend.title)});
 }
 

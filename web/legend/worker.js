@@ -1,4 +1,4 @@
-/* The legend reader off the page's thread: a style's text in, its legend
+/* The legend reader off the page's thread: a style's text or bytes in, its legend
  * (or the error that refused it) out, so the page stays responsive while a
  * large style is read. Bundled with its libraries by the build. */
 import {LegendError, readLegend} from "./legend.js";
