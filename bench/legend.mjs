@@ -1,5 +1,6 @@
-/* What a legend costs: scripts/legend on styles of 100 rules (SLD, QGIS,
- * MapLibre) to JSON and to an embedded HTML legend, whole runs (Node's
+/* What a legend costs: the legend command as it is installed (the build's
+ * bundle) on styles of 100 rules (SLD, QGIS, MapLibre) to JSON, SVG, PNG and
+ * an embedded HTML legend, whole runs (Node's
  * start included) against Node starting and exiting; and the bytes the
  * designer loads at first, now and at a base commit (the style import loads
  * only when used).
@@ -35,26 +36,27 @@ const styles = {sld, qml, json: maplibre};
 for (const [ext, text] of Object.entries(styles)) fs.writeFileSync(path.join(work, `bench.${ext}`), text);
 
 /* The median of RUNS timed runs of a command, in milliseconds. */
-function median(command, args) {
+function median(args) {
   const times = [];
   for (let i = 0; i < runs; i++) {
     const start = process.hrtime.bigint();
-    execFileSync(command, args, {stdio: ["ignore", "ignore", "inherit"]});
+    execFileSync(process.execPath, args, {stdio: ["ignore", "ignore", "inherit"]});
     times.push(Number(process.hrtime.bigint() - start) / 1e6);
   }
   return times.sort((a, b) => a - b)[Math.floor(times.length / 2)];
 }
 
-const legend = path.join(root, "scripts", "legend");
-const node = median(process.execPath, ["-e", ""]);
+const bundle = path.join(root, "build", "swatch-legend.cjs");
+process.env.SWATCH_PROGRAM = path.join(root, "build", "swatch");
+const node = median(["-e", ""]);
 console.log(`${os.cpus().length} x ${os.cpus()[0].model}; median of ${runs} runs`);
 console.log(`node starting and exiting: ${node.toFixed(0)} ms`);
 for (const ext of Object.keys(styles)) {
   const file = path.join(work, `bench.${ext}`);
-  const json = median(legend, [file]);
-  const html = median(legend, ["--format", "html", "--embed", file]);
-  console.log(`${rules} rules of .${ext}: json ${json.toFixed(0)} ms (${(json / node).toFixed(1)}x node), ` +
-              `embedded html ${html.toFixed(0)} ms (${(html / node).toFixed(1)}x node)`);
+  const times = ["json", "svg", "png"].map(format => [format, median([bundle, "--format", format, file])]);
+  const html = median([bundle, "--format", "html", "--embed", file]);
+  console.log(`${rules} rules of .${ext}: ` + [...times, ["embedded html", html]]
+    .map(([what, ms]) => `${what} ${ms.toFixed(0)} ms (${(ms / node).toFixed(1)}x node)`).join(", "));
 }
 
 /* The designer's first load: the page, its style sheet and the modules it

@@ -4,17 +4,17 @@
  *          [--zoom Z | --scale-denominator N] [--all-scales] [--background RRGGBB]
  *          [--base URL] [--embed] [--program PATH] STYLE_FILE|-
  *
- * Swatches are drawn by running the swatch program as a CGI program (no
- * server): the built one, or the one PATH or SWATCH_PROGRAM names. Exits 0
+ * Swatches are drawn by the swatch program (no server), one process for the
+ * whole legend: the built one, or the one PATH or SWATCH_PROGRAM names. Exits 0
  * with the legend; 1 with one line on standard error and nothing on
  * standard output; 2 for a command line it cannot read. */
 import {execFile} from "node:child_process";
 import fs from "node:fs";
-import os from "node:os";
 import path from "node:path";
 import {DEFAULT_SWATCH_SIZE, DEFAULT_ZOOM, LegendError, readLegend} from "./legend.js";
 import {checkStyleSize} from "./error.js";
 import {legendJson, legendSnippet, legendSvg} from "./output.js";
+import {startProgram} from "./program.js";
 import {inFormat, SCALES, scaledUrl, sizeProblem, SCRIPT, typedColor} from "../swatch-url.js";
 
 class UsageError extends Error {}
@@ -100,38 +100,14 @@ function programPath(named) {
   return found;
 }
 
-/* One swatch's body, drawn by the program as a web server would run it. */
-function drawSwatch(program, swatchPath) {
-  const queryAt = swatchPath.indexOf("?");
-  const env = {GATEWAY_INTERFACE: "CGI/1.1", REQUEST_METHOD: "GET", SERVER_PROTOCOL: "HTTP/1.1",
-               PATH_INFO: queryAt < 0 ? swatchPath : swatchPath.slice(0, queryAt),
-               QUERY_STRING: queryAt < 0 ? "" : swatchPath.slice(queryAt + 1), SCRIPT_NAME: SCRIPT};
-  return new Promise((resolve, reject) => {
-    execFile(program, [], {env, encoding: "buffer", maxBuffer: 64 << 20}, (err, stdout) => {
-      // The body follows the first blank line (CRLF or LF line ends).
-      const crlf = stdout.indexOf("\r\n\r\n");
-      const end = crlf >= 0 ? crlf + 4 : stdout.indexOf("\n\n") + 2;
-      const head = stdout.subarray(0, Math.max(0, end)).toString();
-      const status = /^Status:\s*(\d+)/mi.exec(head);
-      if (err || end < 2 || (status && status[1] !== "200"))
-        reject(new LegendError(`the swatch program refused ${swatchPath}${status ? ` (${status[1]})` : ""}`));
-      else resolve(stdout.subarray(end));
-    });
-  });
-}
-
-/* Each swatch drawn, a few at a time. */
+/* Every swatch, drawn by one process of the program. */
 async function drawAll(program, swatchPaths) {
-  const out = new Array(swatchPaths.length);
-  let next = 0;
-  const worker = async () => {
-    while (next < swatchPaths.length) {
-      const i = next++;
-      out[i] = await drawSwatch(program, swatchPaths[i]);
-    }
-  };
-  await Promise.all(Array.from({length: Math.min(swatchPaths.length, os.availableParallelism?.() ?? 2)}, worker));
-  return out;
+  const worker = await startProgram(program);
+  try {
+    return await worker.drawAll(swatchPaths);
+  } finally {
+    worker.stop();
+  }
 }
 
 function rasterise(svg, scale) {
