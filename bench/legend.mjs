@@ -47,7 +47,6 @@ function median(args) {
 }
 
 const bundle = path.join(root, "build", "swatch-legend.cjs");
-process.env.SWATCH_PROGRAM = path.join(root, "build", "swatch");
 const node = median(["-e", ""]);
 console.log(`${os.cpus().length} x ${os.cpus()[0].model}; median of ${runs} runs`);
 console.log(`node starting and exiting: ${node.toFixed(0)} ms`);

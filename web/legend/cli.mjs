@@ -91,11 +91,13 @@ function readStyleBytes(file) {
 }
 
 /* The swatch program: the one named (the installed command names the
- * installed program), else the build's beside this source (web/legend/ in
- * the source tree). */
+ * installed program), else the build's: from the source tree, or beside
+ * the built command. */
 function programPath(named) {
-  const inTree = path.join(path.dirname(fs.realpathSync(process.argv[1])), "..", "..", "build", "swatch");
-  const found = [named, inTree].filter(Boolean).find(p => fs.existsSync(p));
+  const entry = path.dirname(fs.realpathSync(process.argv[1]));
+  // The source's web/legend/, or the build folder its bundle is in.
+  const built = [path.join(entry, "..", "..", "build", "swatch"), path.join(entry, "swatch")];
+  const found = [named, ...built].filter(Boolean).find(p => fs.existsSync(p));
   if (!found) throw new LegendError("the swatch program is not built (scripts/build) and none is installed");
   return found;
 }

@@ -22,9 +22,6 @@ import {hexOf, swatchPath, typedColor} from "../swatch-url.js";
 import {blend, colorOf, stackOf} from "./swatch.js";
 import {LegendError, checkStyleSize} from "./error.js";
 import {decodeStyle, readXml, localName, rootOf} from "./xml.js";
-import {readSld} from "./sld.js";
-import {readQgis} from "./qgis.js";
-import {readMapLibre} from "./maplibre.js";
 import {DEFAULT_ZOOM, viewOf} from "./view.js";
 
 export {LegendError, DEFAULT_ZOOM};
@@ -33,15 +30,17 @@ export const MAX_ROWS = 500;
 export const DEFAULT_SWATCH_SIZE = [20, 20];
 /* The colours a ramp is sampled at. */
 export const RAMP_COLORS = 64;
-/* The style document as rules in the style model, by language. */
+/* The style document as rules in the style model, by language. Each
+ * language's reader (with its style library) loads when a document of it
+ * is read. */
 async function readStyle(text, view) {
   const start = text.replace(/^\uFEFF/, "").trimStart();
   if (start.startsWith("<")) {
     const root = rootOf(readXml(text));
     const name = root ? localName(root) : "";
     if (["StyledLayerDescriptor", "UserStyle", "FeatureTypeStyle", "CoverageStyle"].includes(name))
-      return readSld(root, view, MAX_ROWS + 1);
-    if (name === "qgis") return readQgis(root, view, MAX_ROWS + 1);
+      return (await import("./sld.js")).readSld(root, view, MAX_ROWS + 1);
+    if (name === "qgis") return (await import("./qgis.js")).readQgis(root, view, MAX_ROWS + 1);
     throw new LegendError(`not a style document: XML whose root is <${name}>, not an SLD or a QGIS style`);
   }
   if (start.startsWith("{")) {
@@ -51,7 +50,8 @@ async function readStyle(text, view) {
     } catch (err) {
       throw new LegendError(`malformed JSON: ${err.message}`);
     }
-    if (doc && doc.version === 8 && Array.isArray(doc.layers)) return readMapLibre(doc, view, MAX_ROWS + 1);
+    if (doc && doc.version === 8 && Array.isArray(doc.layers))
+      return (await import("./maplibre.js")).readMapLibre(doc, view, MAX_ROWS + 1);
     const what = doc && typeof doc.type === "string" ? ` (JSON of type ${doc.type})` : "";
     throw new LegendError(`not a style document${what}: a MapLibre style has "version": 8 and "layers"`);
   }

@@ -262,7 +262,7 @@ function ruleLabel(rule) {
  * {symbolizers, notes} or {error}. */
 async function symbolizersOf(parser, root, found) {
   const elementsDrawn = elements(found.rule).filter(n => SYMBOLIZERS.includes(localName(n)));
-  const read = await readOneRule(parser, ruleDocument(root, found));
+  const read = found.parsed ? {symbolizers: found.parsed} : await readOneRule(parser, ruleDocument(root, found));
   if (read.error) return read;
   const symbolizers = read.symbolizers.map(withoutFunctions);
   const aligned = symbolizers.length === elementsDrawn.length;
@@ -286,7 +286,7 @@ async function rulesOfRule(parser, root, found, group) {
   for (const {label: classLabel, value} of classes) {
     const rule = value === null ? found.rule
       : replacedIn(found.rule, classified.parameter, withChildren(classified.parameter, [{"#text": value}]));
-    const read = await symbolizersOf(parser, root, {...found, rule});
+    const read = await symbolizersOf(parser, root, value === null ? found : {...found, rule, parsed: null});
     const ruleGroup = value === null ? group : [group, label].filter(Boolean).join(" › ");
     rules.push(read.error ? {label: classLabel, group: ruleGroup, symbolizers: [], notes: [`The rule could not be read: ${read.error}.`]}
                           : {label: classLabel, group: ruleGroup, ...read});
@@ -295,13 +295,31 @@ async function rulesOfRule(parser, root, found, group) {
 }
 
 /* {title, rules: [{label, group, symbolizers | ramp, notes, shown, scales}], notes}. */
+/* Each rule's symbolizers from one reading of the whole document, in the
+ * order of rulesOf; null when the parser cannot read it whole or reads
+ * another number of rules (each rule is then read alone). */
+async function wholeDocument(parser, root, count) {
+  if (localName(root) !== "StyledLayerDescriptor") return null;
+  let read;
+  try {
+    read = await parser.readStyle(writeXml([mendDashes(root)]));
+  } catch {
+    return null;
+  }
+  const rules = read.output?.rules;
+  return Array.isArray(rules) && rules.length === count && rules.every(r => Array.isArray(r.symbolizers))
+    ? rules.map(r => r.symbolizers) : null;
+}
+
 export async function readSld(root, view, limit) {
   const parser = new SldStyleParser();
   const rules = [];
-  for (const found of rulesOf(root, limit)) {
-    const drawn = viewOfRule(found.rule, view);
-    const group = titleOf(found.fts);
-    rules.push(...(await rulesOfRule(parser, root, found, group)).map(r => ({...r, ...drawn})));
+  const found = rulesOf(root, limit);
+  const whole = await wholeDocument(parser, root, found.length);
+  for (const [i, f] of found.entries()) f.parsed = whole?.[i];
+  for (const one of found) {
+    const drawn = viewOfRule(one.rule, view);
+    rules.push(...(await rulesOfRule(parser, root, one, titleOf(one.fts))).map(r => ({...r, ...drawn})));
   }
   return {title: styleTitle(root), rules, notes: [], options: {dashUnit: "px", defaultCap: "butt", markStroke: "centred"}};
 }
