@@ -155,6 +155,10 @@ const CASES = [
                                                   outline_width: "0", size: "2"}))),
    [["Rail", ["/20/20/255/0/0?LineWidth=4", "/20/20/0/0/0?SymbolId=6&SymbolSize=8"], ["drawn once"]],
     ["No information", "/20/20/128/128/128?SymbolId=2&SymbolSize=8", []]]],
+  ["map units in pixels at the view's scale: 50 m at 1:17,062 is 10.5 px",
+   qml(categories("Canal"), symbol(0, "line", layer("SimpleLine", {line_color: "0,0,0,255", line_width: "50",
+                                                                   line_width_unit: "MapUnit"}))),
+   [["Canal", "/20/20/0/0/0?LineWidth=10", []]]],
   ["a pseudocolour raster's discrete classes and a palette: a patch each, alpha over white",
    `<qgis><pipe><rasterrenderer type="singlebandpseudocolor"><rastershader><colorrampshader colorRampType="DISCRETE">` +
    `<item value="10" label="low" color="#00ff00" alpha="255"/><item value="20" label="high" color="#ff0000" alpha="128"/>` +
@@ -193,6 +197,13 @@ const CASES = [
     ["≥ 100", "/20/20/128/0/38", [], "pop"],
     ...[["rank < 3", "255/0/0"], ["class is city", "0/0/255"], ["other", "128/128/128"]]
       .map(([l, c]) => [l, `/20/20/${c}?SymbolId=6&SymbolSize=10`, [], "towns"])]],
+  ["a class's value in every property it is read in, inside zoom curves too",
+   maplibre({id: "roads", type: "line", source: "r", paint: {
+     "line-color": ["match", ["get", "class"], "motorway", "#ff0000", "#000000"],
+     "line-width": ["interpolate", ["linear"], ["zoom"], 10, ["match", ["get", "class"], "motorway", 2, 1],
+                    18, ["match", ["get", "class"], "motorway", 10, 5]]}}),
+   // Zoom 14, half way from 10 to 18: 6 px for a motorway, 3 px for the rest.
+   [["motorway", "/20/20/255/0/0?LineWidth=6", [], "roads"], ["other", "/20/20/0/0/0?LineWidth=3", [], "roads"]]],
   ["legacy functions as the expressions they stand for; radii by class, each row as large as its symbol",
    maplibre({id: "kind", type: "fill", source: "k",
              paint: {"fill-color": {property: "k", type: "categorical", stops: [["a", "red"], ["b", "blue"]], default: "#ccc"}}},
@@ -260,6 +271,11 @@ const CASES = [
    `<se:Recode><se:LookupValue><ogc:PropertyName>type</ogc:PropertyName></se:LookupValue><se:MapItem><se:Data>rail</se:Data>` +
    `<se:Value>#ff0000</se:Value></se:MapItem></se:Recode></se:SvgParameter></se:Stroke></se:LineSymbolizer></se:Rule>` +
    `</se:FeatureTypeStyle>`, [["rail", "/20/20/255/0/0?LineWidth=1", []]], "", {allScales: true}],
+  ["a width on the ground in pixels at the view's scale: 10 m at 1:5,000 is 7.1 px (a pixel is 0.28 mm)",
+   `<se:FeatureTypeStyle xmlns:se="http://www.opengis.net/se"><se:Rule><se:LineSymbolizer ` +
+   `uom="http://www.opengeospatial.org/se/units/metre"><se:Stroke><se:SvgParameter name="stroke-width">10</se:SvgParameter>` +
+   `</se:Stroke></se:LineSymbolizer></se:Rule></se:FeatureTypeStyle>`, [["", "/20/20/0/0/0?LineWidth=7", []]], "",
+   {scaleDenominator: 5000}],
   ["a mark with a stroke of another colour: the stroke's shape beneath, centred on the outline; unfilled, the map inside",
    sld(mark("triangle", stroke(css("stroke", "#000000"), css("stroke-width", "2")), "<Size>10</Size>") +
        mark("square", `<Fill>${css("fill", "#ff0000")}</Fill>` + stroke(css("stroke", "#0000ff"), css("stroke-width", "4")),

@@ -43,7 +43,9 @@ function evaluate(layer, group, name, zoom, globals = {}) {
   return {value};
 }
 
-const dependsOnZoom = e => JSON.stringify(e).includes('["zoom"]');
+/* Whether an expression reads the feature (rather than only the zoom or
+ * constants): only such values divide features into classes. */
+const readsFeature = e => /\["(get|has|!has|in|geometry-type|id|properties|feature-state)"/.test(JSON.stringify(e));
 const same = (a, b) => JSON.stringify(a) === JSON.stringify(b);
 
 /* The first value in an expression that a feature chooses, depth first:
@@ -53,7 +55,7 @@ function classesIn(e) {
   if (!Array.isArray(e)) return null;
   const [op] = e;
   if (op === "literal") return null;
-  if (op === "match" && e.length >= 5 && !dependsOnZoom(e[1])) {
+  if (op === "match" && e.length >= 5 && readsFeature(e[1])) {
     const cases = [], values = [];
     for (let i = 2; i < e.length - 1; i += 2) {
       const labels = Array.isArray(e[i]) ? e[i] : [e[i]];
@@ -63,19 +65,19 @@ function classesIn(e) {
     const other = values.every(v => typeof v === "number") ? Math.max(...values) + 1 : "\u0000other";
     return {node: e, classes: [...cases, {label: "other", from: e[1], to: other}]};
   }
-  if (op === "step" && e.length >= 5 && !dependsOnZoom(e[1])) {
+  if (op === "step" && e.length >= 5 && readsFeature(e[1])) {
     const stops = [];
     for (let i = 3; i < e.length; i += 2) stops.push(e[i]);
     const classes = [{label: `< ${stops[0]}`, from: e[1], to: stops[0] - 1}];
     stops.forEach((s, i) => classes.push({label: i + 1 < stops.length ? `${s} – ${stops[i + 1]}` : `≥ ${s}`, from: e[1], to: s}));
     return {node: e, classes};
   }
-  if (op === "case" && e.length >= 4) {
+  if (op === "case" && e.length >= 4 && readsFeature(e.filter((_, i) => i % 2 === 1 && i < e.length - 1))) {
     const classes = [];
     for (let i = 1; i < e.length - 1; i += 2) classes.push({label: conditionInWords(e[i]), from: e, to: e[i + 1]});
     return {node: e, classes: [...classes, {label: "other", from: e, to: e.at(-1)}]};
   }
-  if (INTERPOLATE.includes(op) && e.length >= 5 && !dependsOnZoom(e[2])) {
+  if (INTERPOLATE.includes(op) && e.length >= 5 && readsFeature(e[2])) {
     const stops = [];
     for (let i = 3; i < e.length - 1; i += 2) stops.push(e[i]);
     return {node: e, ramp: {input: e[2], stops}};

@@ -31,15 +31,14 @@ function propsOf(layer) {
   return props;
 }
 
-/* A length of a symbol layer in pixels, with a note for map units. */
-function pixels(value, unit, notes) {
+/* A length of a symbol layer in pixels; in map units (taken as metres)
+ * at the view's scale, 0.28 mm a pixel. */
+const METRES_PER_PIXEL = 0.00028;
+function pixels(value, unit, scale) {
   const v = parseFloat(value);
   if (!Number.isFinite(v)) return undefined;
-  if (unit && !(unit in UNITS)) {
-    notes.add("Sizes in map units are drawn as pixels at 1:1.");
-    return v;
-  }
-  return v * UNITS[unit || "MM"];
+  if (unit === "MapUnit" || unit === "RenderMetersInMapUnits") return v / (scale * METRES_PER_PIXEL);
+  return v * (UNITS[unit || "MM"] ?? 1);
 }
 
 /* The scales [from, to] a rule is drawn at, within those of its parent:
@@ -96,7 +95,7 @@ function symbolDocument(symbol) {
 
 /* A line pattern fill as the hatch mark SLD writes it: its line's colour
  * and width, its distance, its angle to the nearest hatch. */
-function linePattern(s, p, layer, opacity, notes) {
+function linePattern(s, p, layer, opacity, notes, scale) {
   const line = childNamed(layer, "symbol");
   const lineLayer = line && childrenNamed(line, "layer").at(-1);
   const lp = lineLayer ? propsOf(lineLayer) : {};
@@ -105,41 +104,42 @@ function linePattern(s, p, layer, opacity, notes) {
   return {kind: "Fill", graphicFill: {
     kind: "Mark", wellKnownName: shape, strokeColor: qgisColor(lp.line_color ?? p.color),
     strokeOpacity: opacity(qgisAlpha(lp.line_color ?? p.color)),
-    strokeWidth: pixels(lp.line_width ?? p.line_width ?? "0.26", lp.line_width_unit, notes),
-    radius: (pixels(p.distance ?? "2", p.distance_unit, notes) ?? 0) / 2,
+    strokeWidth: pixels(lp.line_width ?? p.line_width ?? "0.26", lp.line_width_unit, scale),
+    radius: (pixels(p.distance ?? "2", p.distance_unit, scale) ?? 0) / 2,
     note: nearest !== angle ? `The pattern's angle of ${p.angle}° is drawn as ${nearest % 180}°.` : undefined}};
 }
 
 /* A simple line, in a line symbol or a fill's: Qt's pen styles in line
  * widths, a custom dash in its unit, square caps unless said. */
-function simpleLine(s, p, layer, opacity, notes) {
+function simpleLine(s, p, layer, opacity, notes, scale) {
   if (p.line_style === "no") return null;
-  const width = pixels(p.line_width ?? "0.26", p.line_width_unit, notes);
+  const width = pixels(p.line_width ?? "0.26", p.line_width_unit, scale);
   const line = {kind: "Line", color: qgisColor(p.line_color ?? p.color), opacity: opacity(qgisAlpha(p.line_color ?? p.color)),
                 width, cap: CAPS[p.capstyle] ?? "square"};
   if (p.use_custom_dash === "1" && p.customdash)
-    line.dasharray = p.customdash.split(";").map(v => pixels(v, p.customdash_unit, notes));
+    line.dasharray = p.customdash.split(";").map(v => pixels(v, p.customdash_unit, scale));
   else if (PEN_STYLES[p.line_style]) line.dasharray = PEN_STYLES[p.line_style].map(v => v * width);
   if (parseFloat(p.offset)) line.perpendicularOffset = parseFloat(p.offset);
   return line;
 }
 
-function simpleFill(s, p, layer, opacity, notes) {
+function simpleFill(s, p, layer, opacity, notes, scale) {
   const fill = {...s, opacity: opacity(s.opacity), outlineOpacity: opacity(qgisAlpha(p.outline_color))};
   if (fill.color === "transparent") delete fill.color;
   if (p.style && !["solid", "no"].includes(p.style) && p.color) {
     notes.add(`The brush pattern "${p.style}" is drawn as a flat colour.`);
     fill.color = qgisColor(p.color);
   }
-  if (fill.outlineWidth !== undefined) fill.outlineWidth = pixels(p.outline_width, p.outline_width_unit, notes);
+  if (fill.outlineWidth !== undefined) fill.outlineWidth = pixels(p.outline_width, p.outline_width_unit, scale);
   return fill;
 }
 
-function simpleMarker(s, p, layer, opacity, notes) {
+function simpleMarker(s, p, layer, opacity, notes, scale) {
   // A width of 0 is QGIS's hairline, one pixel wide.
-  const strokeWidth = pixels(p.outline_width ?? "0", p.outline_width_unit, notes);
+  const strokeWidth = pixels(p.outline_width ?? "0", p.outline_width_unit, scale);
   // The parser gives the fill's alpha as the whole symbol's: the outline has its own.
-  const mark = {...s, opacity: opacity(1), fillOpacity: qgisAlpha(p.color), strokeOpacity: qgisAlpha(p.outline_color), radius: (pixels(p.size ?? "2", p.size_unit, notes) ?? 0) / 2,
+  const mark = {...s, opacity: opacity(1), fillOpacity: qgisAlpha(p.color), strokeOpacity: qgisAlpha(p.outline_color),
+                radius: (pixels(p.size ?? "2", p.size_unit, scale) ?? 0) / 2,
                 strokeWidth: strokeWidth > 0 ? strokeWidth : 1,
                 wellKnownName: p.name === "cross2" ? "x" : s.wellKnownName};
   if (p.outline_style === "no") delete mark.strokeColor;
@@ -152,23 +152,23 @@ const QGIS_MARKS = {circle: "circle", square: "square", rectangle: "square", tri
 
 /* A marker line: its marker, drawn once over what lies beneath (never the
  * line it follows, which it does not draw). */
-function markerLine(s, p, layer, opacity, notes) {
+function markerLine(s, p, layer, opacity, notes, scale) {
   const marker = childrenNamed(childNamed(layer, "symbol") ?? {}, "layer").find(l => attributes(l).class === "SimpleMarker");
   notes.add("The symbols along the line are drawn once.");
   if (!marker) return null;
   const m = propsOf(marker);
   return simpleMarker({kind: "Mark", wellKnownName: QGIS_MARKS[m.name] ?? m.name, color: qgisColor(m.color),
                        fillOpacity: qgisAlpha(m.color), strokeColor: qgisColor(m.outline_color),
-                       strokeOpacity: qgisAlpha(m.outline_color)}, m, marker, opacity, notes);
+                       strokeOpacity: qgisAlpha(m.outline_color)}, m, marker, opacity, notes, scale);
 }
 
 /* The symbolizer of one layer, mended from the layer's properties: by the
  * layer's class, else by the kind the parser read. */
 const BY_CLASS = {LinePatternFill: linePattern, SimpleLine: simpleLine, MarkerLine: markerLine};
 const BY_KIND = {Fill: simpleFill, Mark: simpleMarker};
-function mend(s, layer, alpha, notes) {
+function mend(s, layer, alpha, notes, scale) {
   const mender = BY_CLASS[attributes(layer).class] ?? BY_KIND[s.kind];
-  return mender ? mender(s, propsOf(layer), layer, o => (o ?? 1) * alpha, notes) : s;
+  return mender ? mender(s, propsOf(layer), layer, o => (o ?? 1) * alpha, notes, scale) : s;
 }
 
 const qgisColor = c => (c ? `rgb(${c.split(",").slice(0, 3).join(",")})` : undefined);
@@ -185,7 +185,7 @@ function dataDefinedNotes(layer, notes) {
 }
 
 /* The symbolizers of a symbol, its layers bottom first. */
-async function symbolizersOf(parser, symbol) {
+async function symbolizersOf(parser, symbol, scale) {
   const {xml, layers} = symbolDocument(symbol);
   const {symbolizers, error} = await readOneRule(parser, xml);
   if (error) return {error};
@@ -193,7 +193,7 @@ async function symbolizersOf(parser, symbol) {
   const alpha = parseFloat(attributes(symbol).alpha ?? "1");
   layers.forEach(l => dataDefinedNotes(l, notes));
   const mended = symbolizers.length === layers.length
-    ? symbolizers.map((s, i) => mend(s, layers[i], Number.isFinite(alpha) ? alpha : 1, notes))
+    ? symbolizers.map((s, i) => mend(s, layers[i], Number.isFinite(alpha) ? alpha : 1, notes, scale))
     : symbolizers;
   return {symbolizers: mended.filter(Boolean), notes: [...notes]};
 }
@@ -267,7 +267,7 @@ export async function readQgis(root, {scale}, limit) {
   const rules = [];
   for (const {label, group, key, scales} of rulesOf(renderer, notes).slice(0, limit)) {
     const view = inView(scales);
-    const read = symbols[key] ? await symbolizersOf(parser, symbols[key]) : {error: "the rule has no symbol"};
+    const read = symbols[key] ? await symbolizersOf(parser, symbols[key], scale) : {error: "the rule has no symbol"};
     rules.push(read.error ? {label, group, symbolizers: [], notes: [`The symbol could not be read: ${read.error}.`], ...view}
                           : {label, group, ...read, ...view});
   }

@@ -258,20 +258,38 @@ function ruleLabel(rule) {
          (filter ? filterInWords(filter) : childNamed(rule, "ElseFilter") ? "other" : "");
 }
 
-/* The rule's symbolizers as the parser reads them, SLD's defaults added:
- * {symbolizers, notes} or {error}. */
-async function symbolizersOf(parser, root, found) {
+/* Metres and feet a pixel is at a scale: the OGC's pixel of 0.28 mm. */
+const UOM = {metre: 1, foot: 0.3048};
+const LENGTHS = ["width", "radius", "strokeWidth", "outlineWidth"];
+
+/* A symbolizer whose lengths SE gives in metres or feet on the ground (its
+ * uom), in pixels at the view's scale. */
+function inPixels(symbolizer, element, scale) {
+  const unit = /\/(metre|foot)$/.exec(attributes(element).uom ?? "")?.[1];
+  if (!unit) return symbolizer;
+  const factor = UOM[unit] / (scale * 0.00028);
+  const s = {...symbolizer};
+  for (const key of LENGTHS) if (typeof s[key] === "number") s[key] *= factor;
+  if (Array.isArray(s.dasharray)) s.dasharray = s.dasharray.map(v => (typeof v === "number" ? v * factor : v));
+  if (s.graphicFill) s.graphicFill = inPixels(s.graphicFill, element, scale);
+  return s;
+}
+
+/* The rule's symbolizers as the parser reads them, SLD's defaults added,
+ * lengths in pixels: {symbolizers, notes} or {error}. */
+async function symbolizersOf(parser, root, found, scale) {
   const elementsDrawn = elements(found.rule).filter(n => SYMBOLIZERS.includes(localName(n)));
   const read = found.parsed ? {symbolizers: found.parsed} : await readOneRule(parser, ruleDocument(root, found));
   if (read.error) return read;
   const symbolizers = read.symbolizers.map(withoutFunctions);
   const aligned = symbolizers.length === elementsDrawn.length;
   return {notes: expressionNotes(elementsDrawn),
-          symbolizers: aligned ? symbolizers.map((s, i) => withDefaults(s, elementsDrawn[i])) : symbolizers};
+          symbolizers: aligned ? symbolizers.map((s, i) => inPixels(withDefaults(s, elementsDrawn[i]), elementsDrawn[i], scale))
+                               : symbolizers};
 }
 
 /* The legend rules of one SLD rule: one, a row a class, or a ramp. */
-async function rulesOfRule(parser, root, found, group) {
+async function rulesOfRule(parser, root, found, group, scale) {
   const label = ruleLabel(found.rule);
   const colorMap = elements(found.rule).filter(n => localName(n) === "RasterSymbolizer")
     .map(r => childNamed(r, "ColorMap")).find(Boolean);
@@ -286,7 +304,7 @@ async function rulesOfRule(parser, root, found, group) {
   for (const {label: classLabel, value} of classes) {
     const rule = value === null ? found.rule
       : replacedIn(found.rule, classified.parameter, withChildren(classified.parameter, [{"#text": value}]));
-    const read = await symbolizersOf(parser, root, value === null ? found : {...found, rule, parsed: null});
+    const read = await symbolizersOf(parser, root, value === null ? found : {...found, rule, parsed: null}, scale);
     const ruleGroup = value === null ? group : [group, label].filter(Boolean).join(" › ");
     rules.push(read.error ? {label: classLabel, group: ruleGroup, symbolizers: [], notes: [`The rule could not be read: ${read.error}.`]}
                           : {label: classLabel, group: ruleGroup, ...read});
@@ -319,7 +337,7 @@ export async function readSld(root, view, limit) {
   for (const [i, f] of found.entries()) f.parsed = whole?.[i];
   for (const one of found) {
     const drawn = viewOfRule(one.rule, view);
-    rules.push(...(await rulesOfRule(parser, root, one, titleOf(one.fts))).map(r => ({...r, ...drawn})));
+    rules.push(...(await rulesOfRule(parser, root, one, titleOf(one.fts), view.scale)).map(r => ({...r, ...drawn})));
   }
   return {title: styleTitle(root), rules, notes: [], options: {dashUnit: "px", defaultCap: "butt", markStroke: "centred"}};
 }
