@@ -91,6 +91,14 @@ stack=""
 for dy in 4 6 10; do read -r colour _ <<<"$(pixel "$work/stack.png" $((x + 10)) $((y + dy)))"; stack="$stack $colour"; done
 check "svg: a stack in one box, background, casing, centre line ($stack)" [ "$stack" = " F2F3F0 D5D5D5 EAEAEA" ]
 
+# The view: a scale picks the cookbook's middle rule, every scale all three.
+"$legend" --scale-denominator 150,000,000 "$styles/polygon_zoombasedpolygon.sld" >"$work/view.json"
+"$legend" --all-scales "$styles/polygon_zoombasedpolygon.sld" >"$work/all.json"
+check "view: 1:150,000,000 draws Medium, --all-scales every rule" \
+  [ "$(jq -r '[.rows[].label] | join(",")' "$work/view.json" "$work/all.json" | paste -sd' ')" = "Medium Large,Medium,Small" ]
+"$legend" --scale-denominator 0 "$styles/pophatch.sld" 2>/dev/null
+check "a scale denominator of 0: exit 2" [ $? = 2 ]
+
 # Bad input: exit 1, one line on standard error, nothing on standard output.
 refused() { # WHAT INPUT WORDS
   local status
@@ -102,6 +110,8 @@ refused() { # WHAT INPUT WORDS
 refused "unclosed element" $'<StyledLayerDescriptor>\n<NamedLayer>\n</StyledLayerDescriptor>' "malformed XML at line 3"
 refused "GeoJSON" '{"type": "Feature"}' "not a style document"
 refused "text only" '{"version": 8, "layers": [{"id": "t", "type": "symbol"}]}' "no rule draws anything"
+refused "nothing at the view" '{"version": 8, "layers": [{"id": "t", "type": "fill", "minzoom": 16}]}' \
+  "no rule draws anything at 1:17,062; rules are drawn at 1:4,265 and below"
 check "a missing file: exit 1, said in words" \
   bash -c "'$legend' '$work/nothing.sld' 2>&1 >/dev/null | grep -q 'cannot read .*: no such file'"
 "$legend" --format gif "$styles/pophatch.sld" 2>/dev/null
