@@ -5,9 +5,9 @@
  *     "step" a row an interval ("< 10", "10 – 100", "≥ 100"), "case" a row
  *     a branch labelled with its condition in words, "interpolate" on a
  *     colour a ramp (on a width or radius, a row a stop); legacy function
- *     objects as the expressions they stand for. A class is drawn by
- *     putting its value in place of the value it is read from, in every
- *     property of the row's layers.
+ *     objects as the expressions they stand for. What a class is read from
+ *     is put as a value of its own (CLASS) in every property of the row's
+ *     layers, each compiled once, and each class drawn with its value.
  *   - Layers that draw the same features (one source, source layer and
  *     filter) are one row, stacked in drawing order, labelled by the top.
  *   - A heatmap is a ramp of its colour over its density.
@@ -26,17 +26,35 @@ function expressionOf(value, spec) {
   return isFunction(value) ? convertFunction(value, spec) : value;
 }
 
-/* The value of a layer's property at the zoom: {value, note}. */
-function evaluate(layer, group, name, zoom, globals = {}) {
+/* The feature property a class's value is given in. */
+const CLASS = "\u0000class";
+
+/* A layer's properties compiled by the style library, once per layer. */
+const compiled = new WeakMap();
+function compiledProperty(layer, group, name, spec, given) {
+  if (!compiled.has(layer)) compiled.set(layer, new Map());
+  const cache = compiled.get(layer), key = `${group}.${name}`;
+  if (!cache.has(key)) {
+    const expression = normalizePropertyExpression(given, `layers.${layer.id}.${key}`, spec);
+    // Whether it reads the feature other than by its class.
+    const readsOther = readsFeature(JSON.stringify(given).split(JSON.stringify(["get", CLASS])).join("0"));
+    cache.set(key, {expression, readsOther});
+  }
+  return cache.get(key);
+}
+
+/* The value of a layer's property at the zoom, for a feature of the class
+ * value given: {value, note}. */
+function evaluate(layer, group, name, zoom, {globals = {}, classValue} = {}) {
   const spec = latest[`${group}_${layer.type}`]?.[name];
   if (!spec) return {value: undefined};
   // A default may itself be an expression (a heatmap's colours).
   const given = layer[group]?.[name] ?? (Array.isArray(spec.default) && spec.type !== "array" ? spec.default : undefined);
   if (given === undefined) return {value: spec.default};
-  const expression = normalizePropertyExpression(given, `layers.${layer.id}.${group}.${name}`, spec);
-  if (expression.kind === "source" || expression.kind === "composite")
+  const {expression, readsOther} = compiledProperty(layer, group, name, spec, given);
+  if ((expression.kind === "source" || expression.kind === "composite") && (readsOther || classValue === undefined))
     return {value: spec.default, note: `${name} depends on the feature: drawn with its default.`};
-  const value = expression.evaluate({zoom, ...globals});
+  const value = expression.evaluate({zoom, ...globals}, {type: 1, properties: {[CLASS]: classValue}});
   const fits = spec.type === "color" ? colorOf(value) !== null : spec.type === "number" ? Number.isFinite(value)
              : spec.type === "array" ? Array.isArray(value) : true;
   if (!fits) return {value: spec.default, note: `${name} could not be read: drawn with its default.`};
@@ -45,43 +63,45 @@ function evaluate(layer, group, name, zoom, globals = {}) {
 
 /* Whether an expression reads the feature (rather than only the zoom or
  * constants): only such values divide features into classes. */
-const readsFeature = e => /\["(get|has|!has|in|geometry-type|id|properties|feature-state)"/.test(JSON.stringify(e));
+const readsFeature = e => /\["(get|has|!has|in|geometry-type|id|properties|feature-state)"/
+  .test(typeof e === "string" ? e : JSON.stringify(e));
 const same = (a, b) => JSON.stringify(a) === JSON.stringify(b);
 
 /* The first value in an expression that a feature chooses, depth first:
- * {node, classes: [{label, from, to}]} (a class puts `to` where `from`
- * is), {node, ramp} for an interpolation on a feature's value, or null. */
+ * {from, to, classes: [{label, value}]}, where a class is drawn with `to`
+ * put where `from` is and its value as CLASS; {from, to, ramp: {stops}}
+ * for an interpolation on a feature's value; null when there is none. */
 function classesIn(e) {
   if (!Array.isArray(e)) return null;
   const [op] = e;
   if (op === "literal") return null;
+  const byValue = {from: op === "match" || op === "step" ? e[1] : e[2], to: ["get", CLASS]};
   if (op === "match" && e.length >= 5 && readsFeature(e[1])) {
-    const cases = [], values = [];
+    const classes = [], values = [];
     for (let i = 2; i < e.length - 1; i += 2) {
       const labels = Array.isArray(e[i]) ? e[i] : [e[i]];
       values.push(...labels);
-      cases.push({label: labels.map(String).join(", "), from: e[1], to: labels[0]});
+      classes.push({label: labels.map(String).join(", "), value: labels[0]});
     }
     const other = values.every(v => typeof v === "number") ? Math.max(...values) + 1 : "\u0000other";
-    return {node: e, classes: [...cases, {label: "other", from: e[1], to: other}]};
+    return {...byValue, classes: [...classes, {label: "other", value: other}]};
   }
   if (op === "step" && e.length >= 5 && readsFeature(e[1])) {
-    const stops = [];
-    for (let i = 3; i < e.length; i += 2) stops.push(e[i]);
-    const classes = [{label: `< ${stops[0]}`, from: e[1], to: stops[0] - 1}];
-    stops.forEach((s, i) => classes.push({label: i + 1 < stops.length ? `${s} – ${stops[i + 1]}` : `≥ ${s}`, from: e[1], to: s}));
-    return {node: e, classes};
+    const stops = e.filter((_, i) => i >= 3 && i % 2 === 1);
+    const classes = stops.map((v, i) => ({label: i + 1 < stops.length ? `${v} – ${stops[i + 1]}` : `≥ ${v}`, value: v}));
+    return {...byValue, classes: [{label: `< ${stops[0]}`, value: stops[0] - 1}, ...classes]};
   }
   if (op === "case" && e.length >= 4 && readsFeature(e.filter((_, i) => i % 2 === 1 && i < e.length - 1))) {
-    const classes = [];
-    for (let i = 1; i < e.length - 1; i += 2) classes.push({label: conditionInWords(e[i]), from: e, to: e[i + 1]});
-    return {node: e, classes: [...classes, {label: "other", from: e, to: e.at(-1)}]};
+    // The case as a choice by branch number: class i takes branch i.
+    const to = ["match", ["get", CLASS]], classes = [];
+    for (let i = 1; i < e.length - 1; i += 2) {
+      to.push(classes.length, e[i + 1]);
+      classes.push({label: conditionInWords(e[i]), value: classes.length});
+    }
+    return {from: e, to: [...to, e.at(-1)], classes: [...classes, {label: "other", value: classes.length}]};
   }
-  if (INTERPOLATE.includes(op) && e.length >= 5 && readsFeature(e[2])) {
-    const stops = [];
-    for (let i = 3; i < e.length - 1; i += 2) stops.push(e[i]);
-    return {node: e, ramp: {input: e[2], stops}};
-  }
+  if (INTERPOLATE.includes(op) && e.length >= 5 && readsFeature(e[2]))
+    return {...byValue, ramp: {stops: e.filter((_, i) => i >= 3 && i % 2 === 1 && i < e.length - 1)}};
   for (const child of e.slice(1)) {
     const found = classesIn(child);
     if (found) return found;
@@ -110,15 +130,20 @@ export function conditionInWords(c) {
   return JSON.stringify(c);
 }
 
-/* A copy of e with every part equal to from (as JSON) put as to. */
+/* A copy of e with every part equal to from put as to. */
 function replaced(e, from, to) {
-  if (same(e, from)) return to;
-  return Array.isArray(e) ? e.map(x => replaced(x, from, to)) : e;
+  const text = JSON.stringify(from);
+  const walk = x => {
+    if (!Array.isArray(x)) return x;
+    if (Array.isArray(from) && x.length === from.length && x[0] === from[0] && JSON.stringify(x) === text) return to;
+    return x.map(walk);
+  };
+  return walk(e);
 }
 
-/* A layer with every paint and layout value in expression form and a
- * class's value put in. */
-function withClass(layer, cls) {
+/* A layer with every paint and layout value in expression form, the
+ * value its classes are read from put as CLASS (found: classesIn's). */
+function withClassInput(layer, found) {
   const out = {...layer};
   for (const group of ["paint", "layout"]) {
     if (!layer[group]) continue;
@@ -126,7 +151,7 @@ function withClass(layer, cls) {
     for (const [name, value] of Object.entries(layer[group])) {
       const spec = latest[`${group}_${layer.type}`]?.[name];
       const e = spec ? expressionOf(value, spec) : value;
-      out[group][name] = cls ? replaced(e, cls.from, cls.to) : e;
+      out[group][name] = found ? replaced(e, found.from, found.to) : e;
     }
   }
   return out;
@@ -134,10 +159,10 @@ function withClass(layer, cls) {
 
 const css = c => (c && typeof c === "object" && "r" in c ? c.toString() : c);
 
-/* The symbolizer of a layer at the zoom. */
-function symbolizerOf(layer, zoom, notes) {
+/* The symbolizer of a layer at the zoom, for features of the class value. */
+function symbolizerOf(layer, zoom, notes, classValue) {
   const get = (group, name) => {
-    const {value, note} = evaluate(layer, group, name, zoom);
+    const {value, note} = evaluate(layer, group, name, zoom, {classValue});
     if (note) notes.push(note);
     return value;
   };
@@ -172,31 +197,30 @@ function layerClasses(layer) {
   const size = SIZE_OF[layer.type] && layer.paint?.[SIZE_OF[layer.type]];
   const bySize = size !== undefined && size !== null && classesIn(expressionOf(size, spec(SIZE_OF[layer.type])));
   // Sizes interpolated on a feature's value: a row at each stop.
-  if (bySize?.ramp) return {classes: bySize.ramp.stops.map(s => ({label: String(s), from: bySize.ramp.input, to: s}))};
+  if (bySize?.ramp) return {...bySize, ramp: undefined, classes: bySize.ramp.stops.map(v => ({label: String(v), value: v}))};
   return bySize || null;
 }
 
 /* A colour ramp of a layer's colour on a feature's value. */
-function rampRule(layer, {input, stops}, zoom, label) {
+function rampRule(layer, {stops}, zoom, label) {
   const name = COLOR_OF[layer.type];
-  const expression = withClass(layer, null).paint[name];
-  const colorAt = v => css(evaluate({...layer, paint: {[name]: replaced(expression, input, v)}}, "paint", name, zoom).value);
+  const colorAt = v => css(evaluate(layer, "paint", name, zoom, {classValue: v}).value);
   return {label, notes: [], ramp: {min: stops[0], max: stops.at(-1), stops: stops.map(v => [v, colorAt(v)]), colorAt}};
 }
 
 /* The rows of a stack of layers drawing the same features, bottom first:
- * the classes of the topmost layer that has them, each drawn through
- * every layer. */
-function stackRules(stack, zoom) {
-  const top = stack.at(-1);
-  const label = String(top.id ?? "");
+ * the classes of the topmost layer that has them (up to limit), each drawn
+ * through every layer. */
+function stackRules(stack, zoom, limit) {
+  const label = String(stack.at(-1).id ?? "");
   const owner = [...stack].reverse().find(layerClasses);
-  const found = owner && layerClasses(owner);
-  if (found?.ramp) return [rampRule(owner, found.ramp, zoom, label)];
-  const classes = found ? found.classes : [null];
+  const found = owner ? layerClasses(owner) : null;
+  const layers = stack.map(l => withClassInput(l, found));
+  if (found?.ramp) return [rampRule(layers[stack.indexOf(owner)], found.ramp, zoom, label)];
+  const classes = found ? found.classes.slice(0, limit) : [null];
   return classes.map(cls => {
     const notes = [];
-    const symbolizers = stack.map(l => symbolizerOf(withClass(l, cls), zoom, notes));
+    const symbolizers = layers.map(l => symbolizerOf(l, zoom, notes, cls?.value));
     return cls ? {label: cls.label, group: label, symbolizers, notes: [...new Set(notes)]}
                : {label, symbolizers, notes: [...new Set(notes)]};
   });
@@ -205,7 +229,8 @@ function stackRules(stack, zoom) {
 /* A heatmap's colour over its density, 0 to 1. */
 function heatmapRule(layer, zoom) {
   const name = "heatmap-color";
-  const colorAt = d => css(evaluate(withClass(layer, null), "paint", name, zoom, {heatmapDensity: d}).value);
+  const expressions = withClassInput(layer, null);
+  const colorAt = d => css(evaluate(expressions, "paint", name, zoom, {globals: {heatmapDensity: d}}).value);
   return {label: String(layer.id ?? ""), notes: [],
           ramp: {min: 0, max: 1, stops: [[0, colorAt(0), "low"], [1, colorAt(1), "high"]], colorAt}};
 }
@@ -254,7 +279,7 @@ export async function readMapLibre(doc, {zoom}, limit) {
     // A stack is one row, where its bottom layer is drawn.
     if (stack[0] !== layer) continue;
     try {
-      rules.push(...stackRules(stack, zoom).map(r => ({...r, ...view})));
+      rules.push(...stackRules(stack, zoom, limit - rules.length).map(r => ({...r, ...view})));
     } catch (err) {
       rules.push({label: String(layer.id ?? ""), symbolizers: [], ...view,
                   notes: [`The layer could not be read: ${String(err.message).split("\n")[0]}.`]});

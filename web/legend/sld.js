@@ -288,8 +288,9 @@ async function symbolizersOf(parser, root, found, scale) {
                                : symbolizers};
 }
 
-/* The legend rules of one SLD rule: one, a row a class, or a ramp. */
-async function rulesOfRule(parser, root, found, group, scale) {
+/* The legend rules of one SLD rule: one, a row a class (up to limit), or
+ * a ramp. */
+async function rulesOfRule(parser, root, found, group, scale, limit) {
   const label = ruleLabel(found.rule);
   const colorMap = elements(found.rule).filter(n => localName(n) === "RasterSymbolizer")
     .map(r => childNamed(r, "ColorMap")).find(Boolean);
@@ -299,7 +300,7 @@ async function rulesOfRule(parser, root, found, group, scale) {
     const ramp = linearRamp(classified.pairs.map(([d, v]) => [parseFloat(d), v]));
     return [{label, group, notes: [], ramp}];
   }
-  const classes = classified ? classesOf(classified) : [{label, value: null}];
+  const classes = classified ? classesOf(classified).slice(0, Math.max(1, limit)) : [{label, value: null}];
   const rules = [];
   for (const {label: classLabel, value} of classes) {
     const rule = value === null ? found.rule
@@ -337,7 +338,9 @@ export async function readSld(root, view, limit) {
   for (const [i, f] of found.entries()) f.parsed = whole?.[i];
   for (const one of found) {
     const drawn = viewOfRule(one.rule, view);
-    rules.push(...(await rulesOfRule(parser, root, one, titleOf(one.fts), view.scale)).map(r => ({...r, ...drawn})));
+    const read = await rulesOfRule(parser, root, one, titleOf(one.fts), view.scale, limit - rules.length);
+    rules.push(...read.map(r => ({...r, ...drawn})));
+    if (rules.length >= limit) break;
   }
   return {title: styleTitle(root), rules, notes: [], options: {dashUnit: "px", defaultCap: "butt", markStroke: "centred"}};
 }
