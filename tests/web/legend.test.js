@@ -322,13 +322,20 @@ test("the swatch size, the title given and the file's name", async () => {
                "f.json");
 });
 
-test("a style of 100,000 rules gives the first 500 rows; one over 5 MiB is refused before it is read", async () => {
+test("a style of 100,000 rules, or a match of 50,000 classes, gives the first 500 rows; one over 5 MiB is refused before it is read", async () => {
   const many = JSON.stringify({version: 8, layers: Array.from({length: 100000}, (_, i) => ({id: `l${i}`, type: "line"}))});
   const legend = await readLegend(many);
   assert.equal(legend.rows.length, 500);
   assert.equal(legend.rows[499].label, "l499");
   assert.match(legend.notes.join(" "), /first 500/);
   await assert.rejects(readLegend(" ".repeat(5 * 1024 * 1024 + 1) + "{}"), /over 5 MiB/);
+  // A colour by a match of 50,000 cases: the first 500 classes, each class
+  // not compiling the match again.
+  const cases = Array.from({length: 50000}, (_, i) => [`v${i}`, i % 2 ? "#ff0000" : "#0000ff"]).flat();
+  const classes = await readLegend(maplibre({id: "m", type: "fill", source: "s",
+                                             paint: {"fill-color": ["match", ["get", "k"], ...cases, "#000000"]}}));
+  assert.deepEqual(classes.rows.slice(0, 2).map(r => [r.label, r.swatch]), [["v0", "/20/20/0/0/255"], ["v1", "/20/20/255/0/0"]]);
+  assert.equal(classes.rows.length, 500);
 });
 
 test("colours as the style languages write them, each to RRGGBB", () => {
