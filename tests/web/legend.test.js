@@ -5,10 +5,16 @@
 import {test} from "node:test";
 import assert from "node:assert/strict";
 import {readFileSync} from "node:fs";
-import {readLegend} from "../../web/legend/legend.js";
+import {existsSync, readdirSync} from "node:fs";
+import {tmpdir} from "node:os";
+import {readLegend, scaleRangesInWords} from "../../web/legend/legend.js";
+import {conditionInWords} from "../../web/legend/maplibre.js";
+import {filterInWords} from "../../web/legend/sld.js";
+import {startProgram} from "../../web/legend/program.js";
+import {readXml, rootOf} from "../../web/legend/xml.js";
 import {colorOf} from "../../web/legend/swatch.js";
 import {dashPattern} from "../../web/swatch-url.js";
-import {legendSnippet, legendSvg} from "../../web/legend/output.js";
+import {legendJson, legendSnippet, legendSvg} from "../../web/legend/output.js";
 
 const sld = (rules, head = "<Name>layer</Name><UserStyle><Name>style</Name>") =>
   `<?xml version="1.0"?><StyledLayerDescriptor version="1.0.0" xmlns="http://www.opengis.net/sld">` +
@@ -394,6 +400,68 @@ test("documents in their declared encodings: Latin-1, UTF-16 with a byte order m
   const utf16 = Buffer.concat([Buffer.from([0xFF, 0xFE]), Buffer.from(doc("UTF-16"), "utf16le")]);
   assert.equal((await readLegend(utf16)).title, "Urbanisé");
   await assert.rejects(readLegend(Buffer.from(doc("UTF-8"), "latin1")), /^LegendError: bytes at line 2 are not utf-8/);
+});
+
+test("conditions and filters in words; scale ranges merged and in words", () => {
+  for (const [condition, words] of [
+    [["==", ["get", "class"], "motorway"], "class is motorway"], [["<", ["get", "rank"], 3], "rank < 3"],
+    [["all", [">=", ["get", "pop"], 10], ["!=", ["get", "kind"], "x"]], "pop ≥ 10 and kind is not x"],
+    [["any", ["has", "name"], ["!has", "ref"]], "name is set or ref is not set"],
+    [["in", "class", "primary", "trunk"], "class is primary, trunk"],
+    [["in", ["get", "class"], ["literal", ["a", "b"]]], "class is a, b"],
+    [["match", ["get", "type"], ["park", "wood"], true, false], "type is park, wood"],
+    [["!", ["==", ["get", "a"], 1]], "not (a is 1)"]])
+    assert.equal(conditionInWords(condition), words, JSON.stringify(condition));
+  const filter = xml => filterInWords(rootOf(readXml(xml)));
+  assert.equal(filter(`<Filter><And><PropertyIsGreaterThan><PropertyName>a</PropertyName><Literal>1</Literal>` +
+                      `</PropertyIsGreaterThan><Not><PropertyIsNull><PropertyName>b</PropertyName></PropertyIsNull></Not>` +
+                      `</And></Filter>`), "a > 1 and not (b is not set)");
+  assert.equal(filter(`<Filter><PropertyIsBetween><PropertyName>h</PropertyName><LowerBoundary><Literal>1</Literal>` +
+                      `</LowerBoundary><UpperBoundary><Literal>5</Literal></UpperBoundary></PropertyIsBetween></Filter>`),
+               "h from 1 to 5");
+  assert.equal(scaleRangesInWords([[5e6, Infinity], [1e5, 5e5], [4e5, 1e6], [0, 1000]]),
+               "1:1,000 and below, 1:100,000 to 1:1,000,000 and 1:5,000,000 and above");
+});
+
+test("QGIS draws a layer only within its own scale range, and its rules within theirs", async () => {
+  const layerAt = (min, max) => qml(categories("Building"), symbol(0, "fill", layer("SimpleFill", {color: "255,0,0,255"})))
+    .replace("<qgis ", `<qgis hasScaleBasedVisibilityFlag="1" minScale="${min}" maxScale="${max}" `);
+  assert.equal((await readLegend(layerAt(25000, 0))).rows.length, 1);
+  await assert.rejects(readLegend(layerAt(10000, 0)), /no rule draws anything at 1:17,062; rules are drawn at 1:10,000 and below/);
+  assert.equal((await readLegend(layerAt(10000, 0), {allScales: true})).rows.length, 1);
+});
+
+test("the background asked for wins over the style's, and see-through colours are blended over it", async () => {
+  const doc = JSON.stringify({version: 8, sources: {}, layers: [{id: "bg", type: "background", paint: {"background-color": "#fff"}},
+    {id: "veil", type: "fill", paint: {"fill-color": "#ffffff", "fill-opacity": 0.5}}]});
+  const legend = await readLegend(doc, {background: "000000"});
+  assert.equal(legend.background, "000000");
+  assert.equal(legend.rows[0].swatch, "/20/20/128/128/128");
+  const json = JSON.parse(legendJson(legend));
+  assert.deepEqual(Object.keys(json), ["title", "background", "rows", "notes"]);
+  assert.deepEqual(Object.keys(json.rows[0]), ["label", "swatch", "notes"]);
+});
+
+test("encodings: windows-1252's own letters; an encoding no decoder knows is refused by name", async () => {
+  const [head, tail] = sld(line(), "<Name>l</Name><UserStyle><Title>TITLE</Title>").replace(/^<\?xml[^>]*>/, "").split("TITLE");
+  const doc = bytes => Buffer.concat([Buffer.from(`<?xml version="1.0" encoding="windows-1252"?>${head}`), bytes, Buffer.from(tail)]);
+  assert.equal((await readLegend(doc(Buffer.from([0x80, 0x20, 0x93, 0x94])))).title, "€ “”");
+  await assert.rejects(readLegend(Buffer.from(`<?xml version="1.0" encoding="x-klingon"?><a/>`)),
+                       /encoding x-klingon is not one the legend reads/);
+});
+
+// The program draws through one FastCGI worker; the built one (ctest gives it).
+const program = process.env.SWATCH_PROGRAM;
+test("one worker draws every swatch, a path it refuses is named, and its socket's folder goes with it", {
+  skip: program && existsSync(program) ? false : "the built program is needed (SWATCH_PROGRAM; scripts/build)"}, async () => {
+  const before = readdirSync(tmpdir()).filter(n => n.startsWith("swatch-legend-")).length;
+  const worker = await startProgram(program);
+  const [svg, gif] = await worker.drawAll(["/20/10/255/0/0?Format=svg", "/3/2/0/0/0"]);
+  assert.match(svg.toString(), /<svg[^>]*width="20" height="10"/);
+  assert.deepEqual([...gif.subarray(0, 6)].map(b => String.fromCharCode(b)).join(""), "GIF89a");
+  await assert.rejects(worker.draw("/20/20/0/0/0?Format=tiff"), /the swatch program refused \/20\/20\/0\/0\/0\?Format=tiff/);
+  worker.stop();
+  assert.equal(readdirSync(tmpdir()).filter(n => n.startsWith("swatch-legend-")).length, before);
 });
 
 test("outputs draw stacks in one box, ramps as bars, groups as headings, labels that read on the background", () => {

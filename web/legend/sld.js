@@ -245,8 +245,10 @@ export function filterInWords(node) {
   if (name === "And" || name === "Or") return parts.map(filterInWords).join(name === "And" ? " and " : " or ");
   if (name === "Not") return `not (${filterInWords(parts[0] ?? {})})`;
   if (name === "PropertyIsNull") return `${textOf(parts[0])} is not set`;
-  if (name === "PropertyIsBetween")
-    return `${textOf(parts[0])} from ${textOf(childNamed(node, "LowerBoundary"))} to ${textOf(childNamed(node, "UpperBoundary"))}`;
+  if (name === "PropertyIsBetween") {
+    const bound = which => { const b = childNamed(node, which); return textOf(b) || textOf(elements(b ?? {})[0]); };
+    return `${textOf(parts[0])} from ${bound("LowerBoundary")} to ${bound("UpperBoundary")}`;
+  }
   return name;
 }
 

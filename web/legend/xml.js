@@ -68,6 +68,24 @@ export function withChildren(node, children) {
   return copy;
 }
 
+/* Windows-1252's letters at 0x80 to 0x9F (the five it leaves undefined
+ * stay as they are). Node's own decoder reads this range as ISO-8859-1's
+ * control characters: these two single-byte encodings are decoded here,
+ * alike in Node and in the browser. */
+const CP1252 = "\u20AC\u0081\u201A\u0192\u201E\u2026\u2020\u2021\u02C6\u2030\u0160\u2039\u0152\u008D\u017D\u008F" +
+               "\u0090\u2018\u2019\u201C\u201D\u2022\u2013\u2014\u02DC\u2122\u0161\u203A\u0153\u009D\u017E\u0178";
+const SINGLE_BYTE = {
+  "iso-8859-1": b => String.fromCharCode(b), "latin1": b => String.fromCharCode(b),
+  "windows-1252": b => (b >= 0x80 && b < 0xA0 ? CP1252[b - 0x80] : String.fromCharCode(b)),
+};
+SINGLE_BYTE["cp1252"] = SINGLE_BYTE["windows-1252"];
+
+function decodeSingleByte(bytes, map) {
+  const out = [];
+  for (let i = 0; i < bytes.length; i += 8192) out.push(Array.from(bytes.subarray(i, i + 8192), map).join(""));
+  return out.join("");
+}
+
 /* A style document's text from its bytes: a byte order mark says UTF-8 or
  * UTF-16; else XML says its encoding in its declaration (ISO-8859-1,
  * windows-1252 …); else UTF-8. Bytes that are not of that encoding are
@@ -86,6 +104,7 @@ export function decodeStyle(input) {
     const declared = /^\s*<\?xml[^>]*?\bencoding\s*=\s*["']([A-Za-z0-9._:-]+)["']/.exec(head);
     if (declared) encoding = declared[1].toLowerCase();
   }
+  if (SINGLE_BYTE[encoding]) return decodeSingleByte(bytes.subarray(start), SINGLE_BYTE[encoding]);
   let decoder;
   try {
     decoder = new TextDecoder(encoding, {fatal: true});
