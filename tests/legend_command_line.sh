@@ -114,6 +114,9 @@ refused "nothing at the view" '{"version": 8, "layers": [{"id": "t", "type": "fi
   "no rule draws anything at 1:17,062; rules are drawn at 1:4,265 and below"
 check "a missing file: exit 1, said in words" \
   bash -c "'$legend' '$work/nothing.sld' 2>&1 >/dev/null | grep -q 'cannot read .*: no such file'"
+timeout 20 "$legend" --format png --program /bin/false "$styles/pophatch.sld" >"$work/none" 2>"$work/err"
+check "a program that draws nothing: exit 1 at once, the swatch named, no output" \
+  bash -c "[ $? = 1 ] && [ ! -s '$work/none' ] && grep -q 'refused /20/20/170/170/170' '$work/err'"
 "$legend" --format gif "$styles/pophatch.sld" 2>/dev/null
 check "an unknown format: exit 2" [ $? = 2 ]
 

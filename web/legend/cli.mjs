@@ -112,16 +112,22 @@ async function drawAll(program, swatchPaths) {
   }
 }
 
-function rasterise(svg, scale) {
-  return new Promise((resolve, reject) => {
-    const child = execFile("rsvg-convert", ["--format", "png", "--zoom", String(scale)],
-                           {encoding: "buffer", maxBuffer: 256 << 20}, (err, stdout) => {
+/* rsvg-convert, started at once so that it loads while the swatches are
+ * drawn: draw(svg) gives the PNG. */
+function startRasteriser(scale) {
+  let child;
+  const png = new Promise((resolve, reject) => {
+    child = execFile("rsvg-convert", ["--format", "png", "--zoom", String(scale)],
+                     {encoding: "buffer", maxBuffer: 256 << 20}, (err, stdout) => {
       if (err) reject(new LegendError(err.code === "ENOENT" ? "rsvg-convert is not installed (Debian: librsvg2-bin)"
                                                             : "rsvg-convert could not draw the legend"));
       else resolve(stdout);
     });
-    child.stdin.end(svg);
   });
+  // A rasteriser that could not start says so when it is asked to draw.
+  child.stdin.on("error", () => {});
+  png.catch(() => {});
+  return {draw: svg => (child.stdin.end(svg), png), stop: () => child.kill()};
 }
 
 /* Each layer of every swatch row, bottom first. */
@@ -142,12 +148,19 @@ async function legendOutput(o, legend) {
     }
     return legendSnippet(rows, {...look, base: o.base, images}) + "\n";
   }
+  const rasteriser = o.format === "png" ? startRasteriser(o.scale) : null;
   const paths = rows.flatMap(layersOf);
-  const drawn = (await drawAll(program, paths.map(p => inFormat(p, "svg")))).map(b => b.toString("utf8"));
+  let drawn;
+  try {
+    drawn = (await drawAll(program, paths.map(p => inFormat(p, "svg")))).map(b => b.toString("utf8"));
+  } catch (err) {
+    rasteriser?.stop();
+    throw err;
+  }
   let next = 0;
   const svgs = rows.map(r => layersOf(r).map(() => drawn[next++]));
   const svg = legendSvg(rows, svgs, look);
-  return o.format === "svg" ? svg : rasterise(svg, o.scale);
+  return rasteriser ? rasteriser.draw(svg) : svg;
 }
 
 async function main() {

@@ -18,6 +18,8 @@ import {SCRIPT} from "../swatch-url.js";
 const VERSION = 1, BEGIN_REQUEST = 1, END_REQUEST = 3, PARAMS = 4, STDIN = 5, STDOUT = 6, RESPONDER = 1;
 /* Swatches asked for at once: well below the connections a worker holds. */
 const IN_FLIGHT = 16;
+/* How long a swatch may go without a byte of its reply. */
+const IDLE_MS = 30000;
 
 function record(type, body = Buffer.alloc(0)) {
   const header = Buffer.from([VERSION, type, 0, 1, body.length >> 8, body.length & 255, 0, 0]);
@@ -62,6 +64,9 @@ function drawOne(socketPath, swatchPath) {
     const chunks = [];
     const refused = () => reject(new LegendError(`the swatch program refused ${swatchPath}`));
     const socket = net.connect(socketPath, () => socket.end(requestOf(swatchPath)));
+    // A worker that stops answering (or a program that is no worker) fails
+    // the legend instead of holding it.
+    socket.setTimeout(IDLE_MS, () => socket.destroy());
     socket.on("data", c => chunks.push(c));
     socket.on("error", refused);
     socket.on("close", () => {
