@@ -109,6 +109,7 @@ function compact(stack) {
 function fillDesigns(fill, base, notes, under, options, stack) {
   const outline = fill.outlineColor !== undefined ? paint(fill.outlineColor, [fill.outlineOpacity], "outline", notes, under())
                                                   : null;
+  if (outline) outlineWidthNote(fill.outlineWidth, notes);
   const own = paint(fill.color, [fill.fillOpacity, fill.opacity], "fill", notes, under());
   const designs = own ? [{...base, color: own}] : [];
   const mark = fill.graphicFill;
@@ -136,12 +137,18 @@ function fillDesigns(fill, base, notes, under, options, stack) {
   return stack.length ? [] : [{...base, color: WHITE, outline: outline ?? [0, 0, 0]}];
 }
 
+/* The swatch's outline is one pixel wide: a wider one is said. */
+function outlineWidthNote(width, notes) {
+  if (number(width) >= 1.5) notes.push(`The outline's width (${roundHalfUp(width * 10) / 10} px) is drawn as 1 pixel.`);
+}
+
 function lineDesigns(line, base, notes, under, {dashUnit, defaultCap}, stack) {
   // A line over an area draws its outline.
   const area = stack.at(-1);
   if (area && (area.kind === "flat" || area.kind === "hatch")) {
     const outline = paint(line.color ?? "#000000", [line.opacity], "outline", notes, under());
     if (outline) stack[stack.length - 1] = {...area, outline};
+    if (outline) outlineWidthNote(line.width, notes);
     return [];
   }
   if (number(line.perpendicularOffset)) notes.push("The line's offset is not shown.");
