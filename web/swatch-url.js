@@ -275,24 +275,43 @@ export function inFormat(path, format) { return swatchPath({...parseSwatchUrl(pa
 /* Rounding to the nearest, halves up. */
 export const roundHalfUp = x => Math.floor(x + 0.5);
 
-/* A dash array as the program's LineStyle: ink first, an odd count
- * repeated once; a round or square cap lengthens each dash by the width
- * and shortens each gap by it; then whole pixels, a dash at least one, a
- * gap of none joining its dashes. A pattern without gaps is solid (""). */
-export function dashPattern(lengths, width, cap = "butt") {
-  if (!Array.isArray(lengths) || !lengths.length || !lengths.every(v => Number.isFinite(v) && v >= 0))
-    return "";
+/* A gap under this many pixels is not seen on the map: the dashes beside
+ * it join (the renderers blur such a pattern into a lighter solid line). */
+export const SMALLEST_GAP = 0.75;
+
+/* A dash array's lengths as drawn: ink first, an odd count repeated once;
+ * a cap that lengthens dashes ("round" or "square", as the renderer does)
+ * lengthens each dash by the width and shortens each gap by it. */
+function dashLengths(lengths, width, cap) {
   const even = lengths.length % 2 ? [...lengths, ...lengths] : lengths;
   const grow = cap === "round" || cap === "square" ? width : 0;
+  return even.map((v, i) => (i % 2 === 0 ? v + grow : Math.max(0, v - grow)));
+}
+
+const isDashArray = lengths => Array.isArray(lengths) && lengths.length > 0 && lengths.every(v => Number.isFinite(v) && v >= 0);
+
+/* A dash array as the program's LineStyle: its lengths as drawn, in whole
+ * pixels, a dash at least one, a gap under SMALLEST_GAP joining its dashes
+ * and a longer one at least a pixel. A pattern without gaps is solid (""). */
+export function dashPattern(lengths, width, cap = "butt") {
+  if (!isDashArray(lengths)) return "";
   let text = "";
-  even.forEach((v, i) => {
-    const ink = i % 2 === 0;
-    const n = roundHalfUp(ink ? v + grow : v - grow);
+  dashLengths(lengths, width, cap).forEach((v, i) => {
     // No dash or gap is longer than the widest swatch.
-    const length = Math.min(MAX_SIDE, n);
-    text += ink ? "x".repeat(Math.max(1, length)) : " ".repeat(Math.max(0, length));
+    const n = Math.min(MAX_SIDE, roundHalfUp(v));
+    if (i % 2 === 0) text += "x".repeat(Math.max(1, n));
+    else if (v >= SMALLEST_GAP) text += " ".repeat(Math.max(1, n));
   });
   return text.includes(" ") ? text : "";
+}
+
+/* The share of a dash array's length that is ink, as drawn: what a
+ * pattern too fine to show (drawn solid) gives its colour. */
+export function dashInk(lengths, width, cap = "butt") {
+  if (!isDashArray(lengths)) return 1;
+  const drawn = dashLengths(lengths, width, cap);
+  const total = drawn.reduce((a, b) => a + b, 0);
+  return total > 0 ? drawn.filter((_, i) => i % 2 === 0).reduce((a, b) => a + b, 0) / total : 1;
 }
 
 /* The scales of 2 and 3 the swatch at url (w x h) is offered at: none for

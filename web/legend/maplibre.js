@@ -286,5 +286,5 @@ export async function readMapLibre(doc, {zoom}, limit) {
     }
   }
   return {title: typeof doc.name === "string" ? doc.name : "", rules, notes, background: backgroundOf(layers, zoom),
-          options: {dashUnit: "width", defaultCap: "butt", markStroke: "outside"}};
+          options: {dashUnit: "width", defaultCap: "butt", markStroke: "outside", renderer: "maplibre"}};
 }

@@ -8,9 +8,13 @@
  *   defaultCap                     the cap of a line that gives none
  *   markStroke "centred" | "outside"  where a mark's stroke is drawn: on its
  *                                  outline (SLD, QGIS) or around it (MapLibre)
+ *   renderer "maplibre" | "java2d-qt"  whose drawing the swatch follows where
+ *                                  renderers differ: which caps lengthen a
+ *                                  dash, the ink of a line under a pixel wide,
+ *                                  how far a mark reaches
  *   backdrop [r, g, b]             what the map is drawn on (white) */
 import {Color} from "@maplibre/maplibre-gl-style-spec";
-import {dashPattern, newDesign, roundHalfUp} from "../swatch-url.js";
+import {dashInk, dashPattern, newDesign, roundHalfUp} from "../swatch-url.js";
 
 const WHITE = [255, 255, 255];
 
@@ -32,8 +36,8 @@ export function colorOf(value) {
   if (!c) return null;
   // The library keeps its colours multiplied by their alpha.
   const a = c.a;
-  const channel = v => Math.min(255, Math.max(0, roundHalfUp(a > 0 ? (v / a) * 255 : 0)));
-  return {rgb: [channel(c.r), channel(c.g), channel(c.b)], alpha: a};
+  const exact = [c.r, c.g, c.b].map(v => Math.min(255, Math.max(0, a > 0 ? (v / a) * 255 : 0)));
+  return {rgb: exact.map(roundHalfUp), alpha: a, exact};
 }
 
 /* rgb seen through alpha over under. */
@@ -41,8 +45,10 @@ export const blend = (rgb, alpha, under) => rgb.map((v, i) => roundHalfUp(v * al
 
 /* A colour with its opacities, blended over what lies under it: null when
  * it is not there at all (opacity 0). Says so in notes when it is
- * see-through. */
-function paint(value, opacities, what, notes, under) {
+ * see-through. coverage is the share of a pixel the renderer inks (a line
+ * thinner than a pixel, a dash pattern too fine to show): blended as
+ * well, in the same rounding, without a note. */
+function paint(value, opacities, what, notes, under, coverage = 1) {
   const c = colorOf(value);
   if (!c) {
     if (value !== undefined) notes.push(`The ${what} colour ${JSON.stringify(value)} is not a colour: drawn black.`);
@@ -50,9 +56,8 @@ function paint(value, opacities, what, notes, under) {
   }
   const a = opacities.reduce((product, o) => product * (typeof o === "number" ? o : 1), c.alpha);
   if (!(a > 0)) return null;
-  if (a >= 1) return c.rgb;
-  notes.push(`The ${what} is ${Math.round(a * 100)}% opaque: drawn as it looks over ${under.what}.`);
-  return blend(c.rgb, a, under.rgb);
+  if (a < 1) notes.push(`The ${what} is ${Math.round(a * 100)}% opaque: drawn as it looks over ${under.what}.`);
+  return a * coverage >= 1 ? c.rgb : blend(c.exact ?? c.rgb, a * coverage, under.rgb);
 }
 
 const number = v => (typeof v === "number" && Number.isFinite(v) ? v : undefined);
@@ -70,10 +75,10 @@ const FILLED = [1, 3, 5, 6];
  * when none of them draws. Designs in a stack have no background of their
  * own, except the bottom one, which takes a flat patch it lies on. */
 export function stackOf(symbolizers, {w, h, dashUnit = "px", defaultCap = "butt", markStroke = "centred",
-                                      backdrop = WHITE}) {
+                                      renderer = "java2d-qt", backdrop = WHITE}) {
   const notes = [];
   const stack = [];
-  const options = {dashUnit, defaultCap, markStroke};
+  const options = {dashUnit, defaultCap, markStroke, renderer};
   /* What a see-through layer is seen over: the flat patch beneath it, else the backdrop. */
   const under = () => {
     const top = stack.at(-1);
@@ -142,7 +147,16 @@ function outlineWidthNote(width, notes) {
   if (number(width) >= 1.5) notes.push(`The outline's width (${roundHalfUp(width * 10) / 10} px) is drawn as 1 pixel.`);
 }
 
-function lineDesigns(line, base, notes, under, {dashUnit, defaultCap}, stack) {
+/* How each renderer draws what a swatch's whole pixels cannot: the caps
+ * that lengthen a dash (MapLibre: round only; Java2D and Qt: round and
+ * square), and the share of a pixel a line thinner than one inks (QGIS
+ * its width; MapLibre (w + 1) / 2, measured: 0.5 px black is 404040). */
+const RENDERERS = {
+  "maplibre": {lengthens: ["round"], thinInk: w => (w + 1) / 2},
+  "java2d-qt": {lengthens: ["round", "square"], thinInk: w => w},
+};
+
+function lineDesigns(line, base, notes, under, {dashUnit, defaultCap, renderer}, stack) {
   // A line over an area draws its outline.
   const area = stack.at(-1);
   if (area && (area.kind === "flat" || area.kind === "hatch")) {
@@ -158,10 +172,15 @@ function lineDesigns(line, base, notes, under, {dashUnit, defaultCap}, stack) {
   const gap = Math.max(0, number(line.gapWidth) ?? 0);
   const lineWidth = Math.max(1, roundHalfUp(gap > 0 ? gap + 2 * width : width));
   const dashes = Array.isArray(line.dasharray) ? line.dasharray.map(v => (dashUnit === "width" ? v * width : v)) : null;
-  const color = paint(line.color ?? "#000000", [line.opacity], "line", notes, under());
+  const {lengthens, thinInk} = RENDERERS[renderer];
+  const cap = lengthens.includes(line.cap ?? defaultCap) ? line.cap ?? defaultCap : "butt";
+  const dash = dashPattern(dashes, width, cap);
+  // A line under a pixel wide is a pixel of lighter ink; a dash pattern too
+  // fine to show, solid in the ink of its dashes' share.
+  const coverage = (gap === 0 && width < 1 ? thinInk(width) : 1) * (dash ? 1 : dashInk(dashes, width, cap));
+  const color = paint(line.color ?? "#000000", [line.opacity], "line", notes, under(), coverage);
   if (!color) return [];
-  return [{...base, kind: "band", color, lineWidth, dash: dashPattern(dashes, width, line.cap ?? defaultCap),
-           gapOnly: gap > 0}];
+  return [{...base, kind: "band", color, lineWidth, dash, gapOnly: gap > 0}];
 }
 
 function markDesigns(mark, base, notes, under, {markStroke}) {
