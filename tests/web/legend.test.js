@@ -79,7 +79,7 @@ const CASES = [
     ["circle", "/20/20/0/0/255?SymbolId=2&SymbolSize=9", []],
     ["x", "/20/20/0/0/0?SymbolId=4&SymbolSize=7", ["plus"]],
     ["arrow", "/20/20/0/0/0?SymbolId=1&SymbolSize=7", ["square"]],
-    ["default", "/20/20/128/128/128?SymbolId=1&SymbolSize=6", []]]],
+    ["default", "/20/20/128/128/128?SymbolId=1&SymbolSize=5", []]]],
   ["a casing under a line, stacked; a line of ties: the plain line, with a note",
    sld(`<Rule><Name>road</Name><LineSymbolizer>${stroke(css("stroke", "#000000"), css("stroke-width", "5"))}</LineSymbolizer>` +
        `<LineSymbolizer>${stroke(css("stroke", "#ffffff"), css("stroke-width", "3"))}</LineSymbolizer></Rule>` +
@@ -101,7 +101,7 @@ const CASES = [
        `</ogc:PropertyName></Size></Graphic></PointSymbolizer></Rule>`).replace("<StyledLayerDescriptor ",
        '<StyledLayerDescriptor xmlns:ogc="http://www.opengis.net/ogc" '),
    [["e", "/20/20/0/0/0?LineWidth=1", ["stroke depends", "stroke-width depends"]],
-    ["m", "/20/20/128/128/128?SymbolId=1&SymbolSize=6", ["WellKnownName depends", "Size depends"]]]],
+    ["m", "/20/20/128/128/128?SymbolId=1&SymbolSize=5", ["WellKnownName depends", "Size depends"]]]],
   ["a text-only document draws nothing", sld(`<Rule><TextSymbolizer><Label>x</Label></TextSymbolizer></Rule>`),
    "no rule draws anything"],
   ["malformed XML, which the SLD parser accepts", sld(line()).replace("</LineSymbolizer>", ""), /^malformed XML at line 1/],
@@ -137,7 +137,7 @@ const CASES = [
                                                   size: "2"}), 0.5) +
        symbol(2, "marker", layer("FontMarker", {chr: "A", color: "0,0,0,255"}))),
    [["0 - 1", "/20/20/0/0/0?LineStyle=xxxxxxxxx%20%20&LineWidth=2", []],
-    ["1 - 2", "/20/20/255/128/128?SymbolId=6&SymbolSize=8", ["50% opaque"]]]],
+    ["1 - 2", "/20/20/255/128/128?SymbolId=6&SymbolSize=7", ["50% opaque"]]]],
   ["a rule tree: rows under their parents' labels, rules switched off or at other scales left out, ELSE as other",
    qml({type: "RuleRenderer", body: `<rules key="root"><rule key="a" label="Roads"><rule key="b" label="Motorway" symbol="0"/>` +
         `<rule key="c" label="Primary &amp; trunk"><rule key="d" label="Tunnel" symbol="1"/></rule>` +
@@ -159,8 +159,8 @@ const CASES = [
            color: "0,0,0,255", outline_style: "no", size: "2"})))) +
        symbol(1, "marker", layer("SimpleMarker", {name: "circle", color: "0,0,0,0", outline_color: "128,128,128,255",
                                                   outline_width: "0", size: "2"}))),
-   [["Rail", ["/20/20/255/0/0?LineWidth=4", "/20/20/0/0/0?SymbolId=6&SymbolSize=8"], ["drawn once"]],
-    ["No information", "/20/20/128/128/128?SymbolId=2&SymbolSize=8", []]]],
+   [["Rail", ["/20/20/255/0/0?LineWidth=4", "/20/20/0/0/0?SymbolId=6&SymbolSize=7"], ["drawn once"]],
+    ["No information", "/20/20/128/128/128?SymbolId=2&SymbolSize=7", []]]],
   // Measured in QGIS 3.22 at 96 dpi: a 0.1 mm (0.378 px) black line is one pixel of A0A0A0.
   ["a QGIS line under a pixel wide: one pixel, inked by its width",
    qml(categories("Boundary"), symbol(0, "line", layer("SimpleLine", {line_color: "0,0,0,255", line_width: "0.1"}))),
@@ -204,12 +204,13 @@ const CASES = [
              paint: {"line-width": 0.94, "line-dasharray": [1, 1]}}),
    [["square", `/20/20/0/0/0?LineStyle=${"x".repeat(30)}${"%20".repeat(15)}&LineWidth=5`, []],
     ["thin", "/20/20/64/64/64?LineWidth=1", []], ["path", "/20/20/8/8/8?LineStyle=x%20", []]]],
-  ["circles: radius doubled, a see-through circle unfilled, a feature's value the default",
+  // Measured in MapLibre GL JS: a circle of radius r reaches 2r - 1 pixels (r 5: 9 px across).
+  ["circles: 2r - 1 pixels across, a see-through circle unfilled, a feature's value the default",
    maplibre({id: "poi", type: "circle", paint: {"circle-radius": 4, "circle-color": "rgba(0, 0, 0, 0)",
                                                 "circle-stroke-width": 1, "circle-stroke-color": "#0000ff"}},
             {id: "town", type: "circle", paint: {"circle-radius": ["get", "size"], "circle-color": "red"}},
             {id: "labels", type: "symbol"}),
-   [["poi", "/20/20/0/0/255?SymbolId=2&SymbolSize=8", []], ["town", "/20/20/255/0/0?SymbolId=6&SymbolSize=10", ["depends on the feature"]]]],
+   [["poi", "/20/20/0/0/255?SymbolId=2&SymbolSize=9", []], ["town", "/20/20/255/0/0?SymbolId=6&SymbolSize=9", ["depends on the feature"]]]],
   ["step: a row an interval, labelled from its stops; case: a row a branch, its condition in words",
    maplibre({id: "pop", type: "fill", source: "s",
              paint: {"fill-color": ["step", ["get", "pop"], "#ffffcc", 10, "#fd8d3c", 100, "#800026"]}},
@@ -218,7 +219,7 @@ const CASES = [
    [["< 10", "/20/20/255/255/204", [], "pop"], ["10 – 100", "/20/20/253/141/60", [], "pop"],
     ["≥ 100", "/20/20/128/0/38", [], "pop"],
     ...[["rank < 3", "255/0/0"], ["class is city", "0/0/255"], ["other", "128/128/128"]]
-      .map(([l, c]) => [l, `/20/20/${c}?SymbolId=6&SymbolSize=10`, [], "towns"])]],
+      .map(([l, c]) => [l, `/20/20/${c}?SymbolId=6&SymbolSize=9`, [], "towns"])]],
   ["a class's value in every property it is read in, inside zoom curves too",
    maplibre({id: "roads", type: "line", source: "r", paint: {
      "line-color": ["match", ["get", "class"], "motorway", "#ff0000", "#000000"],
@@ -232,7 +233,7 @@ const CASES = [
             {id: "size", type: "circle", source: "n",
              paint: {"circle-radius": {property: "n", type: "interval", stops: [[0, 3], [10, 15]]}}}),
    [["a", "/20/20/255/0/0", [], "kind"], ["b", "/20/20/0/0/255", [], "kind"], ["other", "/20/20/204/204/204", [], "kind"],
-    ["< 10", "/20/20/0/0/0?SymbolId=6&SymbolSize=6", [], "size"], ["≥ 10", "/30/30/0/0/0?SymbolId=6&SymbolSize=30", [], "size"]]],
+    ["< 10", "/20/20/0/0/0?SymbolId=6&SymbolSize=5", [], "size"], ["≥ 10", "/29/29/0/0/0?SymbolId=6&SymbolSize=29", [], "size"]]],
   ["layers of one source and filter are one stack: a casing band under the road, a circle's stroke around it",
    maplibre({id: "casing", type: "line", source: "r", filter: ["==", "class", "motorway"],
              paint: {"line-color": "#cc0000", "line-width": 2, "line-gap-width": 4}},
@@ -241,7 +242,7 @@ const CASES = [
             {id: "motorway", type: "line", source: "r", filter: ["==", "class", "motorway"],
              paint: {"line-color": "#ffcc88", "line-width": 4}}),
    [["motorway", ["/20/20/204/0/0?LineWidth=8", "/20/20/255/204/136?LineWidth=4"], []],
-    ["poi", ["/20/20/0/0/0?SymbolId=6&SymbolSize=12", "/20/20/0/255/0?SymbolId=6&SymbolSize=8"], []]]],
+    ["poi", ["/20/20/0/0/0?SymbolId=6&SymbolSize=11", "/20/20/0/255/0?SymbolId=6&SymbolSize=7"], []]]],
   ["the view: layers outside their zooms and switched off are left out; a translucent fill over the background",
    JSON.stringify({version: 8, sources: {}, layers: [
      {id: "bg", type: "background", paint: {"background-color": "#000000"}},
@@ -302,8 +303,8 @@ const CASES = [
    sld(mark("triangle", stroke(css("stroke", "#000000"), css("stroke-width", "2")), "<Size>10</Size>") +
        mark("square", `<Fill>${css("fill", "#ff0000")}</Fill>` + stroke(css("stroke", "#0000ff"), css("stroke-width", "4")),
             "<Size>10</Size>")),
-   [["triangle", ["/20/20/0/0/0?SymbolId=3&SymbolSize=12", "/20/20/255/255/255?SymbolId=3&SymbolSize=8"], []],
-    ["square", ["/20/20/0/0/255?SymbolId=1&SymbolSize=14", "/20/20/255/0/0?SymbolId=1&SymbolSize=6"], []]]],
+   [["triangle", ["/20/20/0/0/0?SymbolId=3&SymbolSize=11", "/20/20/255/255/255?SymbolId=3&SymbolSize=7"], []],
+    ["square", ["/20/20/0/0/255?SymbolId=1&SymbolSize=13", "/20/20/255/0/0?SymbolId=1&SymbolSize=5"], []]]],
   ["only a background and hillshade: nothing to draw",
    maplibre({id: "bg", type: "background"}, {id: "hills", type: "hillshade"}), "no rule draws anything"],
 ];
@@ -546,10 +547,12 @@ test("real styles: Positron's roads as stacks at zoom 14 on its background; GeoS
   assert.match(large.notes.join(" "), /The outline's width \(7 px\) is drawn as 1 pixel/);
   assert.deepEqual((await readLegend(zoom, {scaleDenominator: 150e6})).rows.map(r => r.label), ["Medium"]);
   assert.deepEqual((await readLegend(zoom, {allScales: true})).rows.map(r => r.label), ["Large", "Medium", "Small"]);
-  // 12 px with a 2 px stroke on its outline: 14 px of black, 10 px of 20% green inside.
+  // 12 px with a 2 px stroke on its outline: 14 px of black, 10 px of 20%
+  // green inside, each even extent drawn a pixel smaller (the program's
+  // triangle covers odd extents only).
   const triangle = (await readLegend(sample("point_transparenttriangle.sld"))).rows[0];
-  assert.deepEqual([...triangle.beneath, triangle.swatch], ["/20/20/0/0/0?SymbolId=3&SymbolSize=14",
-                                                            "/20/20/204/235/204?SymbolId=3&SymbolSize=10"]);
+  assert.deepEqual([...triangle.beneath, triangle.swatch], ["/20/20/0/0/0?SymbolId=3&SymbolSize=13",
+                                                            "/20/20/204/235/204?SymbolId=3&SymbolSize=9"]);
   assert.deepEqual((await readLegend(sample("raster_discretecolors.sld"))).rows.map(r => [r.label, r.swatch]),
                    [["150", "/20/20/0/128/0"], ["256", "/20/20/102/51/51"]]);
 });

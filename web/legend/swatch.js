@@ -152,8 +152,19 @@ function outlineWidthNote(width, notes) {
  * square), and the share of a pixel a line thinner than one inks (QGIS
  * its width; MapLibre (w + 1) / 2, measured: 0.5 px black is 404040). */
 const RENDERERS = {
-  "maplibre": {lengthens: ["round"], thinInk: w => (w + 1) / 2},
-  "java2d-qt": {lengthens: ["round", "square"], thinInk: w => w},
+  // A MapLibre circle reaches a pixel less than its diameter (r 5 is 9 px across).
+  "maplibre": {lengthens: ["round"], thinInk: w => (w + 1) / 2, extent: d => d - 1},
+  "java2d-qt": {lengthens: ["round", "square"], thinInk: w => w, extent: d => d},
+};
+
+/* The program's square, ring, triangle and circle of size S cover
+ * 2 floor(S / 2) + 1 pixels: an odd extent is drawn as it is, an even one
+ * a pixel smaller (as the map's softened edge reads). Other symbols keep
+ * their size. */
+const ODD_EXTENTS = [1, 2, 3, 6];
+const symbolSizeFor = (symbol, extent) => {
+  const e = Math.max(0, roundHalfUp(extent));
+  return ODD_EXTENTS.includes(symbol) && e > 0 && e % 2 === 0 ? e - 1 : e;
 };
 
 function lineDesigns(line, base, notes, under, {dashUnit, defaultCap, renderer}, stack) {
@@ -183,7 +194,7 @@ function lineDesigns(line, base, notes, under, {dashUnit, defaultCap, renderer},
   return [{...base, kind: "band", color, lineWidth, dash, gapOnly: gap > 0}];
 }
 
-function markDesigns(mark, base, notes, under, {markStroke}) {
+function markDesigns(mark, base, notes, under, {markStroke, renderer}) {
   const name = String(mark.wellKnownName ?? "square").toLowerCase();
   const fill = paint(mark.color, [mark.fillOpacity, mark.opacity], "symbol", notes, under());
   const strokeWidth = number(mark.strokeWidth) ?? 1;
@@ -200,10 +211,12 @@ function markDesigns(mark, base, notes, under, {markStroke}) {
   if (number(mark.rotate)) notes.push(`The symbol's rotation (${mark.rotate}°) is not shown.`);
   if (Array.isArray(mark.offset) && mark.offset.some(v => v)) notes.push("The symbol's offset is not shown.");
   const size = 2 * (number(mark.radius) ?? 3);
-  const symbolDesign = (color, s, id = symbol) => ({...base, kind: "symbol", symbol: id, color,
-                                                     symbolSize: Math.max(0, roundHalfUp(s)), background: null});
+  // A diameter on the map to the symbol that covers as much.
+  const symbolDesign = (color, d, id = symbol) => ({...base, kind: "symbol", symbol: id, color, background: null,
+                                                     symbolSize: symbolSizeFor(id, RENDERERS[renderer].extent(d))});
   // A hairline around an unfilled circle is the program's ring.
-  if (!fill && symbol === 6 && strokeWidth <= 1) return [symbolDesign(stroke ?? [0, 0, 0], size, 2)];
+  if (!fill && symbol === 6 && strokeWidth <= 1)
+    return [symbolDesign(stroke ?? [0, 0, 0], markStroke === "outside" ? size + 2 * strokeWidth : size, 2)];
   if (!fill && !stroke) return [symbolDesign([128, 128, 128], size)];
   if (!stroke || (fill && stroke.join() === fill.join()) || !FILLED.includes(symbol)) return [symbolDesign(fill ?? stroke, size)];
   // The stroke beneath, as the shape it outlines (centred on the outline,
