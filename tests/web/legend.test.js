@@ -88,11 +88,11 @@ const CASES = [
        `</Graphic></GraphicStroke></Stroke></LineSymbolizer></Rule>`),
    [["road", ["/20/20/0/0/0?LineWidth=5", "/20/20/255/255/255?LineWidth=3"], []],
     ["rail", "/20/20/51/51/51?LineWidth=2", ["along the line"]]]],
-  ["another graphic fill is a flat patch in the mark's colour; a text-only rule is a note",
+  ["a fill of dots is its mark on the area, not a patch of the dots' colour; a text-only rule is a note",
    sld(`<Rule><Name>dots</Name><PolygonSymbolizer><Fill><GraphicFill><Graphic><Mark><WellKnownName>circle</WellKnownName>` +
        `<Fill>${css("fill", "#ff0000")}</Fill></Mark></Graphic></GraphicFill></Fill></PolygonSymbolizer></Rule>` +
        `<Rule><Name>names</Name><TextSymbolizer><Label>x</Label></TextSymbolizer></Rule>`),
-   [["dots", "/20/20/255/0/0", ["flat colour"]]]],
+   [["dots", "/20/20/255/0/0?SymbolId=6&SymbolSize=5", ["drawn once"]]]],
   ["values given by expressions: the defaults, each named",
    sld(`<Rule><Name>e</Name><LineSymbolizer><Stroke><CssParameter name="stroke"><ogc:Function name="env">` +
        `<ogc:Literal>c</ogc:Literal></ogc:Function></CssParameter><CssParameter name="stroke-width"><ogc:PropertyName>w` +
@@ -113,13 +113,14 @@ const CASES = [
   ["malformed JSON", `{"version": 8, "layers": [}`, /^malformed JSON/],
 
   // QGIS.
-  ["categories by their labels, despite the <labeling> the QGIS parser throws on; millimetres in pixels",
+  // Measured in QGIS 3.22: a line pattern's distance and width are across its lines.
+  ["categories by their labels, despite the <labeling> the QGIS parser throws on; millimetres in pixels, along the row",
    qml(categories("Forest", "Water"),
        symbol(0, "fill", layer("SimpleFill", {color: "51,160,44,255", outline_color: "35,35,35,255", outline_style: "solid",
                                               outline_width: "0.26", style: "solid"})) +
        symbol(1, "fill", layer("LinePatternFill", {angle: "45", color: "0,0,255,255", distance: "2", distance_unit: "MM"},
                                symbol("@1@0", "line", layer("SimpleLine", {line_color: "0,0,255,255", line_width: "0.26"}))))),
-   [["Forest", "/20/20/51/160/44?Outline=232323", []], ["Water", "/20/20/0/0/255?LineType=Hatch&HatchSpacing=7", []]]],
+   [["Forest", "/20/20/51/160/44?Outline=232323", []], ["Water", "/20/20/0/0/255?LineType=Hatch&HatchSpacing=10", []]]],
   ["a line pattern at 100 degrees is the nearest hatch; a fill with a line layer takes its colour as the outline",
    qml(categories("Ploughed", "Fenced"),
        symbol(0, "fill", layer("LinePatternFill", {angle: "100", distance: "10", distance_unit: "Pixel"},
@@ -150,8 +151,8 @@ const CASES = [
            .join(""))),
    [["Motorway", "/20/20/0/0/0?LineWidth=1", [], "Roads"],
     ...[["Tunnel", "Roads › Primary & trunk"], ["other", "Roads"]].map(([l, g]) => [l,
-      ["/20/20/0/0/0?LineType=Hatch&LineWidth=2&HatchSpacing=8&BgColor=FFFF00",
-       "/20/20/0/0/0?LineType=Hatch&LineWidth=2&HatchType=2&HatchSpacing=8"], [], g])]],
+      ["/20/20/0/0/0?LineType=Hatch&LineWidth=3&HatchSpacing=11&BgColor=FFFF00",
+       "/20/20/0/0/0?LineType=Hatch&LineWidth=3&HatchType=2&HatchSpacing=11"], [], g])]],
   ["a marker line: its marker once over the line, never a line of its own; an outline 0 wide is a hairline",
    qml(categories("Rail", "No information"),
        symbol(0, "line", layer("SimpleLine", {line_color: "255,0,0,255", line_width: "1"}) +
@@ -506,9 +507,10 @@ test("real styles: GeoServer's pophatch.sld, QGIS's line pattern at 30 degrees, 
   assert.deepEqual(pop.rows.map(r => [r.label, r.swatch]), [
     ["< 2M", "/20/20/170/170/170?LineType=Hatch&HatchSpacing=15"], ["2M - 4M", "/20/20/170/170/170?LineType=Hatch&HatchSpacing=7"],
     ["> 4M", "/20/20/170/170/170?LineType=Hatch&HatchSpacing=3"], ["Boundary", "/20/20/0/0/0?LineWidth=1"]]);
-  // 2 mm lines 5 mm apart at 30 degrees: 8 px lines, 19 px apart centre to centre.
+  // 2 mm lines 5 mm apart at 30 degrees, drawn at 45: across the lines 7.6 px
+  // wide and 18.9 px apart, along the row 10.7 and 26.7.
   const qgis = await readLegend(sample("line_pattern_30_degree.qml"));
-  assert.deepEqual(qgis.rows.map(r => r.swatch), ["/20/20/88/139/7?LineType=Hatch&LineWidth=8&HatchSpacing=11"]);
+  assert.deepEqual(qgis.rows.map(r => r.swatch), ["/20/20/88/139/7?LineType=Hatch&LineWidth=11&HatchSpacing=16"]);
   // Zoom 14: the widths of exponential stops there, the dash arrays in those
   // widths; the national park's d2edae at 75% over the background's dedede.
   const basic = await readLegend(sample("basic-v9.json"));

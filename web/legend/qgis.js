@@ -101,11 +101,14 @@ function linePattern(s, p, layer, opacity, notes, scale) {
   const lp = lineLayer ? propsOf(lineLayer) : {};
   const angle = (((parseFloat(p.angle) || 0) % 180) + 180) % 180;
   const [nearest, shape] = PATTERN_ANGLES.reduce((a, b) => (Math.abs(b[0] - angle) < Math.abs(a[0] - angle) ? b : a));
+  // QGIS measures the distance and the width across the lines; the hatch
+  // along the row, which a diagonal crosses at 45 degrees.
+  const along = nearest % 90 ? Math.SQRT2 : 1;
   return {kind: "Fill", graphicFill: {
     kind: "Mark", wellKnownName: shape, strokeColor: qgisColor(lp.line_color ?? p.color),
     strokeOpacity: opacity(qgisAlpha(lp.line_color ?? p.color)),
-    strokeWidth: pixels(lp.line_width ?? p.line_width ?? "0.26", lp.line_width_unit, scale),
-    radius: (pixels(p.distance ?? "2", p.distance_unit, scale) ?? 0) / 2,
+    strokeWidth: along * pixels(lp.line_width ?? p.line_width ?? "0.26", lp.line_width_unit, scale),
+    radius: (along * (pixels(p.distance ?? "2", p.distance_unit, scale) ?? 0)) / 2,
     note: nearest !== angle ? `The pattern's angle of ${p.angle}° is drawn as ${nearest % 180}°.` : undefined}};
 }
 

@@ -127,6 +127,12 @@ function fillDesigns(fill, base, notes, under, options, stack) {
     return [...designs, {...base, kind: "hatch", color: ink, hatchType: HATCHES[mark.wellKnownName], lineWidth,
                          spacing: Math.max(1, size - lineWidth), outline}];
   }
+  if (mark && mark.kind === "Mark") {
+    // Dots on the area: the area, then one of its marks.
+    notes.push("The pattern fill's marks are drawn once.");
+    const dots = markDesigns(mark, base, notes, under, options);
+    return designs.length ? [{...designs[0], outline}, ...dots] : [...dots.slice(0, 1).map(d => ({...d, outline})), ...dots.slice(1)];
+  }
   if (mark) {
     notes.push(`The pattern fill${mark.wellKnownName ? ` (${mark.wellKnownName})` : ""} is drawn as a flat colour.`);
     const flat = paint(mark.color ?? mark.strokeColor, [mark.fillOpacity, mark.opacity], "pattern", notes, under());
