@@ -420,6 +420,18 @@ test("documents in their declared encodings: Latin-1, UTF-16 with a byte order m
   await assert.rejects(readLegend(Buffer.from(doc("UTF-8"), "latin1")), /^LegendError: bytes at line 2 are not utf-8/);
 });
 
+// Measured in MapLibre GL JS at 2 device pixels a CSS pixel: a 2.37 px line
+// is 5 device pixels wide (the 1x swatch, 2 px, enlarged would be 4).
+test("each density its own image where drawing there differs from enlarging the 1x swatch", async () => {
+  const {rows} = await readLegend(maplibre({id: "road", type: "line", source: "r", paint: {"line-width": 2.37}},
+                                           {id: "area", type: "fill", source: "a", paint: {"fill-color": "#00ff00"}}));
+  assert.deepEqual(rows[0].scaled, {2: {swatch: "/40/40/0/0/0?LineWidth=5"}, 3: {swatch: "/60/60/0/0/0?LineWidth=7"}});
+  assert.equal(rows[1].scaled, undefined);
+  const html = legendSnippet(rows.map(r => ({...r, w: 20, h: 20})));
+  assert.match(html, /srcset="\/cgi-bin\/swatch\/20\/20\/0\/0\/0\?LineWidth=2 1x, \/cgi-bin\/swatch\/40\/40\/0\/0\/0\?LineWidth=5 2x, \/cgi-bin\/swatch\/60\/60\/0\/0\/0\?LineWidth=7 3x"/);
+  assert.match(html, /srcset="\/cgi-bin\/swatch\/20\/20\/0\/255\/0 1x, \/cgi-bin\/swatch\/20\/20\/0\/255\/0\?Scale=2 2x/);
+});
+
 test("conditions and filters in words; scale ranges merged and in words", () => {
   for (const [condition, words] of [
     [["==", ["get", "class"], "motorway"], "class is motorway"], [["<", ["get", "rank"], 3], "rank < 3"],

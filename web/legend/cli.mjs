@@ -13,7 +13,7 @@ import fs from "node:fs";
 import path from "node:path";
 import {DEFAULT_SWATCH_SIZE, DEFAULT_ZOOM, LegendError, readLegend} from "./legend.js";
 import {checkStyleSize} from "./error.js";
-import {legendJson, legendSnippet, legendSvg} from "./output.js";
+import {imageKey, layerPaths, legendJson, legendSnippet, legendSvg} from "./output.js";
 import {startProgram} from "./program.js";
 import {inFormat, SCALES, scaledUrl, sizeProblem, SCRIPT, typedColor} from "../swatch-url.js";
 
@@ -131,7 +131,7 @@ function startRasteriser(scale) {
 }
 
 /* Each layer of every swatch row, bottom first. */
-const layersOf = row => (row.ramp ? [] : [...(row.beneath ?? []), row.swatch]);
+const layersOf = row => (row.ramp ? [] : layerPaths(row));
 
 async function legendOutput(o, legend) {
   if (o.format === "json") return legendJson(legend);
@@ -141,10 +141,13 @@ async function legendOutput(o, legend) {
   if (o.format === "html") {
     let images = null;
     if (o.embed) {
-      const paths = [...new Set(rows.flatMap(layersOf))];
-      const drawn = await drawAll(program, paths.flatMap(p => [inFormat(p, "png"), scaledUrl(inFormat(p, "png"), 2)]));
+      // Each layer at 1x, and at 2x its own image or the 1x one enlarged.
+      const layers = rows.flatMap(r => layersOf(r).map((p, i) => [imageKey(r, i), p, layerPaths(r, 2)?.[i]]));
+      const unique = [...new Map(layers.map(l => [l[0], l])).values()];
+      const drawn = await drawAll(program, unique.flatMap(([, p, dense]) =>
+        [inFormat(p, "png"), dense ? inFormat(dense, "png") : scaledUrl(inFormat(p, "png"), 2)]));
       const data = i => `data:image/png;base64,${drawn[i].toString("base64")}`;
-      images = new Map(paths.map((p, i) => [p, {src: data(2 * i), srcset: `${data(2 * i)} 1x, ${data(2 * i + 1)} 2x`}]));
+      images = new Map(unique.map(([key], i) => [key, {src: data(2 * i), srcset: `${data(2 * i)} 1x, ${data(2 * i + 1)} 2x`}]));
     }
     return legendSnippet(rows, {...look, base: o.base, images}) + "\n";
   }

@@ -8,10 +8,12 @@
  *
  * The legend is of one view of the map: zoom Z (default 14) or the scale
  * denominator of that view, one from the other. A row is
- *   {label, group, swatch, beneath, designs, notes}  the swatches of a whole
- *       symbol: swatch on top, beneath (bottom first) under it, each a swatch
- *       path (what follows the program's address); designs all of them,
- *       bottom first
+ *   {label, group, swatch, beneath, scaled, designs, notes}  the swatches of
+ *       a whole symbol: swatch on top, beneath (bottom first) under it, each a
+ *       swatch path (what follows the program's address); scaled: {2: {swatch,
+ *       beneath}, 3: ...}, the images of screens that dense, drawn from the
+ *       style's lengths there, where they differ from the 1x swatch enlarged;
+ *       designs the 1x swatches' designs, bottom first
  *   {label, group, ramp: {min, max, stops, colors}, notes}  a continuous
  *       colour scale: the style's own [value, RRGGBB, tick label] stops and
  *       RAMP_COLORS colours sampled evenly in value
@@ -81,9 +83,39 @@ function rowOf(rule, {w, h, options, backdrop}, notes) {
     return null;
   }
   const paths = stack.designs.map(swatchPath);
+  // At each density, paths of its own where drawing there differs from
+  // enlarging the 1x swatch.
+  const dense = density => {
+    const drawn = densePaths(rule, {w, h, options, backdrop}, density);
+    return drawn && drawn.join() !== stack.designs.map(d => swatchPath(enlarged(d, density))).join() ? drawn : null;
+  };
+  const scaled = Object.fromEntries(DENSITIES.map(d => [d, dense(d)]).filter(([, p]) => p).map(([d, p]) => [d, layersOf(p)]));
   return {label: rule.label, group, swatch: paths.at(-1), ...(paths.length > 1 ? {beneath: paths.slice(0, -1)} : {}),
+          ...(Object.keys(scaled).length ? {scaled} : {}),
           designs: stack.designs, notes: [...rule.notes, ...stack.notes]};
 }
+
+/* Screens of 2 and 3 device pixels a CSS pixel get images of their own,
+ * drawn from the style's lengths at that density. (The SVG legend keeps the
+ * 1x swatches: the program's SVG draws a band row by row, which does not
+ * survive being scaled down.) */
+export const DENSITIES = [2, 3];
+
+/* A row's swatch paths at a density, bottom first, or null when the stack
+ * differs in its layers (it cannot stand in for the 1x one). */
+function densePaths(rule, {w, h, options, backdrop}, density) {
+  const stack = stackOf(rule.symbolizers, {w, h, ...options, backdrop, density});
+  return stack ? stack.designs.map(swatchPath) : null;
+}
+
+/* A design with every length times the density: what enlarging it gives. */
+function enlarged(d, density) {
+  const grow = v => (typeof v === "number" ? v * density : v);
+  return {...d, w: d.w * density, h: d.h * density, lineWidth: grow(d.lineWidth), spacing: grow(d.spacing),
+          symbolSize: grow(d.symbolSize), dash: d.dash.replace(/x+| +/g, run => run[0].repeat(run.length * density))};
+}
+
+const layersOf = paths => ({swatch: paths.at(-1), ...(paths.length > 1 ? {beneath: paths.slice(0, -1)} : {})});
 
 /* The scale ranges [from, to) some rules are drawn at, in words:
  * "1:100,000 to 1:1,000,000 and 1:5,000,000 and above". */

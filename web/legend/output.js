@@ -1,14 +1,15 @@
 /* A legend written out: its JSON, the self-styled HTML snippet the designer
  * copies, a page of its own, and one SVG document for print. Rows are
- *   {label, group, swatch, beneath, w, h}  swatch (on top) and beneath
- *       (under it, bottom first) are paths and queries after the program's
- *       address, drawn one over another in one box
+ *   {label, group, swatch, beneath, scaled, w, h}  swatch (on top) and
+ *       beneath (under it, bottom first) are paths and queries after the
+ *       program's address, drawn one over another in one box; scaled (where
+ *       given) the same for screens of 2 and 3 device pixels a CSS pixel
  *   {label, group, ramp: {min, max, stops, colors}}  a colour bar
  * Consecutive rows of one group are shown under it as a heading. The legend
  * is drawn on its background (white when none) with labels in black or
  * white, whichever reads better on it. Every text of a row is written as
  * text, never as markup. */
-import {describeSwatch, parseSwatchUrl, SCRIPT, srcsetOf} from "../swatch-url.js";
+import {describeSwatch, parseSwatchUrl, SCRIPT, scaledUrl, scalesOffered} from "../swatch-url.js";
 
 export function escapeHtml(text) {
   return String(text).replace(/[&<>"']/g, c => ({"&": "&amp;", "<": "&lt;", ">": "&gt;", '"': "&quot;", "'": "&#39;"}[c]));
@@ -16,9 +17,9 @@ export function escapeHtml(text) {
 
 /* The legend as JSON: what every output is made from. */
 export function legendJson({title, background = null, rows, notes}) {
-  const row = ({label, group, swatch, beneath, ramp, notes: rowNotes = []}) =>
+  const row = ({label, group, swatch, beneath, scaled, ramp, notes: rowNotes = []}) =>
     ({label, ...(group ? {group} : {}), ...(swatch ? {swatch} : {}), ...(beneath ? {beneath} : {}),
-      ...(ramp ? {ramp} : {}), notes: rowNotes});
+      ...(scaled ? {scaled} : {}), ...(ramp ? {ramp} : {}), notes: rowNotes});
   return JSON.stringify({title, background, rows: rows.map(row), notes}, null, 2) + "\n";
 }
 
@@ -29,6 +30,25 @@ const attrs = pairs => pairs.filter(([, v]) => v !== "" && v !== undefined)
 function altOf(row) {
   const words = describeSwatch(parseSwatchUrl(row.swatch).design);
   return row.label.toLowerCase().includes(words) ? "" : words;
+}
+
+/* The layers of a row, bottom first: at 1x, or at a density it has
+ * images of its own for (else null). */
+export function layerPaths(row, density = 1) {
+  const at = density === 1 ? row : row.scaled?.[density];
+  return at ? [...(at.beneath ?? []), at.swatch] : null;
+}
+
+/* The key of a row's layer among embedded images: its 1x and 2x paths. */
+export const imageKey = (row, i) => `${layerPaths(row)[i]} ${layerPaths(row, 2)?.[i] ?? ""}`;
+
+/* A layer's image at base: its 1x swatch and, for denser screens, the
+ * row's own image there or else the 1x one enlarged. */
+function layerImage(row, i, base) {
+  const url = `${base}${layerPaths(row)[i]}`;
+  const at = s => (layerPaths(row, s) ? `${base}${layerPaths(row, s)[i]}` : scaledUrl(url, s));
+  const offered = scalesOffered(url, row.w, row.h);
+  return {src: url, srcset: offered.length ? [`${url} 1x`, ...offered.map(s => `${at(s)} ${s}x`)].join(", ") : ""};
 }
 
 /* The legend's colours: its background and the label colour that reads
@@ -93,9 +113,8 @@ export function legendSnippet(rows, {title = "", headingTag = "h2", base = SCRIP
                  (title ? `<${headingTag} style="font-size:1em;font-weight:bold;margin:0 0 6px">` +
                           `${escapeHtml(title)}</${headingTag}>` : "")];
   lines.push(`  <ul style="list-style:none;margin:0;padding:0">`);
-  const img = (row, swatch, stacked) => {
-    const url = `${base}${swatch}`;
-    const image = images?.get(swatch) ?? {src: url, srcset: srcsetOf(url, row.w, row.h)};
+  const img = (row, i, stacked) => {
+    const image = images?.get(imageKey(row, i)) ?? layerImage(row, i, base);
     return `<img${attrs([["src", image.src], ["srcset", image.srcset], ["width", row.w], ["height", row.h]])}` +
            ` alt="${stacked ? "" : escapeHtml(altOf(row))}" style="display:block${stacked ? ";grid-area:1 / 1" : ""}">`;
   };
@@ -107,10 +126,10 @@ export function legendSnippet(rows, {title = "", headingTag = "h2", base = SCRIP
                    `${rampHtml(row.ramp, colours.text)}</li>`);
         continue;
       }
-      const layers = [...(row.beneath ?? []), row.swatch];
+      const layers = layerPaths(row);
       const swatches = layers.length > 1
-        ? `<span style="display:grid">${layers.map((s, i) => img(row, s, i < layers.length - 1)).join("")}</span>`
-        : img(row, row.swatch, false);
+        ? `<span style="display:grid">${layers.map((_, i) => img(row, i, i < layers.length - 1)).join("")}</span>`
+        : img(row, 0, false);
       lines.push(`  <li style="display:flex;align-items:center;gap:8px;margin:4px 0">` +
                  `<span style="display:flex;flex:none;width:${column}px;justify-content:center">${swatches}</span>` +
                  `<span>${escapeHtml(row.label)}</span></li>`);
@@ -135,15 +154,17 @@ const FONT = 14, LINE = Math.round(FONT * 1.3), GAP = 8, PAD_X = 12, PAD_Y = 8, 
 /* A generous width for a text, with no font to measure it by. */
 const textWidth = (text, bold, size = FONT) => Math.ceil([...text].length * size * (bold ? 0.62 : 0.58));
 
-/* A swatch's SVG document as the program wrote it, placed at x, y: its
- * ids made its own (prefix), so that swatches that name theirs alike
- * stay apart. */
-function placedSwatch(svg, x, y, prefix) {
+/* A swatch's SVG document as the program wrote it, placed in the box
+ * w x h at x, y (one drawn denser than the box is scaled into it): its ids
+ * made its own (prefix), so that swatches that name theirs alike stay
+ * apart. */
+function placedSwatch(svg, x, y, prefix, w, h) {
   const body = svg.replace(/^[\s\S]*?<svg\b[^>]*>/, "").replace(/<\/svg>\s*$/, "")
     .replace(/\bid="([^"]*)"/g, `id="${prefix}$1"`).replace(/url\(#([^)]*)\)/g, `url(#${prefix}$1)`);
-  const size = /<svg\b[^>]*\bwidth="(\d+)"[^>]*\bheight="(\d+)"/.exec(svg);
-  return `<svg x="${x}" y="${y}" width="${size[1]}" height="${size[2]}" viewBox="0 0 ${size[1]} ${size[2]}" ` +
-         `shape-rendering="crispEdges">${body}</svg>`;
+  const [, sw, sh] = /<svg\b[^>]*\bwidth="(\d+)"[^>]*\bheight="(\d+)"/.exec(svg);
+  const box = [w ?? sw, h ?? sh];
+  const crisp = String(box[0]) === sw ? ` shape-rendering="crispEdges"` : "";
+  return `<svg x="${x}" y="${y}" width="${box[0]}" height="${box[1]}" viewBox="0 0 ${sw} ${sh}"${crisp}>${body}</svg>`;
 }
 
 /* A ramp's bar at x, y and its tick labels under it; its height. */
@@ -196,7 +217,7 @@ export function legendSvg(rows, svgs, {title = "", background = null} = {}) {
       }
       const height = Math.max(row.h, LINE);
       const sx = PAD_X + Math.floor((column - row.w) / 2), sy = y + Math.floor((height - row.h) / 2);
-      [svgs[i]].flat().forEach((svg, k) => parts.push(placedSwatch(svg, sx, sy, `r${i + 1}-${k + 1}-`)));
+      [svgs[i]].flat().forEach((svg, k) => parts.push(placedSwatch(svg, sx, sy, `r${i + 1}-${k + 1}-`, row.w, row.h)));
       // The label's middle level with the swatch's (a baseline a third of the type below it).
       parts.push(`<text x="${PAD_X + column + GAP}" y="${(y + height / 2 + FONT * 0.36).toFixed(1)}">` +
                  `${escapeHtml(row.label)}</text>`);

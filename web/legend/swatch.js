@@ -12,7 +12,9 @@
  *                                  renderers differ: which caps lengthen a
  *                                  dash, the ink of a line under a pixel wide,
  *                                  how far a mark reaches
- *   backdrop [r, g, b]             what the map is drawn on (white) */
+ *   backdrop [r, g, b]             what the map is drawn on (white)
+ *   density                        device pixels a style's pixel (1; 2 and 3
+ *                                  for the images of denser screens) */
 import {Color} from "@maplibre/maplibre-gl-style-spec";
 import {dashInk, dashPattern, newDesign, roundHalfUp} from "../swatch-url.js";
 
@@ -75,10 +77,14 @@ const FILLED = [1, 3, 5, 6];
  * when none of them draws. Designs in a stack have no background of their
  * own, except the bottom one, which takes a flat patch it lies on. */
 export function stackOf(symbolizers, {w, h, dashUnit = "px", defaultCap = "butt", markStroke = "centred",
-                                      renderer = "java2d-qt", backdrop = WHITE}) {
+                                      renderer = "java2d-qt", backdrop = WHITE, density = 1}) {
   const notes = [];
   const stack = [];
-  const options = {dashUnit, defaultCap, markStroke, renderer};
+  w *= density;
+  h *= density;
+  // A length of the style (or its default) in the swatch's pixels.
+  const px = (v, otherwise) => (number(v) ?? otherwise) * density;
+  const options = {dashUnit, defaultCap, markStroke, renderer, px};
   /* What a see-through layer is seen over: the flat patch beneath it, else the backdrop. */
   const under = () => {
     const top = stack.at(-1);
@@ -112,6 +118,7 @@ function compact(stack) {
 }
 
 function fillDesigns(fill, base, notes, under, options, stack) {
+  const {px} = options;
   const outline = fill.outlineColor !== undefined ? paint(fill.outlineColor, [fill.outlineOpacity], "outline", notes, under())
                                                   : null;
   if (outline) outlineWidthNote(fill.outlineWidth, notes);
@@ -119,8 +126,8 @@ function fillDesigns(fill, base, notes, under, options, stack) {
   const designs = own ? [{...base, color: own}] : [];
   const mark = fill.graphicFill;
   if (mark && mark.kind === "Mark" && HATCHES[mark.wellKnownName]) {
-    const lineWidth = Math.max(1, roundHalfUp(number(mark.strokeWidth) ?? 1));
-    const size = roundHalfUp(2 * (number(mark.radius) ?? 8));
+    const lineWidth = Math.max(1, roundHalfUp(px(mark.strokeWidth, 1)));
+    const size = roundHalfUp(2 * px(mark.radius, 8));
     const ink = paint(mark.strokeColor, [mark.strokeOpacity], "hatch", notes, under())
              ?? paint(mark.color, [mark.fillOpacity], "hatch", notes, under()) ?? [0, 0, 0];
     if (mark.note) notes.push(mark.note);
@@ -173,7 +180,7 @@ const symbolSizeFor = (symbol, extent) => {
   return ODD_EXTENTS.includes(symbol) && e > 0 && e % 2 === 0 ? e - 1 : e;
 };
 
-function lineDesigns(line, base, notes, under, {dashUnit, defaultCap, renderer}, stack) {
+function lineDesigns(line, base, notes, under, {dashUnit, defaultCap, renderer, px}, stack) {
   // A line over an area draws its outline.
   const area = stack.at(-1);
   if (area && (area.kind === "flat" || area.kind === "hatch")) {
@@ -183,12 +190,12 @@ function lineDesigns(line, base, notes, under, {dashUnit, defaultCap, renderer},
     return [];
   }
   if (number(line.perpendicularOffset)) notes.push("The line's offset is not shown.");
-  const width = Math.max(0, number(line.width) ?? 1);
+  const width = Math.max(0, px(line.width, 1));
   // A line with a gap is drawn either side of it: a band as wide as both
   // and the gap, which a line drawn on it fills.
-  const gap = Math.max(0, number(line.gapWidth) ?? 0);
+  const gap = Math.max(0, px(line.gapWidth, 0));
   const lineWidth = Math.max(1, roundHalfUp(gap > 0 ? gap + 2 * width : width));
-  const dashes = Array.isArray(line.dasharray) ? line.dasharray.map(v => (dashUnit === "width" ? v * width : v)) : null;
+  const dashes = Array.isArray(line.dasharray) ? line.dasharray.map(v => (dashUnit === "width" ? v * width : px(v, 0))) : null;
   const {lengthens, thinInk} = RENDERERS[renderer];
   const cap = lengthens.includes(line.cap ?? defaultCap) ? line.cap ?? defaultCap : "butt";
   const dash = dashPattern(dashes, width, cap);
@@ -200,10 +207,10 @@ function lineDesigns(line, base, notes, under, {dashUnit, defaultCap, renderer},
   return [{...base, kind: "band", color, lineWidth, dash, gapOnly: gap > 0}];
 }
 
-function markDesigns(mark, base, notes, under, {markStroke, renderer}) {
+function markDesigns(mark, base, notes, under, {markStroke, renderer, px}) {
   const name = String(mark.wellKnownName ?? "square").toLowerCase();
   const fill = paint(mark.color, [mark.fillOpacity, mark.opacity], "symbol", notes, under());
-  const strokeWidth = number(mark.strokeWidth) ?? 1;
+  const strokeWidth = px(mark.strokeWidth, 1);
   const stroke = mark.strokeColor !== undefined && strokeWidth > 0
     ? paint(mark.strokeColor, [mark.strokeOpacity, mark.opacity], "symbol's stroke", notes, under()) : null;
   let symbol = MARKS[name];
@@ -216,7 +223,7 @@ function markDesigns(mark, base, notes, under, {markStroke, renderer}) {
   }
   if (number(mark.rotate)) notes.push(`The symbol's rotation (${mark.rotate}°) is not shown.`);
   if (Array.isArray(mark.offset) && mark.offset.some(v => v)) notes.push("The symbol's offset is not shown.");
-  const size = 2 * (number(mark.radius) ?? 3);
+  const size = 2 * px(mark.radius, 3);
   // A diameter on the map to the symbol that covers as much.
   const symbolDesign = (color, d, id = symbol) => ({...base, kind: "symbol", symbol: id, color, background: null,
                                                      symbolSize: symbolSizeFor(id, RENDERERS[renderer].extent(d))});
