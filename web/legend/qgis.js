@@ -108,7 +108,7 @@ function linePattern(s, p, layer, opacity, notes, scale) {
     kind: "Mark", wellKnownName: shape, strokeColor: qgisColor(lp.line_color ?? p.color),
     strokeOpacity: opacity(qgisAlpha(lp.line_color ?? p.color)),
     strokeWidth: along * pixels(lp.line_width ?? p.line_width ?? "0.26", lp.line_width_unit, scale),
-    radius: (along * (pixels(p.distance ?? "2", p.distance_unit, scale) ?? 0)) / 2,
+    radius: (along * (pixels(p.distance ?? "2", p.distance_unit, scale) ?? 0)) / 2, wholeTile: true,
     note: nearest !== angle ? `The pattern's angle of ${p.angle}° is drawn as ${nearest % 180}°.` : undefined}};
 }
 
@@ -255,7 +255,7 @@ function layerScales(root) {
 /* {title, rules: [{label, group, symbolizers | ramp, notes, shown, scales}], notes}. */
 export async function readQgis(root, {scale}, limit) {
   const notes = [];
-  const options = {dashUnit: "px", defaultCap: "square", markStroke: "centred"};
+  const options = {dashUnit: "px", defaultCap: "square", markStroke: "centred", renderer: "qgis"};
   const [layerFrom, layerTo] = layerScales(root);
   const inView = ([from, to] = [0, Infinity]) => {
     const scales = [Math.max(from, layerFrom), Math.min(to, layerTo)];

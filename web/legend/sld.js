@@ -344,5 +344,6 @@ export async function readSld(root, view, limit) {
     rules.push(...read.map(r => ({...r, ...drawn})));
     if (rules.length >= limit) break;
   }
-  return {title: styleTitle(root), rules, notes: [], options: {dashUnit: "px", defaultCap: "butt", markStroke: "centred"}};
+  return {title: styleTitle(root), rules, notes: [],
+          options: {dashUnit: "px", defaultCap: "butt", markStroke: "centred", renderer: "java2d"}};
 }

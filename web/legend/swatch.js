@@ -8,7 +8,7 @@
  *   defaultCap                     the cap of a line that gives none
  *   markStroke "centred" | "outside"  where a mark's stroke is drawn: on its
  *                                  outline (SLD, QGIS) or around it (MapLibre)
- *   renderer "maplibre" | "java2d-qt"  whose drawing the swatch follows where
+ *   renderer "maplibre" | "qgis" | "java2d"  whose drawing the swatch follows where
  *                                  renderers differ: which caps lengthen a
  *                                  dash, the ink of a line under a pixel wide,
  *                                  how far a mark reaches
@@ -77,7 +77,7 @@ const FILLED = [1, 3, 5, 6];
  * when none of them draws. Designs in a stack have no background of their
  * own, except the bottom one, which takes a flat patch it lies on. */
 export function stackOf(symbolizers, {w, h, dashUnit = "px", defaultCap = "butt", markStroke = "centred",
-                                      renderer = "java2d-qt", backdrop = WHITE, density = 1}) {
+                                      renderer = "java2d", backdrop = WHITE, density = 1}) {
   const notes = [];
   const stack = [];
   w *= density;
@@ -127,7 +127,10 @@ function fillDesigns(fill, base, notes, under, options, stack) {
   const mark = fill.graphicFill;
   if (mark && mark.kind === "Mark" && HATCHES[mark.wellKnownName]) {
     const lineWidth = Math.max(1, roundHalfUp(px(mark.strokeWidth, 1)));
-    const size = roundHalfUp(2 * px(mark.radius, 8));
+    // QGIS draws a line pattern from a tile of whole pixels, cut down (3 mm
+    // apart is 22 px at 192 dpi, not 22.7).
+    const tile = 2 * px(mark.radius, 8);
+    const size = mark.wholeTile ? Math.floor(tile + 1e-9) : roundHalfUp(tile);
     const ink = paint(mark.strokeColor, [mark.strokeOpacity], "hatch", notes, under())
              ?? paint(mark.color, [mark.fillOpacity], "hatch", notes, under()) ?? [0, 0, 0];
     if (mark.note) notes.push(mark.note);
@@ -167,7 +170,10 @@ function outlineWidthNote(width, notes) {
 const RENDERERS = {
   // A MapLibre circle reaches a pixel less than its diameter (r 5 is 9 px across).
   "maplibre": {lengthens: ["round"], thinInk: w => (w + 1) / 2, extent: d => d - 1},
-  "java2d-qt": {lengthens: ["round", "square"], thinInk: w => w, extent: d => d},
+  // QGIS draws a mark without an outline a device pixel wider (4 mm at
+  // 192 dpi, 30.2 px, reaches 31).
+  "qgis": {lengthens: ["round", "square"], thinInk: w => w, extent: (d, stroked) => (stroked ? d : d + 1)},
+  "java2d": {lengthens: ["round", "square"], thinInk: w => w, extent: d => d},
 };
 
 /* The program's square, ring, triangle and circle of size S cover
@@ -225,17 +231,18 @@ function markDesigns(mark, base, notes, under, {markStroke, renderer, px}) {
   if (Array.isArray(mark.offset) && mark.offset.some(v => v)) notes.push("The symbol's offset is not shown.");
   const size = 2 * px(mark.radius, 3);
   // A diameter on the map to the symbol that covers as much.
-  const symbolDesign = (color, d, id = symbol) => ({...base, kind: "symbol", symbol: id, color, background: null,
-                                                     symbolSize: symbolSizeFor(id, RENDERERS[renderer].extent(d))});
+  const symbolDesign = (color, d, id = symbol, stroked = false) => ({...base, kind: "symbol", symbol: id, color,
+    background: null, symbolSize: symbolSizeFor(id, RENDERERS[renderer].extent(d, stroked))});
   // A hairline around an unfilled circle is the program's ring.
   if (!fill && symbol === 6 && strokeWidth <= 1)
-    return [symbolDesign(stroke ?? [0, 0, 0], markStroke === "outside" ? size + 2 * strokeWidth : size, 2)];
+    return [symbolDesign(stroke ?? [0, 0, 0], markStroke === "outside" ? size + 2 * strokeWidth : size, 2, true)];
   if (!fill && !stroke) return [symbolDesign([128, 128, 128], size)];
-  if (!stroke || (fill && stroke.join() === fill.join()) || !FILLED.includes(symbol)) return [symbolDesign(fill ?? stroke, size)];
+  if (!stroke || (fill && stroke.join() === fill.join()) || !FILLED.includes(symbol))
+    return [symbolDesign(fill ?? stroke, size, symbol, Boolean(stroke))];
   // The stroke beneath, as the shape it outlines (centred on the outline,
   // or around it); an unfilled shape shows what the map is drawn on inside.
   const [outer, inner] = markStroke === "outside" ? [size + 2 * strokeWidth, size] : [size + strokeWidth, size - strokeWidth];
-  return [symbolDesign(stroke, outer), ...(inner > 0 ? [symbolDesign(fill ?? under().rgb, inner)] : [])];
+  return [symbolDesign(stroke, outer, symbol, true), ...(inner > 0 ? [symbolDesign(fill ?? under().rgb, inner, symbol, true)] : [])];
 }
 
 const DESIGNS = {Fill: fillDesigns, Line: lineDesigns, Mark: markDesigns};
