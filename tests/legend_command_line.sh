@@ -117,6 +117,24 @@ check "a missing file: exit 1, said in words" \
 timeout 20 "$legend" --format png --program /bin/false "$styles/pophatch.sld" >"$work/none" 2>"$work/err"
 check "a program that draws nothing: exit 1 at once, the swatch named, no output" \
   bash -c "[ $? = 1 ] && [ ! -s '$work/none' ] && grep -q 'refused /20/20/170/170/170' '$work/err'"
+# Standard input that is non-blocking and has nothing yet is waited for, not
+# spun on: two seconds of waiting cost about a start's CPU, not two seconds.
+cpu=$(python3 - "$legend" "$styles/pophatch.sld" <<'PY'
+import fcntl, os, resource, subprocess, sys, time
+r, w = os.pipe()
+fcntl.fcntl(r, fcntl.F_SETFL, fcntl.fcntl(r, fcntl.F_GETFL) | os.O_NONBLOCK)
+child = subprocess.Popen([sys.argv[1], "-"], stdin=r, stdout=subprocess.DEVNULL)
+os.close(r)
+time.sleep(2)
+os.write(w, open(sys.argv[2], "rb").read())
+os.close(w)
+status = child.wait()
+used = resource.getrusage(resource.RUSAGE_CHILDREN)
+print(status, round(used.ru_utime + used.ru_stime, 2))
+PY
+)
+check "a non-blocking standard input is waited for, not spun on (exit and CPU seconds: $cpu)" \
+  awk -v s="$cpu" 'BEGIN { split(s, a, " "); exit !(a[1] == 0 && a[2] < 1.5) }'
 "$legend" --format gif "$styles/pophatch.sld" 2>/dev/null
 check "an unknown format: exit 2" [ $? = 2 ]
 

@@ -290,15 +290,24 @@ function dashLengths(lengths, width, cap) {
 
 const isDashArray = lengths => Array.isArray(lengths) && lengths.length > 0 && lengths.every(v => Number.isFinite(v) && v >= 0);
 
+/* The longest dash pattern a swatch URL carries (each gap pixel is "%20"
+ * in it, and web servers refuse request lines of 8 KiB). */
+export const MAX_DASH_PATTERN = 2000;
+
+/* Whether a dash array is longer, drawn, than MAX_DASH_PATTERN pixels. */
+export function dashTooLong(lengths, width, cap = "butt") {
+  return isDashArray(lengths) && dashLengths(lengths, width, cap).reduce((sum, v) => sum + Math.max(1, v), 0) > MAX_DASH_PATTERN;
+}
+
 /* A dash array as the program's LineStyle: its lengths as drawn, in whole
  * pixels, a dash at least one, a gap under SMALLEST_GAP joining its dashes
- * and a longer one at least a pixel. A pattern without gaps is solid (""). */
+ * and a longer one at least a pixel. A pattern without gaps, or longer
+ * than MAX_DASH_PATTERN, is solid (""). */
 export function dashPattern(lengths, width, cap = "butt") {
-  if (!isDashArray(lengths)) return "";
+  if (!isDashArray(lengths) || dashTooLong(lengths, width, cap)) return "";
   let text = "";
   dashLengths(lengths, width, cap).forEach((v, i) => {
-    // No dash or gap is longer than the widest swatch.
-    const n = Math.min(MAX_SIDE, roundHalfUp(v));
+    const n = roundHalfUp(v);
     if (i % 2 === 0) text += "x".repeat(Math.max(1, n));
     else if (v >= SMALLEST_GAP) text += " ".repeat(Math.max(1, n));
   });

@@ -107,7 +107,10 @@ const CASES = [
   ["malformed XML, which the SLD parser accepts", sld(line()).replace("</LineSymbolizer>", ""), /^malformed XML at line 1/],
   ["entities are refused, never expanded",
    `<?xml version="1.0"?><!DOCTYPE lolz [<!ENTITY lol "lol"><!ENTITY lol2 "&lol;&lol;">]>` + sld(line()).slice(21),
-   /declares entities/],
+   /DOCTYPE declares a subset of its own/],
+  ["the entity refusal is not bypassed by a > inside a quoted DOCTYPE literal",
+   `<?xml version="1.0"?><!DOCTYPE x SYSTEM "<a>" [<!ENTITY w "99">]>` + sld(line(css("stroke-width", "&w;"))).slice(21),
+   /DOCTYPE declares a subset of its own/],
   ["KML is no style", `<kml xmlns="http://www.opengis.net/kml/2.2"><Document/></kml>`, /^not a style document/],
   ["GeoJSON is no style", `{"type": "FeatureCollection", "features": []}`, /^not a style document \(JSON of type FeatureCollection/],
   ["malformed JSON", `{"version": 8, "layers": [}`, /^malformed JSON/],
@@ -471,6 +474,22 @@ test("the background asked for wins over the style's, and see-through colours ar
   const json = JSON.parse(legendJson(legend));
   assert.deepEqual(Object.keys(json), ["title", "background", "rows", "notes"]);
   assert.deepEqual(Object.keys(json.rows[0]), ["label", "swatch", "notes"]);
+});
+
+test("a dash array of 300 entries of 65,535 is drawn solid with a note, not as a pattern of 20 million pixels", async () => {
+  const {rows} = await readLegend(maplibre({id: "long", type: "line", paint: {"line-dasharray": Array(300).fill(65535)}}));
+  assert.equal(rows[0].swatch, "/20/20/0/0/0?LineWidth=1");
+  assert.match(rows[0].notes.join(" "), /longer than a swatch can carry \(2000 pixels\): drawn solid/);
+});
+
+test("a control character in a label is taken out with a note; character references are decoded", async () => {
+  const legend = await readLegend(maplibre({id: "bad\u0001name\u001f", type: "fill"}));
+  assert.equal(legend.rows[0].label, "badname");
+  assert.match(legend.notes.join(" "), /Control characters were taken out of "badname"/);
+  assert.ok(legendSvg(legend.rows.map(r => ({...r, w: 20, h: 20})), [["<svg width=\"20\" height=\"20\"></svg>"]])
+    .match(/[\u0000-\u0008\u000B\u000C\u000E-\u001F]/) === null);
+  const sldLabel = await readLegend(sld(`<Rule><Title>Caf&#233; &amp; bar &#x263A;</Title><LineSymbolizer/></Rule>`));
+  assert.equal(sldLabel.rows[0].label, "Café & bar ☺");
 });
 
 test("encodings: windows-1252's own letters; an encoding no decoder knows is refused by name", async () => {

@@ -12,7 +12,7 @@ import {execFile} from "node:child_process";
 import fs from "node:fs";
 import path from "node:path";
 import {DEFAULT_SWATCH_SIZE, DEFAULT_ZOOM, LegendError, readLegend} from "./legend.js";
-import {checkStyleSize} from "./error.js";
+import {checkStyleSize, MAX_STYLE_BYTES} from "./error.js";
 import {imageKey, layerPaths, legendJson, legendSnippet, legendSvg} from "./output.js";
 import {startProgram} from "./program.js";
 import {inFormat, SCALES, scaledUrl, sizeProblem, SCRIPT, typedColor} from "../swatch-url.js";
@@ -65,28 +65,19 @@ function parseArguments(argv) {
   return o;
 }
 
-/* The style's bytes; over the size limit it is refused before it is read
- * whole. */
-function readStyleBytes(file) {
+/* The style's bytes, from its file or standard input (read as a stream,
+ * which waits for input that has not come yet, whatever the descriptor's
+ * mode); over the size limit it is refused before it is read whole. */
+async function readStyleBytes(file) {
   const chunks = [];
   let total = 0;
-  const fd = file === "-" ? 0 : fs.openSync(file, "r");
-  const chunk = Buffer.alloc(1 << 16);
-  for (;;) {
-    let n;
-    try {
-      n = fs.readSync(fd, chunk, 0, chunk.length, null);
-    } catch (err) {
-      if (err.code === "EAGAIN") continue;
-      if (err.code === "EOF") break;
-      throw err;
-    }
-    if (n === 0) break;
-    total += n;
+  const stream = file === "-" ? process.stdin : fs.createReadStream(file);
+  for await (const chunk of stream) {
+    total += chunk.length;
+    if (total > MAX_STYLE_BYTES) stream.destroy();
     checkStyleSize(total);
-    chunks.push(Buffer.from(chunk.subarray(0, n)));
+    chunks.push(chunk);
   }
-  if (fd !== 0) fs.closeSync(fd);
   return Buffer.concat(chunks);
 }
 
@@ -175,7 +166,7 @@ async function main() {
     return 2;
   }
   try {
-    const bytes = readStyleBytes(o.file);
+    const bytes = await readStyleBytes(o.file);
     const legend = await readLegend(bytes, {size: o.size, zoom: o.zoom, scaleDenominator: o.scaleDenominator,
                                             allScales: o.allScales, background: o.background, title: o.title,
                                             fileName: o.file === "-" ? "" : path.basename(o.file)});

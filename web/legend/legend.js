@@ -72,6 +72,19 @@ function rampOf({min, max, stops, colorAt}, backdrop) {
           colors: Array.from({length: RAMP_COLORS}, (_, i) => rampHex(colorAt(min + ((max - min) * i) / steps), backdrop))};
 }
 
+/* Characters XML 1.0 does not allow (control characters, lone surrogates,
+ * U+FFFE and U+FFFF): an SVG or HTML legend could not hold them. */
+const NOT_XML = /[\u0000-\u0008\u000B\u000C\u000E-\u001F\uFFFE\uFFFF]|[\uD800-\uDBFF](?![\uDC00-\uDFFF])|(?<![\uD800-\uDBFF])[\uDC00-\uDFFF]/g;
+
+/* A text of the style as a label: without those characters, with a note
+ * when it had any. */
+function cleanText(text, notes) {
+  if (typeof text !== "string" || text.search(NOT_XML) < 0) return text;
+  const clean = text.replace(NOT_XML, "");
+  notes.push(`Control characters were taken out of "${clean}".`);
+  return clean;
+}
+
 /* The legend's row of one rule, or null with a note when it draws nothing. */
 function rowOf(rule, {w, h, options, backdrop}, notes) {
   const group = rule.group || undefined;
@@ -141,7 +154,8 @@ export async function readLegend(input, {size = DEFAULT_SWATCH_SIZE, zoom = DEFA
   const backdrop = backdropColor ? blend(backdropColor.rgb, backdropColor.alpha, [255, 255, 255]) : [255, 255, 255];
   const [w, h] = size;
   const rows = [], notes = [...style.notes], hidden = [], seen = new Set();
-  for (const rule of style.rules.slice(0, MAX_ROWS)) {
+  for (const styleRule of style.rules.slice(0, MAX_ROWS)) {
+    const rule = {...styleRule, label: cleanText(styleRule.label, notes), group: cleanText(styleRule.group, notes)};
     if (rule.shown === false && !allScales) {
       hidden.push(rule.scales);
       continue;
@@ -160,5 +174,5 @@ export async function readLegend(input, {size = DEFAULT_SWATCH_SIZE, zoom = DEFA
   if (!rows.length) throw new LegendError("no rule draws anything");
   if (hidden.length) notes.push(`${hidden.length} rule${hidden.length > 1 ? "s are" : " is"} not drawn at this view and left out.`);
   const drawnOn = background !== null || style.background !== undefined ? hexOf(backdrop) : null;
-  return {title: title || style.title || fileName, background: drawnOn, rows, notes};
+  return {title: cleanText(title || style.title || fileName, notes), background: drawnOn, rows, notes};
 }

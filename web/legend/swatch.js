@@ -16,7 +16,7 @@
  *   density                        device pixels a style's pixel (1; 2 and 3
  *                                  for the images of denser screens) */
 import {Color} from "@maplibre/maplibre-gl-style-spec";
-import {dashInk, dashPattern, newDesign, roundHalfUp} from "../swatch-url.js";
+import {dashInk, dashPattern, dashTooLong, MAX_DASH_PATTERN, newDesign, roundHalfUp} from "../swatch-url.js";
 
 const WHITE = [255, 255, 255];
 
@@ -205,9 +205,11 @@ function lineDesigns(line, base, notes, under, {dashUnit, defaultCap, renderer, 
   const {lengthens, thinInk} = RENDERERS[renderer];
   const cap = lengthens.includes(line.cap ?? defaultCap) ? line.cap ?? defaultCap : "butt";
   const dash = dashPattern(dashes, width, cap);
+  const tooLong = dashTooLong(dashes, width, cap);
+  if (tooLong) notes.push(`The dash pattern is longer than a swatch can carry (${MAX_DASH_PATTERN} pixels): drawn solid.`);
   // A line under a pixel wide is a pixel of lighter ink; a dash pattern too
   // fine to show, solid in the ink of its dashes' share.
-  const coverage = (gap === 0 && width < 1 ? thinInk(width) : 1) * (dash ? 1 : dashInk(dashes, width, cap));
+  const coverage = (gap === 0 && width < 1 ? thinInk(width) : 1) * (dash || tooLong ? 1 : dashInk(dashes, width, cap));
   const color = paint(line.color ?? "#000000", [line.opacity], "line", notes, under(), coverage);
   if (!color) return [];
   return [{...base, kind: "band", color, lineWidth, dash, gapOnly: gap > 0}];

@@ -1,18 +1,46 @@
 /* XML for the style readers: fast-xml-parser reads, checks and writes it;
  * this module walks the tree it gives, with elements in document order. A
- * document that declares entities is refused before it is read (nothing
- * is expanded, nothing fetched); a plain DOCTYPE, which every QGIS style
- * carries, is read, and its DTD never fetched. */
+ * DOCTYPE with a subset of its own (where entities are declared) is
+ * refused before the document is read, and the parser processes no
+ * entities (nothing is expanded, nothing fetched); a plain DOCTYPE, which
+ * every QGIS style carries, is read, and its DTD never fetched. */
 import {XMLBuilder, XMLParser, XMLValidator} from "fast-xml-parser";
 import {LegendError} from "./error.js";
 
+/* Entities are never processed by the parser: the five of XML and
+ * character references are decoded here, in texts and attributes. */
 const OPTIONS = {preserveOrder: true, ignoreAttributes: false, attributeNamePrefix: "",
-                 parseTagValue: false, parseAttributeValue: false, trimValues: true};
+                 parseTagValue: false, parseAttributeValue: false, trimValues: true, processEntities: false};
+
+/* Whether the document's DOCTYPE has a subset of its own ("[", outside
+ * its quoted literals), where entities would be declared. */
+function hasInternalSubset(text) {
+  const start = text.search(/<!DOCTYPE/i);
+  if (start < 0) return false;
+  let quote = null;
+  for (let i = start + 9; i < text.length; i++) {
+    const c = text[i];
+    if (quote) quote = c === quote ? null : quote;
+    else if (c === '"' || c === "'") quote = c;
+    else if (c === "[") return true;
+    else if (c === ">") return false;
+  }
+  return false;
+}
+
+const NAMED = {lt: "<", gt: ">", amp: "&", quot: '"', apos: "'"};
+/* A text with XML's five entities and its character references decoded. */
+export function decodeReferences(text) {
+  return text.replace(/&(#x[0-9a-f]+|#[0-9]+|lt|gt|amp|quot|apos);/gi, (whole, ref) => {
+    if (ref[0] !== "#") return NAMED[ref.toLowerCase()] ?? whole;
+    const code = ref[1] === "x" || ref[1] === "X" ? parseInt(ref.slice(2), 16) : parseInt(ref.slice(1), 10);
+    return code <= 0x10FFFF ? String.fromCodePoint(code) : whole;
+  });
+}
 
 /* The document's nodes, or a LegendError that says what is wrong and where. */
 export function readXml(text) {
-  if (/<!DOCTYPE[^>[]*\[[\s\S]*?<!ENTITY/i.test(text))
-    throw new LegendError("XML that declares entities is refused");
+  if (hasInternalSubset(text)) throw new LegendError("XML whose DOCTYPE declares a subset of its own (entities) is refused");
   const checked = XMLValidator.validate(text);
   if (checked !== true) {
     const {msg, line} = checked.err;
@@ -29,7 +57,8 @@ export function writeXml(nodes) {
 /* An element's name as written (with its prefix) and without the prefix. */
 export const tagOf = node => Object.keys(node).find(k => k !== ":@");
 export const localName = node => (tagOf(node) ?? "").replace(/^.*:/, "");
-export const attributes = node => node[":@"] ?? {};
+export const attributes = node => Object.fromEntries(Object.entries(node[":@"] ?? {})
+  .map(([k, v]) => [k, typeof v === "string" ? decodeReferences(v) : v]));
 export const elements = node => (Array.isArray(node[tagOf(node)]) ? node[tagOf(node)] : [])
   .filter(n => !("#text" in n) && !("#comment" in n) && !tagOf(n).startsWith("?"));
 
@@ -40,7 +69,7 @@ export const childNamed = (node, name) => childrenNamed(node, name)[0];
 /* The text inside an element, or "". */
 export function textOf(node) {
   if (!node) return "";
-  return (node[tagOf(node)] ?? []).filter(n => "#text" in n).map(n => String(n["#text"])).join("").trim();
+  return decodeReferences((node[tagOf(node)] ?? []).filter(n => "#text" in n).map(n => String(n["#text"])).join("").trim());
 }
 
 /* The document's root element. */
