@@ -407,6 +407,22 @@ class Designer(unittest.TestCase):
                    if not u.startswith((self.base, "blob:", "data:"))]
         self.assertEqual(foreign, [])
 
+    def test_address_of_10000_rows_reads_500(self):
+        # A crafted address of 10,000 rows froze the page and asked for
+        # 10,002 swatches: the first 500 rows are read, the page says so,
+        # and the rows out of view ask for nothing.
+        self.requested_urls()
+        rows = [[f"/20/20/{i % 256}/0/0", f"row {i + 1}"] for i in range(10000)]
+        legend = urllib.parse.quote(json.dumps({"t": "Many", "r": rows}))
+        self.open(f"#/20/20/0/0/0!legend={legend}")
+        WebDriverWait(self.driver, 20).until(
+            lambda d: "has 10000 rows: the first 500 are read" in self.field("legend-message").text)
+        labels = self.driver.find_elements(By.CSS_SELECTOR, "#rows input[type=text]")
+        self.assertEqual(len(labels), 500)
+        self.assertEqual(labels[-1].get_attribute("value"), "row 500")
+        swatches = [u for u in self.wait_for_requests_done() if "/cgi-bin/swatch/" in u]
+        self.assertLess(len(swatches), 1100)
+
     def test_mistyped_colour_adds_nothing(self):
         # A colour the page cannot read refuses the design until it is
         # fixed; the field takes what people paste.

@@ -2,7 +2,7 @@
  * reordered, edited and removed in place, copied as a self-styled HTML
  * snippet or downloaded as a page, and kept in the page's address after
  * the design (!legend=...). */
-import {absoluteUrl, parseSwatchUrl, srcsetOf, swatchPath} from "./swatch-url.js";
+import {absoluteUrl, MAX_LEGEND_ROWS, parseSwatchUrl, srcsetOf, swatchPath} from "./swatch-url.js";
 import {legendPage, legendSnippet} from "./legend/output.js";
 
 const $ = id => document.getElementById(id);
@@ -58,7 +58,9 @@ export function loadLegend(hash) {
     return;
   }
   $("legend-title").value = typeof data.t === "string" ? data.t : "";
-  const given = Array.isArray(data.r) ? data.r : [];
+  const all = Array.isArray(data.r) ? data.r : [];
+  // No more rows than a legend holds, whatever the address carries.
+  const given = all.slice(0, MAX_LEGEND_ROWS);
   const left = [];
   legend.rows = [];
   given.forEach((entry, i) => {
@@ -66,9 +68,13 @@ export function loadLegend(hash) {
     if (row) legend.rows.push(row);
     else left.push(i + 1);
   });
+  const words = [];
+  if (all.length > MAX_LEGEND_ROWS)
+    words.push(`The legend in this address has ${all.length} rows: the first ${MAX_LEGEND_ROWS} are read.`);
   if (left.length)
-    damaged(`Row${left.length > 1 ? "s" : ""} ${left.join(", ")} of the legend in this address ` +
-            `${left.length > 1 ? "are" : "is"} no swatch and ${left.length > 1 ? "were" : "was"} left out.`);
+    words.push(`Row${left.length > 1 ? "s" : ""} ${left.join(", ")} of the legend in this address ` +
+               `${left.length > 1 ? "are" : "is"} no swatch and ${left.length > 1 ? "were" : "was"} left out.`);
+  if (words.length) damaged(words.join(" "));
 }
 
 /* The rows as the legend's writers take them. */
@@ -77,11 +83,15 @@ const written = () => legend.rows.map(r => ({swatch: r.swatchPath, w: r.w, h: r.
 export function renderLegend() {
   const list = $("rows");
   list.replaceChildren();
+  // The swatches in one column, as wide as the widest, so the labels line up.
+  const column = `${Math.max(...legend.rows.map(r => r.w))}px`;
   legend.rows.forEach((row, i) => {
     const item = document.createElement("li");
     if (i === legend.editing) item.className = "editing";
     const img = document.createElement("img");
     const url = absoluteUrl(location.origin, row.swatchPath);
+    // Loaded as the row comes into view: a long legend asks for no more than is seen.
+    img.loading = "lazy";
     img.src = url; img.srcset = srcsetOf(url, row.w, row.h); img.width = row.w; img.height = row.h; img.alt = "";
     const label = document.createElement("input");
     label.type = "text"; label.value = row.label;
@@ -100,10 +110,9 @@ export function renderLegend() {
     tool("↓", "Move down", i === legend.rows.length - 1, () => moveRow(i, i + 1));
     tool("Edit", "Edit", false, () => editRow(i));
     tool("✕", "Remove", false, () => removeRow(i));
-    // The swatches in one column, as wide as the widest, so the labels line up.
     const cell = document.createElement("span");
     cell.className = "cell";
-    cell.style.width = `${Math.max(...legend.rows.map(r => r.w))}px`;
+    cell.style.width = column;
     cell.appendChild(img);
     item.append(cell, label, tools);
     list.appendChild(item);

@@ -21,6 +21,8 @@ export const MAX_BODY_BYTES = 64 * 1024;     // the longest request body the pro
 export const FORMATS = ["gif", "png", "svg"];  // the Format values; none asks for GIF
 export const MAX_SCALE = 4;                  // Scale is 1 to this: device pixels a swatch pixel
 export const SCALES = Array.from({length: MAX_SCALE}, (_, i) => i + 1);
+/* The most rows a legend holds: from a style, or from a page's address. */
+export const MAX_LEGEND_ROWS = 500;
 /* The colour the corner marks are drawn in: they are see-through. */
 export const CORNER_COLOR = "FF00FF";
 

@@ -20,14 +20,14 @@
  * background is the map's backdrop as RRGGBB, or null (white). A document
  * that is no style, or draws nothing at the view, is refused with a
  * LegendError. */
-import {hexOf, swatchPath, typedColor} from "../swatch-url.js";
+import {hexOf, MAX_LEGEND_ROWS, swatchPath, typedColor} from "../swatch-url.js";
 import {blend, colorOf, stackOf} from "./swatch.js";
 import {LegendError, checkStyleSize} from "./error.js";
 import {decodeStyle, readXml, localName, rootOf} from "./xml.js";
 import {DEFAULT_ZOOM, viewOf} from "./view.js";
 
 export {LegendError, DEFAULT_ZOOM};
-export const MAX_ROWS = 500;
+export const MAX_ROWS = MAX_LEGEND_ROWS;
 /* A legend row's swatch, width and height in CSS pixels, unless asked otherwise. */
 export const DEFAULT_SWATCH_SIZE = [20, 20];
 /* The colours a ramp is sampled at. */
