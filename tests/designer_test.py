@@ -8,6 +8,7 @@ people to look at.
 """
 import json
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -575,6 +576,13 @@ class Designer(unittest.TestCase):
             overflow = self.driver.execute_script(
                 "return document.documentElement.scrollWidth - document.documentElement.clientWidth;")
             self.assertLessEqual(overflow, 0)
+            # The enlarged preview is as large as its caption says (it was
+            # drawn at 1x under "Enlarged 8 times").
+            shown = self.driver.execute_script(
+                "return document.querySelector('img.enlarged').getBoundingClientRect().width;")
+            times = int(re.search(r"Enlarged (\d+) times", self.field("scale-note").text).group(1))
+            self.assertGreaterEqual(times, 1)
+            self.assertAlmostEqual(shown, 48 * times, delta=1)
             # A swatch far wider than the phone is previewed scaled down.
             self.type_into("width", "5000")
             self.wait_for_preview("/5000/24/")

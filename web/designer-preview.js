@@ -47,7 +47,10 @@ export function layoutPreview() {
   if (!state.shown) return;
   const {d, url} = state.shown;
   const box = document.querySelector(".backdrops figure .backdrop");
-  const room = Math.max(16, Math.min(PREVIEW_BOX, box.parentElement.parentElement.clientWidth - 16));
+  // On a narrow screen the preview stays in view in at most a quarter of
+  // it: the enlargement fits a sixth of the screen's height as well.
+  const tall = matchMedia("(max-width: 44rem)").matches ? Math.floor(innerHeight / 6) : PREVIEW_BOX;
+  const room = Math.max(16, Math.min(PREVIEW_BOX, tall, box.parentElement.parentElement.clientWidth - 16));
   const scale = Math.floor(room / Math.max(d.w, d.h));
   const fit = scale >= 1 ? Math.min(8, scale) : room / Math.max(d.w, d.h);
   for (const img of document.querySelectorAll("img.enlarged")) {
