@@ -99,6 +99,17 @@ check "view: 1:150,000,000 draws Medium, --all-scales every rule" \
 "$legend" --scale-denominator 0 "$styles/pophatch.sld" 2>/dev/null
 check "a scale denominator of 0: exit 2" [ $? = 2 ]
 
+# Notes on standard error, each once with its rows, unless --quiet; --help
+# on standard output; the legend's own JSON read back to any format.
+"$legend" "$styles/basic-v9.json" >/dev/null 2>"$work/notes"
+"$legend" --quiet "$styles/basic-v9.json" >/dev/null 2>"$work/quiet"
+check "notes: once each with their rows, none with --quiet" \
+  bash -c "grep -qx 'legend: 1 row: The fill is 75% opaque: drawn as it looks over the background.' '$work/notes' && [ ! -s '$work/quiet' ]"
+check "--help: every option, exit 0" bash -c "'$legend' --help | grep -q -- '--scale-denominator N' && '$legend' --help >/dev/null"
+"$legend" --quiet "$styles/basic-v9.json" | "$legend" --quiet --format svg - >"$work/again.svg"
+check "the legend's JSON read back to SVG, the same document" \
+  bash -c "'$legend' --quiet --format svg '$styles/basic-v9.json' | cmp -s - '$work/again.svg'"
+
 # Bad input: exit 1, one line on standard error, nothing on standard output.
 refused() { # WHAT INPUT WORDS
   local status
@@ -116,7 +127,7 @@ check "a missing file: exit 1, said in words" \
   bash -c "'$legend' '$work/nothing.sld' 2>&1 >/dev/null | grep -q 'cannot read .*: no such file'"
 timeout 20 "$legend" --format png --program /bin/false "$styles/pophatch.sld" >"$work/none" 2>"$work/err"
 check "a program that draws nothing: exit 1 at once, the swatch named, no output" \
-  bash -c "[ $? = 1 ] && [ ! -s '$work/none' ] && grep -q 'refused /20/20/170/170/170' '$work/err'"
+  bash -c "[ $? = 1 ] && [ ! -s '$work/none' ] && grep -q 'the swatch program refused /20/20/' '$work/err'"
 # Standard input that is non-blocking and has nothing yet is waited for, not
 # spun on: two seconds of waiting cost about a start's CPU, not two seconds.
 cpu=$(python3 - "$legend" "$styles/pophatch.sld" <<'PY'

@@ -153,7 +153,8 @@ const MAKERS = {
   async svg(legend) { return [new Blob([await svgDocument(legend)], {type: "image/svg+xml"}), "legend.svg"]; },
   async png(legend) { return [await pngOf(await svgDocument(legend)), "legend.png"]; },
   async json({title, rows}) {
-    const text = JSON.stringify({title, rows: rows.map(({label, swatch}) => ({label, swatch}))}, null, 2) + "\n";
+    // The legend's own JSON, which the command line and this page read back.
+    const text = JSON.stringify({version: 1, title, rows: rows.map(({label, swatch}) => ({label, swatch}))}, null, 2) + "\n";
     return [new Blob([text], {type: "application/json"}), "legend.json"];
   },
 };

@@ -436,6 +436,22 @@ test("each density its own image where drawing there differs from enlarging the 
   assert.match(html, /srcset="\/cgi-bin\/swatch\/20\/20\/0\/255\/0 1x, \/cgi-bin\/swatch\/20\/20\/0\/255\/0\?Scale=2 2x/);
 });
 
+test("a legend's JSON reads back as the same legend; its swatch paths are read as the program reads them, never kept as text", async () => {
+  const first = await readLegend(sample("positron-excerpt.json"));
+  const again = await readLegend(legendJson(first), {title: "Again"});
+  assert.equal(again.title, "Again");
+  assert.equal(legendJson({...again, title: first.title}), legendJson(first));
+  const crafted = JSON.stringify({version: 1, title: "<b>", rows: [
+    {label: "road", swatch: "/20/20/255/0/0?LineWidth=2&x=1 9x, http://elsewhere.example/a.gif", beneath: ["/20/20/0/0/0?LineWidth=6"]},
+    {label: "not a swatch", swatch: "http://elsewhere.example/a.gif"},
+    {label: "heat", ramp: {min: 0, max: 1, stops: [[0, "000000", "low"]], colors: ["000000", "FFFFFF"]}}]});
+  const read = await readLegend(crafted);
+  assert.deepEqual(read.rows.map(r => [r.label, r.swatch, r.beneath, r.ramp?.colors]),
+                   [["road", "/20/20/255/0/0?LineWidth=2", ["/20/20/0/0/0?LineWidth=6"], undefined],
+                    ["heat", undefined, undefined, ["000000", "FFFFFF"]]]);
+  assert.match(read.notes.join(" "), /Row 2 is no swatch and no ramp: left out/);
+});
+
 test("conditions and filters in words; scale ranges merged and in words", () => {
   for (const [condition, words] of [
     [["==", ["get", "class"], "motorway"], "class is motorway"], [["<", ["get", "rank"], 3], "rank < 3"],
@@ -472,7 +488,7 @@ test("the background asked for wins over the style's, and see-through colours ar
   assert.equal(legend.background, "000000");
   assert.equal(legend.rows[0].swatch, "/20/20/128/128/128");
   const json = JSON.parse(legendJson(legend));
-  assert.deepEqual(Object.keys(json), ["title", "background", "rows", "notes"]);
+  assert.deepEqual(Object.keys(json), ["version", "title", "background", "rows", "notes"]);
   assert.deepEqual(Object.keys(json.rows[0]), ["label", "swatch", "notes"]);
 });
 

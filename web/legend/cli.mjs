@@ -19,14 +19,42 @@ import {inFormat, SCALES, scaledUrl, sizeProblem, SCRIPT, typedColor} from "../s
 
 class UsageError extends Error {}
 
-const USAGE = "usage: legend [--format json|html|svg|png] [--size WxH] [--scale S] [--title TEXT] " +
+/* The command's name: swatch-legend as installed, legend from the source. */
+const NAME = process.env.SWATCH_LEGEND_NAME || "legend";
+
+const USAGE = `usage: ${NAME} [--format json|html|svg|png] [--size WxH] [--scale S] [--title TEXT] ` +
               "[--zoom Z | --scale-denominator N] [--all-scales] [--background RRGGBB] " +
-              "[--base URL] [--embed] [--program PATH] STYLE_FILE|-";
+              "[--base URL] [--embed] [--program PATH] [--quiet] STYLE_FILE|-";
+
+const HELP = `${USAGE}
+
+The legend of a style document (SLD, QGIS .qml, MapLibre style, or a legend's
+own JSON) on standard output; what its swatches do not show on standard error.
+
+  --format F              json (default), html, svg or png (png needs rsvg-convert)
+  --size WxH              the swatches' box in CSS pixels (default 20x20)
+  --scale S               device pixels a CSS pixel of the PNG legend, 1 to 4 (default 2)
+  --title TEXT            the legend's title, in place of the style's own
+  --zoom Z                the view's zoom, 0 to 24 (default 14)
+  --scale-denominator N   the view as a scale, e.g. 25000 (in place of --zoom)
+  --all-scales            keep the rules of every scale
+  --background RRGGBB     the map's backdrop, which the legend is drawn on
+  --base URL              the swatch program's address in the HTML (default /cgi-bin/swatch)
+  --embed                 the HTML holds its swatches (PNG at 1x and 2x)
+  --program PATH          the swatch program that draws (also SWATCH_PROGRAM)
+  --quiet                 say nothing of what the swatches do not show
+  --help                  this text
+
+Exit status: 0 with the legend; 1 with one line on standard error; 2 for a
+command line it cannot read.
+`;
+
+class HelpAsked extends Error {}
 
 function parseArguments(argv) {
   const o = {format: "json", size: DEFAULT_SWATCH_SIZE, scale: 2, title: "", zoom: DEFAULT_ZOOM, scaleDenominator: undefined,
              allScales: false, background: null, base: SCRIPT, embed: false, program: process.env.SWATCH_PROGRAM || "",
-             file: null};
+             quiet: false, file: null};
   const value = i => {
     if (i >= argv.length) throw new UsageError(`${argv[i - 1]} needs a value`);
     return argv[i];
@@ -55,7 +83,8 @@ function parseArguments(argv) {
     else if (a === "--base") o.base = value(++i).replace(/\/$/, "");
     else if (a === "--program") o.program = value(++i);
     else if (a === "--embed") o.embed = true;
-    else if (a === "--help" || a === "-h") throw new UsageError(USAGE);
+    else if (a === "--quiet") o.quiet = true;
+    else if (a === "--help" || a === "-h") throw new HelpAsked();
     else if (a.startsWith("--")) throw new UsageError(`unknown option ${a}`);
     else if (o.file !== null) throw new UsageError("one style file at a time");
     else o.file = a;
@@ -157,12 +186,25 @@ async function legendOutput(o, legend) {
   return rasteriser ? rasteriser.draw(svg) : svg;
 }
 
+/* What the swatches do not show, each note once, with the rows it is of:
+ * "legend: 3 rows: The icon is not shown." */
+function notesInWords(legend) {
+  const counts = new Map();
+  for (const row of legend.rows) for (const note of new Set(row.notes)) counts.set(note, (counts.get(note) ?? 0) + 1);
+  const lines = [...counts].map(([note, n]) => `${NAME}: ${n} row${n > 1 ? "s" : ""}: ${note}\n`);
+  return [...lines, ...legend.notes.map(note => `${NAME}: ${note}\n`)].join("");
+}
+
 async function main() {
   let o;
   try {
     o = parseArguments(process.argv.slice(2));
   } catch (err) {
-    process.stderr.write(`legend: ${err.message}\n`);
+    if (err instanceof HelpAsked) {
+      process.stdout.write(HELP);
+      return 0;
+    }
+    process.stderr.write(`${NAME}: ${err.message}\n`);
     return 2;
   }
   try {
@@ -171,12 +213,13 @@ async function main() {
                                             allScales: o.allScales, background: o.background, title: o.title,
                                             fileName: o.file === "-" ? "" : path.basename(o.file)});
     process.stdout.write(await legendOutput(o, legend));
+    if (!o.quiet) process.stderr.write(notesInWords(legend));
     return 0;
   } catch (err) {
     const unreadable = {ENOENT: "no such file", EACCES: "permission denied", EISDIR: "a directory"}[err.code];
     const message = err instanceof LegendError ? err.message
                   : unreadable ? `cannot read ${o.file}: ${unreadable}` : `could not make the legend: ${err.message}`;
-    process.stderr.write(`legend: ${message.split("\n")[0]}\n`);
+    process.stderr.write(`${NAME}: ${message.split("\n")[0]}\n`);
     return 1;
   }
 }

@@ -15,12 +15,15 @@ export function escapeHtml(text) {
   return String(text).replace(/[&<>"']/g, c => ({"&": "&amp;", "<": "&lt;", ">": "&gt;", '"': "&quot;", "'": "&#39;"}[c]));
 }
 
+/* The version of the legend's JSON, which the legend reader reads back. */
+export const LEGEND_VERSION = 1;
+
 /* The legend as JSON: what every output is made from. */
 export function legendJson({title, background = null, rows, notes}) {
   const row = ({label, group, swatch, beneath, scaled, ramp, notes: rowNotes = []}) =>
     ({label, ...(group ? {group} : {}), ...(swatch ? {swatch} : {}), ...(beneath ? {beneath} : {}),
       ...(scaled ? {scaled} : {}), ...(ramp ? {ramp} : {}), notes: rowNotes});
-  return JSON.stringify({title, background, rows: rows.map(row), notes}, null, 2) + "\n";
+  return JSON.stringify({version: LEGEND_VERSION, title, background, rows: rows.map(row), notes}, null, 2) + "\n";
 }
 
 const attrs = pairs => pairs.filter(([, v]) => v !== "" && v !== undefined)

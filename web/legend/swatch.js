@@ -94,6 +94,8 @@ export function stackOf(symbolizers, {w, h, dashUnit = "px", defaultCap = "butt"
   const drawn = symbolizers.filter(s => s && DRAWN.includes(s.kind));
   const plainLines = drawn.filter(s => s.kind === "Line" && !s.graphicStroke);
   for (const s of symbolizers) {
+    // Labels beside a drawn symbol are no part of its swatch: nothing to say.
+    if (s && s.kind === "Text" && drawn.length) continue;
     if (s && !DRAWN.includes(s.kind)) notes.push(UNSHOWN[s.kind] ?? `A ${s.kind} symbolizer is not shown.`);
     else if (s?.kind === "Line" && s.graphicStroke && (plainLines.length || drawn.length > 1))
       notes.push("The symbols drawn along the line are not shown.");
