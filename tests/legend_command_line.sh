@@ -17,39 +17,9 @@ check() { # WHAT CONDITION...
   if "$@"; then echo "PASS: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
 }
 
-# The colour of a PNG's pixel, as RRGGBB: the PNG decoded (8-bit RGB or
-# RGBA, every filter).
+# The colour of a PNG's pixel, as RRGGBB, then the PNG's width and height.
 pixel() { # FILE X Y
-  python3 - "$@" <<'PY'
-import struct, sys, zlib
-data = open(sys.argv[1], "rb").read()
-x, y = int(sys.argv[2]), int(sys.argv[3])
-assert data[:8] == b"\x89PNG\r\n\x1a\n"
-pos, idat = 8, b""
-while pos < len(data):
-    n, kind = struct.unpack(">I4s", data[pos:pos + 8])
-    body = data[pos + 8:pos + 8 + n]
-    if kind == b"IHDR":
-        w, h, depth, colour = struct.unpack(">IIBB", body[:10])
-    if kind == b"IDAT":
-        idat += body
-    pos += 12 + n
-assert depth == 8 and colour in (2, 6)
-bpp = 3 if colour == 2 else 4
-raw, stride, rows, prev = zlib.decompress(idat), w * bpp, [], bytearray(w * bpp)
-for r in range(h):
-    f, line = raw[r * (stride + 1)], bytearray(raw[r * (stride + 1) + 1:(r + 1) * (stride + 1)])
-    for i in range(stride):
-        a = line[i - bpp] if i >= bpp else 0
-        b, c = prev[i], prev[i - bpp] if i >= bpp else 0
-        p = a + b - c
-        pred = [0, a, b, (a + b) // 2,
-                a if abs(p - a) <= abs(p - b) and abs(p - a) <= abs(p - c) else b if abs(p - b) <= abs(p - c) else c][f]
-        line[i] = (line[i] + pred) & 255
-    rows.append(line)
-    prev = line
-print("%02X%02X%02X" % tuple(rows[y][x * bpp:x * bpp + 3]), w, h)
-PY
+  python3 "$(dirname "$0")/support/support.py" pixel "$@"
 }
 
 # JSON from SLD: the rows of GeoServer's pophatch.sld.

@@ -34,9 +34,10 @@ import sys
 import tempfile
 import threading
 import time
-import zlib
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+from support import decode_png  # noqa: E402
 SKIPPED = 77
 
 # The agreement last measured (per cent): the check fails below it.
@@ -158,57 +159,7 @@ DIFFERS = {
     "star 4 mm": "the program's star is its own shape (kept for the GIF), fuller than QGIS's",
 }
 
-# --- PNG images. ----------------------------------------------------------
-
-
-def decode_png(data):
-    """A PNG as (width, height, rows of (r, g, b, a)): 8-bit and palette
-    images of every bit depth, every filter, not interlaced."""
-    assert data[:8] == b"\x89PNG\r\n\x1a\n", "not a PNG"
-    pos, idat, palette, alpha = 8, b"", [], b""
-    while pos < len(data):
-        n, kind = struct.unpack(">I4s", data[pos:pos + 8])
-        body = data[pos + 8:pos + 8 + n]
-        if kind == b"IHDR":
-            w, h, depth, colour = struct.unpack(">IIBB", body[:10])
-        elif kind == b"PLTE":
-            palette = [tuple(body[i:i + 3]) for i in range(0, n, 3)]
-        elif kind == b"tRNS":
-            alpha = body
-        elif kind == b"IDAT":
-            idat += body
-        pos += 12 + n
-    channels = {0: 1, 2: 3, 3: 1, 4: 2, 6: 4}[colour]
-    bits = depth * channels
-    stride, bpp = (w * bits + 7) // 8, max(1, bits // 8)
-    raw, prev, rows = zlib.decompress(idat), bytearray(stride), []
-    for y in range(h):
-        f = raw[y * (stride + 1)]
-        line = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        for i in range(stride):
-            a = line[i - bpp] if i >= bpp else 0
-            b, c = prev[i], prev[i - bpp] if i >= bpp else 0
-            p = a + b - c
-            pred = (0, a, b, (a + b) // 2,
-                    a if abs(p - a) <= abs(p - b) and abs(p - a) <= abs(p - c) else b if abs(p - b) <= abs(p - c) else c)[f]
-            line[i] = (line[i] + pred) & 255
-        prev = line
-        if depth < 8:
-            values = [(line[(x * depth) // 8] >> (8 - depth - (x * depth) % 8)) & ((1 << depth) - 1) for x in range(w)]
-        else:
-            values = [tuple(line[x * channels:(x + 1) * channels]) for x in range(w)]
-        row = []
-        for v in values:
-            if colour == 3:
-                i = v if isinstance(v, int) else v[0]
-                row.append(palette[i] + (alpha[i] if i < len(alpha) else 255,))
-            elif colour in (0, 4):
-                g = v if isinstance(v, int) else v[0]
-                row.append((g, g, g, v[1] if colour == 4 else 255))
-            else:
-                row.append(tuple(v) + ((255,) if colour == 2 else ()))
-        rows.append(row)
-    return w, h, rows
+# --- Images. ---------------------------------------------------------------
 
 
 def over(under, top):
