@@ -513,6 +513,8 @@ class Designer(unittest.TestCase):
         styles = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "styles")
         with open(os.path.join(styles, "pophatch.sld")) as f:
             sld = f.read().replace("<Title>Boundary</Title>", "<Title>Boundary &lt;img src=x onerror=alert(1)&gt;</Title>")
+            # A see-through boundary, for a note on its row.
+            sld = sld.replace("<Stroke />", '<Stroke><CssParameter name="stroke-opacity">0.5</CssParameter></Stroke>')
         self.driver.execute_script("""
             const file = new File([arguments[0]], "pophatch.sld", {type: "application/xml"});
             const data = new DataTransfer();
@@ -525,7 +527,7 @@ class Designer(unittest.TestCase):
         WebDriverWait(self.driver, 20).until(lambda d: len(report()) == 4)
         self.assertEqual([r.split("\n")[0] for r in report()],
                          ["< 2M", "2M - 4M", "> 4M", "Boundary <img src=x onerror=alert(1)>"])
-        self.assertIn("Labels are not shown.", report()[3])
+        self.assertIn("The line is 50% opaque", report()[3])
         self.assertEqual(len(self.driver.find_elements(By.CSS_SELECTOR, "#import-report img")), 4)
         self.assertEqual(self.driver.find_elements(By.CSS_SELECTOR, "img[src='x'], img[onerror]"), [])
         self.assertEqual(self.field("legend-title").get_attribute("value"), "Population in the United States")
