@@ -74,7 +74,8 @@ function parseArguments(argv) {
       if (!Number.isFinite(o.zoom) || o.zoom < 0 || o.zoom > 24) throw new UsageError("--zoom is a number from 0 to 24");
     } else if (a === "--scale-denominator") {
       o.scaleDenominator = Number(value(++i).replace(/,/g, ""));
-      if (!(o.scaleDenominator >= 1 && o.scaleDenominator < 1e12)) throw new UsageError("--scale-denominator is a number from 1, e.g. 25000");
+      if (!(o.scaleDenominator >= 1 && o.scaleDenominator < 1e12))
+        throw new UsageError("--scale-denominator is a number from 1, e.g. 25000");
     } else if (a === "--background") {
       o.background = typedColor(value(++i));
       if (!o.background) throw new UsageError(`--background is RRGGBB: ${argv[i]}`);

@@ -115,13 +115,15 @@ function rampHex(value, backdrop) {
 
 function rampOf({min, max, stops, colorAt}, backdrop) {
   const steps = RAMP_COLORS - 1;
-  return {min, max, stops: stops.map(([v, c, tick]) => (tick === undefined ? [v, rampHex(c, backdrop)] : [v, rampHex(c, backdrop), tick])),
+  const stop = ([v, c, tick]) => (tick === undefined ? [v, rampHex(c, backdrop)] : [v, rampHex(c, backdrop), tick]);
+  return {min, max, stops: stops.map(stop),
           colors: Array.from({length: RAMP_COLORS}, (_, i) => rampHex(colorAt(min + ((max - min) * i) / steps), backdrop))};
 }
 
 /* Characters XML 1.0 does not allow (control characters, lone surrogates,
  * U+FFFE and U+FFFF): an SVG or HTML legend could not hold them. */
-const NOT_XML = /[\u0000-\u0008\u000B\u000C\u000E-\u001F\uFFFE\uFFFF]|[\uD800-\uDBFF](?![\uDC00-\uDFFF])|(?<![\uD800-\uDBFF])[\uDC00-\uDFFF]/g;
+const NOT_XML = new RegExp("[\\u0000-\\u0008\\u000B\\u000C\\u000E-\\u001F\\uFFFE\\uFFFF]" +
+                           "|[\\uD800-\\uDBFF](?![\\uDC00-\\uDFFF])|(?<![\\uD800-\\uDBFF])[\\uDC00-\\uDFFF]", "g");
 
 /* A text of the style as a label: without those characters, with a note
  * when it had any. */
@@ -203,7 +205,8 @@ export async function readLegend(input, {size = DEFAULT_SWATCH_SIZE, zoom = DEFA
     if (!legend.rows.length) throw new LegendError("the legend has no row");
     return {...legend, title: cleanText(title || legend.title || fileName, legend.notes),
             background: background !== null ? typedColor(background) : legend.background,
-            rows: legend.rows.map(r => ({...r, label: cleanText(r.label, legend.notes), group: cleanText(r.group, legend.notes)}))};
+            rows: legend.rows.map(r => ({...r, label: cleanText(r.label, legend.notes),
+                                         group: cleanText(r.group, legend.notes)}))};
   }
   const backdropColor = background !== null ? colorOf(`#${typedColor(background) ?? "FFFFFF"}`) : colorOf(style.background);
   const backdrop = backdropColor ? blend(backdropColor.rgb, backdropColor.alpha, [255, 255, 255]) : [255, 255, 255];
@@ -227,7 +230,8 @@ export async function readLegend(input, {size = DEFAULT_SWATCH_SIZE, zoom = DEFA
                           `rules are drawn at ${scaleRangesInWords(hidden)}`);
   }
   if (!rows.length) throw new LegendError("no rule draws anything");
-  if (hidden.length) notes.push(`${hidden.length} rule${hidden.length > 1 ? "s are" : " is"} not drawn at this view and left out.`);
+  if (hidden.length)
+    notes.push(`${hidden.length} rule${hidden.length > 1 ? "s are" : " is"} not drawn at this view and left out.`);
   const drawnOn = background !== null || style.background !== undefined ? hexOf(backdrop) : null;
   return {title: cleanText(title || style.title || fileName, notes), background: drawnOn, rows, notes};
 }

@@ -114,7 +114,8 @@ const OPERATORS = {"==": "is", "!=": "is not", "<": "<", "<=": "≤", ">": ">", 
 export function conditionInWords(c) {
   if (!Array.isArray(c)) return String(c);
   const [op, ...args] = c;
-  const operand = a => (Array.isArray(a) ? (a[0] === "get" ? String(a[1]) : a[0] === "literal" ? String(a[1]) : conditionInWords(a)) : String(a));
+  const operand = a => (!Array.isArray(a) ? String(a) : a[0] === "get" || a[0] === "literal" ? String(a[1])
+                        : conditionInWords(a));
   if (OPERATORS[op] && args.length >= 2) return `${operand(args[0])} ${OPERATORS[op]} ${operand(args[1])}`;
   if (op === "all" || op === "any") return args.map(conditionInWords).join(op === "all" ? " and " : " or ");
   if (op === "!") return `not (${conditionInWords(args[0])})`;
@@ -239,7 +240,8 @@ function heatmapRule(layer, zoom) {
 function viewOfLayer(layer, zoom) {
   const min = Number.isFinite(layer.minzoom) ? layer.minzoom : 0;
   const max = Number.isFinite(layer.maxzoom) ? layer.maxzoom : Infinity;
-  return {shown: min <= zoom && zoom < max, scales: [max === Infinity ? 0 : scaleOfZoom(max), min > 0 ? scaleOfZoom(min) : Infinity]};
+  return {shown: min <= zoom && zoom < max,
+          scales: [max === Infinity ? 0 : scaleOfZoom(max), min > 0 ? scaleOfZoom(min) : Infinity]};
 }
 
 /* The map's backdrop at the zoom: the top background layer's colour. */

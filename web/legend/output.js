@@ -73,7 +73,8 @@ const RAMP_HEIGHT = 12;
  * left out, and the last is always shown. */
 function ticksOf({min, max, stops}) {
   const all = stops.map(([v, , tick]) => ({text: tick ?? String(v), at: max > min ? (v - min) / (max - min) : 0}));
-  const room = (a, b) => (b.at - a.at) * RAMP_WIDTH >= (textWidth(a.text, false, TICK_FONT) + textWidth(b.text, false, TICK_FONT)) / 2 + 4;
+  const half = t => textWidth(t.text, false, TICK_FONT) / 2;
+  const room = (a, b) => (b.at - a.at) * RAMP_WIDTH >= half(a) + half(b) + 4;
   const kept = [];
   all.forEach((t, i) => {
     if (i === all.length - 1) while (kept.length && !room(kept.at(-1), t)) kept.pop();

@@ -216,7 +216,8 @@ function rasterRules(pipe) {
   const type = attributes(raster).type;
   const shader = childNamed(childNamed(childNamed(raster, "rastershader") ?? {}, "colorrampshader") ?? {}, "item")
     ? childNamed(childNamed(raster, "rastershader"), "colorrampshader") : null;
-  const entry = a => ({value: parseFloat(a.value), color: qgisCss(a.color, parseFloat(a.alpha ?? "255")), label: a.label ?? a.value});
+  const entry = a => ({value: parseFloat(a.value), color: qgisCss(a.color, parseFloat(a.alpha ?? "255")),
+                       label: a.label ?? a.value});
   if (type === "singlebandpseudocolor" && shader) {
     const items = childrenNamed(shader, "item").map(i => entry(attributes(i)));
     if (attributes(shader).colorRampType === "INTERPOLATED")
@@ -262,8 +263,10 @@ export async function readQgis(root, {scale}, limit) {
     return {scales, shown: scales[0] <= scale && scale <= scales[1] && scale < layerTo};
   };
   const renderer = rendererOf(root);
-  if (!renderer) return {title: "", notes, options, rules: rasterRules(childNamed(root, "pipe") ?? {}).map(r => ({...r, ...inView()}))};
-  if (attributes(renderer).type === "heatmapRenderer") return {title: "", notes, options, rules: heatmapRules(renderer).map(r => ({...r, ...inView()}))};
+  const inViewAll = rules => rules.map(r => ({...r, ...inView()}));
+  if (!renderer) return {title: "", notes, options, rules: inViewAll(rasterRules(childNamed(root, "pipe") ?? {}))};
+  if (attributes(renderer).type === "heatmapRenderer")
+    return {title: "", notes, options, rules: inViewAll(heatmapRules(renderer))};
   const symbols = {};
   for (const s of childrenNamed(childNamed(renderer, "symbols") ?? {}, "symbol")) symbols[attributes(s).name] = s;
   const parser = new QGISStyleParser();

@@ -309,7 +309,8 @@ async function rulesOfRule(parser, root, found, group, scale, limit) {
       : replacedIn(found.rule, classified.parameter, withChildren(classified.parameter, [{"#text": value}]));
     const read = await symbolizersOf(parser, root, value === null ? found : {...found, rule, parsed: null}, scale);
     const ruleGroup = value === null ? group : [group, label].filter(Boolean).join(" › ");
-    rules.push(read.error ? {label: classLabel, group: ruleGroup, symbolizers: [], notes: [`The rule could not be read: ${read.error}.`]}
+    const unread = [`The rule could not be read: ${read.error}.`];
+    rules.push(read.error ? {label: classLabel, group: ruleGroup, symbolizers: [], notes: unread}
                           : {label: classLabel, group: ruleGroup, ...read});
   }
   return rules;

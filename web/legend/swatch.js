@@ -143,7 +143,8 @@ function fillDesigns(fill, base, notes, under, options, stack) {
     // Dots on the area: the area, then one of its marks.
     notes.push("The pattern fill's marks are drawn once.");
     const dots = markDesigns(mark, base, notes, under, options);
-    return designs.length ? [{...designs[0], outline}, ...dots] : [...dots.slice(0, 1).map(d => ({...d, outline})), ...dots.slice(1)];
+    const [first, ...rest] = designs.length ? [designs[0], ...dots] : dots;
+    return [{...first, outline}, ...rest];
   }
   if (mark) {
     notes.push(`The pattern fill${mark.wellKnownName ? ` (${mark.wellKnownName})` : ""} is drawn as a flat colour.`);
@@ -246,7 +247,8 @@ function markDesigns(mark, base, notes, under, {markStroke, renderer, px}) {
   // The stroke beneath, as the shape it outlines (centred on the outline,
   // or around it); an unfilled shape shows what the map is drawn on inside.
   const [outer, inner] = markStroke === "outside" ? [size + 2 * strokeWidth, size] : [size + strokeWidth, size - strokeWidth];
-  return [symbolDesign(stroke, outer, symbol, true), ...(inner > 0 ? [symbolDesign(fill ?? under().rgb, inner, symbol, true)] : [])];
+  const inside = inner > 0 ? [symbolDesign(fill ?? under().rgb, inner, symbol, true)] : [];
+  return [symbolDesign(stroke, outer, symbol, true), ...inside];
 }
 
 const DESIGNS = {Fill: fillDesigns, Line: lineDesigns, Mark: markDesigns};
