@@ -121,16 +121,16 @@ class Designer(unittest.TestCase):
                 self.requests.pop(params["requestId"], None)
         return urls
 
-    def wait_for_requests_done(self):
-        """Waits until every request the page has made has come back, and
-        returns the URLs asked for since the last look."""
+    def wait_for_requests_done(self, seconds=10):
+        """Waits (up to seconds) until every request the page has made has
+        come back, and returns the URLs asked for since the last look."""
         seen = []
 
         def done(_):
             urls = self.requested_urls()
             seen.extend(urls)
             return not urls and not self.requests
-        WebDriverWait(self.driver, 10).until(done)
+        WebDriverWait(self.driver, seconds).until(done)
         return seen
 
     def preview_state(self):
@@ -421,7 +421,8 @@ class Designer(unittest.TestCase):
         labels = self.driver.find_elements(By.CSS_SELECTOR, "#rows input[type=text]")
         self.assertEqual(len(labels), 500)
         self.assertEqual(labels[-1].get_attribute("value"), "row 500")
-        swatches = [u for u in self.wait_for_requests_done() if "/cgi-bin/swatch/" in u]
+        # Hundreds of swatches through CGI, beside the other tests: time to come back.
+        swatches = [u for u in self.wait_for_requests_done(120) if "/cgi-bin/swatch/" in u]
         self.assertLess(len(swatches), 1100)
 
     def test_mistyped_colour_adds_nothing(self):
