@@ -4,13 +4,13 @@
  * swatch paths, bottom first: [at 1x, at 2x where the row has an image of
  * its own there (else null)]. */
 import {readLegend} from "../../web/legend/legend.js";
+import {layerPaths} from "../../web/legend/output.js";
 
 const chunks = [];
 for await (const chunk of process.stdin) chunks.push(chunk);
 const out = [];
 for (const {style, size} of JSON.parse(Buffer.concat(chunks).toString("utf8"))) {
   const [row] = (await readLegend(style, {size})).rows;
-  const at = r => (r ? [...(r.beneath ?? []), r.swatch] : null);
-  out.push([at(row), at(row.scaled?.[2])]);
+  out.push([layerPaths(row), layerPaths(row, 2)]);
 }
 process.stdout.write(JSON.stringify(out));

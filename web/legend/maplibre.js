@@ -214,8 +214,7 @@ function rampRule(layer, {stops}, zoom, label) {
  * through every layer. */
 function stackRules(stack, zoom, limit) {
   const label = String(stack.at(-1).id ?? "");
-  const owner = [...stack].reverse().find(layerClasses);
-  const found = owner ? layerClasses(owner) : null;
+  const [owner, found] = [...stack].reverse().map(l => [l, layerClasses(l)]).find(([, c]) => c) ?? [null, null];
   const layers = stack.map(l => withClassInput(l, found));
   if (found?.ramp) return [rampRule(layers[stack.indexOf(owner)], found.ramp, zoom, label)];
   const classes = found ? found.classes.slice(0, limit) : [null];

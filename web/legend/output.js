@@ -56,13 +56,14 @@ function layerImage(row, i, base) {
 
 /* The legend's colours: its background and the label colour that reads
  * better on it (by WCAG contrast). */
-export function coloursOf(background) {
-  const rgb = background ? [0, 2, 4].map(i => parseInt(background.slice(i, i + 2), 16)) : [255, 255, 255];
-  const luminance = rgb.map(v => v / 255).map(v => (v <= 0.03928 ? v / 12.92 : ((v + 0.055) / 1.055) ** 2.4))
+export function coloursOf(background = null) {
+  const luminance = hex => [0, 2, 4].map(i => parseInt(hex.slice(i, i + 2), 16) / 255)
+    .map(v => (v <= 0.03928 ? v / 12.92 : ((v + 0.055) / 1.055) ** 2.4))
     .reduce((sum, v, i) => sum + v * [0.2126, 0.7152, 0.0722][i], 0);
-  const dark = "#222222", darkLuminance = 0.016;
-  const onDark = (1.05) / (luminance + 0.05), onLight = (luminance + 0.05) / (darkLuminance + 0.05);
-  return {background: background ? `#${background}` : "#ffffff", text: onDark > onLight ? "#ffffff" : dark};
+  const contrast = (a, b) => (Math.max(luminance(a), luminance(b)) + 0.05) / (Math.min(luminance(a), luminance(b)) + 0.05);
+  const ground = background ?? "FFFFFF", dark = "222222";
+  return {background: `#${background ?? "ffffff"}`,
+          text: contrast("FFFFFF", ground) > contrast(dark, ground) ? "#ffffff" : `#${dark}`};
 }
 
 /* The width of a ramp's bar, CSS pixels. */

@@ -176,6 +176,13 @@ function mend(s, layer, alpha, notes, scale) {
 
 const qgisColor = c => (c ? `rgb(${c.split(",").slice(0, 3).join(",")})` : undefined);
 const qgisAlpha = c => (c && c.split(",").length >= 4 ? parseFloat(c.split(",")[3]) / 255 : 1);
+/* A QGIS colour with its alpha as CSS: "r,g,b,a", or a raster's "#rrggbb"
+ * with its alpha (0 to 255) given apart. */
+const qgisCss = (c, alpha = 255) => {
+  if (!c) return undefined;
+  if (!c.startsWith("#")) return `rgba(${c.split(",").slice(0, 3).join(",")},${qgisAlpha(c)})`;
+  return `rgba(${[1, 3, 5].map(i => parseInt(c.slice(i, i + 2), 16)).join(",")},${alpha / 255})`;
+};
 
 /* What a layer's values given by the data are: a note each, as the map's
  * values cannot be known here. */
@@ -201,13 +208,6 @@ async function symbolizersOf(parser, symbol, scale) {
   return {symbolizers: mended.filter(Boolean), notes: [...notes]};
 }
 
-/* A QGIS colour, "r,g,b,a" or "#rrggbb", as CSS with its alpha. */
-const qgisCss = (c, alpha = 255) => {
-  if (!c) return undefined;
-  if (c.startsWith("#")) return `rgba(${[1, 3, 5].map(i => parseInt(c.slice(i, i + 2), 16)).join(",")},${alpha / 255})`;
-  const [r, g, b, a = "255"] = c.split(",");
-  return `rgba(${r},${g},${b},${parseFloat(a) / 255})`;
-};
 
 /* A raster's colours: a pseudocolour ramp or its classes, or a palette. */
 function rasterRules(pipe) {

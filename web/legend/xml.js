@@ -57,8 +57,15 @@ export function writeXml(nodes) {
 /* An element's name as written (with its prefix) and without the prefix. */
 export const tagOf = node => Object.keys(node).find(k => k !== ":@");
 export const localName = node => (tagOf(node) ?? "").replace(/^.*:/, "");
-export const attributes = node => Object.fromEntries(Object.entries(node[":@"] ?? {})
-  .map(([k, v]) => [k, typeof v === "string" ? decodeReferences(v) : v]));
+/* An element's attributes, their references decoded: once per element,
+ * as the readers ask for them again and again. */
+const decodedAttributes = new WeakMap();
+export function attributes(node) {
+  if (!decodedAttributes.has(node))
+    decodedAttributes.set(node, Object.fromEntries(Object.entries(node[":@"] ?? {})
+      .map(([k, v]) => [k, typeof v === "string" ? decodeReferences(v) : v])));
+  return decodedAttributes.get(node);
+}
 export const elements = node => (Array.isArray(node[tagOf(node)]) ? node[tagOf(node)] : [])
   .filter(n => !("#text" in n) && !("#comment" in n) && !tagOf(n).startsWith("?"));
 
