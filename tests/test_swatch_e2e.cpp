@@ -343,6 +343,7 @@ const FormatCase asFormatCases[] = {
     {"/40/40/0/0/255", "LineType=Hatch&HatchType=6&HatchSpacing=5&LineStyle=xxx%20", true},
     {"/40/40/0/0/255", "LineType=Hatch&HatchType=3&LineWidth=2&BgColor=FFFFCC", true},
     {"/41/30/0/0/0", "LineType=Hatch&HatchType=4&Outline=FF0000&Corner=0000FF", true},
+    {"/40/40/0/0/0", "LineType=Hatch&HatchType=4&LineWidth=3&LineStyle=xx%20", true},
     {"/30/30/0/0/0", "SymbolId=1&SymbolSize=12&Outline=FF0000", true},
     {"/31/31/0/0/0", "SymbolId=4&SymbolSize=20", true},
     {"/40/40/0/128/0", "LineType=Hatch&HatchType=5&HatchSpacing=8", false},
@@ -528,6 +529,31 @@ TEST(SwatchFormats, SvgRenderedByLibrsvgMatchesTheGif)
         }
     }
     printf("Worst agreement of an SVG rendered at 1x with the GIF: %.3f\n", dfWorst);
+}
+
+TEST(SwatchFormats, SvgBandScaledDownIsAsDarkAsTheBand)
+{
+    // Drawn row by row, an 8-row band scaled to a quarter was four quarter-
+    // pixel strokes a device row, antialiased one over another to 68% ink.
+    if (system("command -v rsvg-convert >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "rsvg-convert is missing: apt-get install librsvg2-bin";
+    // Scaled down, a swatch is drawn antialiased, as the SVG legend draws it.
+    std::string osSvg =
+        ImageBody(RunProgram(SWATCH_EXE, {}, CgiGet("/40/20/0/0/0", "LineWidth=8&Format=svg")),
+                  "image/svg+xml");
+    const std::string osCrisp = " shape-rendering=\"crispEdges\"";
+    ASSERT_NE(osSvg.find(osCrisp), std::string::npos);
+    osSvg.erase(osSvg.find(osCrisp), osCrisp.size());
+    const RunResult sRendered =
+        RunProgram("/usr/bin/rsvg-convert", {"--zoom", "0.25", "--background-color", "white"}, {}, osSvg);
+    ASSERT_EQ(sRendered.nExitStatus, 0) << sRendered.osStderr;
+    const Seen sSeen = SeeImage(gdImageCreateFromPngPtr(static_cast<int>(sRendered.osStdout.size()),
+                                                        const_cast<char *>(sRendered.osStdout.data())));
+    ASSERT_EQ(sSeen.nWidth, 10);
+    ASSERT_EQ(sSeen.nHeight, 5);
+    // Rows 6-13 of 20 cover device row 2 (rows 8-11) whole.
+    for (int x = 0; x < sSeen.nWidth; x++)
+        EXPECT_EQ(sSeen.anColours[2 * sSeen.nWidth + x], 0x000000) << "column " << x;
 }
 
 TEST(SwatchErrors, FormatAndScaleOutsideWhatIsOffered)

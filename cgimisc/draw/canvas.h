@@ -175,6 +175,10 @@ class SvgCanvas final : public SwatchCanvas
      * the number of pixel steps it takes. */
     long long StrokeSegment(long long x1, long long y1, long long x2, long long y2,
                             long long nPhase, int nColor, bool bDashed);
+    /* Straight strokes of one length and pattern on adjacent rows (or
+     * columns) are held back and written as one wide stroke. */
+    void AddToBand(bool bMajorX, long long u, long long v, long long nSteps, long long nOffset);
+    void FlushBand();
 
     int m_nWidth;
     int m_nHeight;
@@ -191,6 +195,17 @@ class SvgCanvas final : public SwatchCanvas
     int m_nPatternColor = 0;
     bool m_bAllInk = true;
     bool m_bNoInk = false;
+
+    struct Band
+    {
+        bool bMajorX;
+        long long u; // the first pixel's major coordinate
+        long long v; // the first row's minor coordinate
+        long long nSteps;
+        long long nOffset; // where the dash pattern stands at u
+        long long nRows;   // 0: no band held back
+    };
+    Band m_sBand{true, 0, 0, 0, 0, 0};
 
     bool m_bGroupOpen = false;
     int m_nGroupColor = -1;

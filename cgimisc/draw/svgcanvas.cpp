@@ -71,6 +71,7 @@ std::string SvgCanvas::Fill(int nColor) const
 
 void SvgCanvas::CloseGroup()
 {
+    FlushBand();
     if (m_bGroupOpen)
         Append("</g>\n");
     m_bGroupOpen = false;
@@ -190,6 +191,13 @@ long long SvgCanvas::StrokeSegment(long long x1, long long y1, long long x2, lon
         nSteps > 1 ? static_cast<double>(nMinorDelta) / static_cast<double>(nSteps - 1) : 0;
     const double u0 = static_cast<double>(u1);
     const double v0 = static_cast<double>(v1) + 0.5 - dfSlope * (u0 + 0.5);
+    const long long nOffset = bDashed && !m_bAllInk ? nPhase % m_nPatternLength : 0;
+    if (nMinorDelta == 0)
+    {
+        AddToBand(bMajorX, u1, v1, nSteps, nOffset);
+        return nSteps;
+    }
+    FlushBand();
     // Local x is (1, slope) in (major, minor); local y is the minor axis.
     std::string osPath = "<path";
     if (bMajorX && dfSlope != 0)
@@ -197,10 +205,45 @@ long long SvgCanvas::StrokeSegment(long long x1, long long y1, long long x2, lon
     else if (!bMajorX)
         osPath += " transform=\"matrix(" + Slope(dfSlope) + " 1 1 0 0 0)\"";
     osPath += " d=\"M" + Num(u0) + " " + Num(v0) + "h" + Num(nSteps) + "\"";
-    if (bDashed && !m_bAllInk && nPhase % m_nPatternLength != 0)
-        osPath += " stroke-dashoffset=\"" + Num(nPhase % m_nPatternLength) + "\"";
+    if (nOffset != 0)
+        osPath += " stroke-dashoffset=\"" + Num(nOffset) + "\"";
     Append(osPath + "/>\n");
     return nSteps;
+}
+
+void SvgCanvas::AddToBand(bool bMajorX, long long u, long long v, long long nSteps, long long nOffset)
+{
+    Band &sBand = m_sBand;
+    if (sBand.nRows > 0 && sBand.bMajorX == bMajorX && sBand.u == u && sBand.nSteps == nSteps &&
+        sBand.nOffset == nOffset && sBand.v + sBand.nRows == v)
+    {
+        sBand.nRows++;
+        return;
+    }
+    FlushBand();
+    sBand = Band{bMajorX, u, v, nSteps, nOffset, 1};
+}
+
+void SvgCanvas::FlushBand()
+{
+    Band &sBand = m_sBand;
+    if (sBand.nRows == 0)
+        return;
+    /* One stroke as wide as the band: rows drawn one by one would each be
+     * antialiased on their own when the image is scaled down, and their
+     * overlapping edges would leave the band paler than it is. */
+    std::string osPath = "<path";
+    if (!sBand.bMajorX)
+        osPath += " transform=\"matrix(0 1 1 0 0 0)\"";
+    osPath += " d=\"M" + Num(sBand.u) + " " +
+              Num(static_cast<double>(sBand.v) + static_cast<double>(sBand.nRows) / 2) + "h" +
+              Num(sBand.nSteps) + "\"";
+    if (sBand.nRows > 1)
+        osPath += " stroke-width=\"" + Num(sBand.nRows) + "\"";
+    if (sBand.nOffset != 0)
+        osPath += " stroke-dashoffset=\"" + Num(sBand.nOffset) + "\"";
+    sBand.nRows = 0;
+    Append(osPath + "/>\n");
 }
 
 void SvgCanvas::DashedPolyline(const SwatchPoint *pasPoints, int nPoints)
