@@ -52,6 +52,17 @@ svg_w=$(sed -n 's/^<svg [^>]*width="\([0-9]*\)" height="\([0-9]*\)".*/\1/p' "$wo
 check "png: three times the SVG's width ($w for $svg_w)" [ "$w" = $((3 * svg_w)) ]
 check "png: the first swatch decoded ($colour)" [ "$colour" = D5E9BA ]
 
+# Print: a 0.5 px black line is drawn four times denser and scaled into its
+# box, so at 4 device pixels a CSS pixel it is 2 rows of black (at 1x it is
+# one pixel of the renderer's ink, which enlarged would be 4 grey rows).
+printf '%s' '{"version": 8, "sources": {}, "layers": [{"id": "half", "type": "line", "source": "s",
+  "paint": {"line-width": 0.5, "line-color": "#000000"}}]}' >"$work/half.json"
+"$legend" --format png --scale 4 --background FFFFFF "$work/half.json" >"$work/half.png"
+read -r x y <<<"$(grep -o '<svg x="[0-9]*" y="[0-9]*"' <("$legend" --format svg "$work/half.json") | sed 's/[^0-9 ]//g')"
+column=""
+for dy in 37 38 39 40 41 42; do read -r colour _ <<<"$(pixel "$work/half.png" $((4 * x + 40)) $((4 * y + dy)))"; column="$column $colour"; done
+check "png: a 0.5 px line prints half a pixel wide ($column)" [ "$column" = " FFFFFF FFFFFF 000000 000000 FFFFFF FFFFFF" ]
+
 # A stack: Positron's tunnel, an 8 px casing under its 5 px centre line (the
 # 8th swatch drawn), on the style's background.
 "$legend" --format svg "$styles/positron-excerpt.json" >"$work/stack.svg"

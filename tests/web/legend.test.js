@@ -429,7 +429,8 @@ test("documents in their declared encodings: Latin-1, UTF-16 with a byte order m
 test("each density its own image where drawing there differs from enlarging the 1x swatch", async () => {
   const {rows} = await readLegend(maplibre({id: "road", type: "line", source: "r", paint: {"line-width": 2.37}},
                                            {id: "area", type: "fill", source: "a", paint: {"fill-color": "#00ff00"}}));
-  assert.deepEqual(rows[0].scaled, {2: {swatch: "/40/40/0/0/0?LineWidth=5"}, 3: {swatch: "/60/60/0/0/0?LineWidth=7"}});
+  assert.deepEqual(rows[0].scaled, {2: {swatch: "/40/40/0/0/0?LineWidth=5"}, 3: {swatch: "/60/60/0/0/0?LineWidth=7"},
+                                    4: {swatch: "/80/80/0/0/0?LineWidth=9"}});
   assert.equal(rows[1].scaled, undefined);
   const html = legendSnippet(rows.map(r => ({...r, w: 20, h: 20})));
   assert.match(html, /srcset="\/cgi-bin\/swatch\/20\/20\/0\/0\/0\?LineWidth=2 1x, \/cgi-bin\/swatch\/40\/40\/0\/0\/0\?LineWidth=5 2x, \/cgi-bin\/swatch\/60\/60\/0\/0\/0\?LineWidth=7 3x"/);

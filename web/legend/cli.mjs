@@ -13,7 +13,7 @@ import fs from "node:fs";
 import path from "node:path";
 import {DEFAULT_SWATCH_SIZE, DEFAULT_ZOOM, LegendError, readLegend} from "./legend.js";
 import {checkStyleSize, MAX_STYLE_BYTES} from "./error.js";
-import {imageKey, layerPaths, legendJson, legendSnippet, legendSvg} from "./output.js";
+import {imageKey, layerPaths, legendJson, legendSnippet, legendSvg, printLayerPaths} from "./output.js";
 import {startProgram} from "./program.js";
 import {inFormat, SCALES, scaledUrl, sizeProblem, SCRIPT, typedColor} from "../swatch-url.js";
 
@@ -173,7 +173,8 @@ async function legendOutput(o, legend) {
     return legendSnippet(rows, {...look, base: o.base, images}) + "\n";
   }
   const rasteriser = o.format === "png" ? startRasteriser(o.scale) : null;
-  const paths = rows.flatMap(layersOf);
+  const printed = rows.map(r => (r.ramp ? [] : printLayerPaths(r)));
+  const paths = printed.flat();
   let drawn;
   try {
     drawn = (await drawAll(program, paths.map(p => inFormat(p, "svg")))).map(b => b.toString("utf8"));
@@ -182,7 +183,7 @@ async function legendOutput(o, legend) {
     throw err;
   }
   let next = 0;
-  const svgs = rows.map(r => layersOf(r).map(() => drawn[next++]));
+  const svgs = printed.map(layers => layers.map(() => drawn[next++]));
   const svg = legendSvg(rows, svgs, look);
   return rasteriser ? rasteriser.draw(svg) : svg;
 }

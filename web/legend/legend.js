@@ -11,8 +11,9 @@
  *   {label, group, swatch, beneath, scaled, designs, notes}  the swatches of
  *       a whole symbol: swatch on top, beneath (bottom first) under it, each a
  *       swatch path (what follows the program's address); scaled: {2: {swatch,
- *       beneath}, 3: ...}, the images of screens that dense, drawn from the
- *       style's lengths there, where they differ from the 1x swatch enlarged;
+ *       beneath}, 3: ..., 4: ...}, the images of screens (and print) that
+ *       dense, drawn from the style's lengths there, where they differ from
+ *       the 1x swatch enlarged;
  *       designs the 1x swatches' designs, bottom first
  *   {label, group, ramp: {min, max, stops, colors}, notes}  a continuous
  *       colour scale: the style's own [value, RRGGBB, tick label] stops and
@@ -24,7 +25,7 @@ import {hexOf, MAX_LEGEND_ROWS, parseSwatchUrl, swatchPath, typedColor} from "..
 import {blend, colorOf, stackOf} from "./swatch.js";
 import {LegendError, checkStyleSize} from "./error.js";
 import {decodeStyle, readXml, localName, rootOf} from "./xml.js";
-import {LEGEND_VERSION} from "./output.js";
+import {LEGEND_VERSION, PRINT_DENSITY} from "./output.js";
 import {DEFAULT_ZOOM, viewOf} from "./view.js";
 
 export {LegendError, DEFAULT_ZOOM};
@@ -158,10 +159,9 @@ function rowOf(rule, {w, h, options, backdrop}, notes) {
 }
 
 /* Screens of 2 and 3 device pixels a CSS pixel get images of their own,
- * drawn from the style's lengths at that density. (The SVG legend keeps the
- * 1x swatches: the program's SVG draws a band row by row, which does not
- * survive being scaled down.) */
-export const DENSITIES = [2, 3];
+ * drawn from the style's lengths at that density, and print gets 4x ones
+ * (PRINT_DENSITY), which the SVG legend scales into their boxes. */
+export const DENSITIES = [2, 3, PRINT_DENSITY];
 
 /* A row's swatch paths at a density, bottom first, or null when the stack
  * differs in its layers (it cannot stand in for the 1x one). */
