@@ -11,6 +11,7 @@ legend's swatches of it at the same densities. Both images are measured:
   width             a line's summed ink across it, in device pixels;
   dash, gap         median runs of ink (half or more) and gaps along it;
   extent            a mark's run of ink through its middle;
+  ink               a mark's summed ink, as the side of a square that holds it;
   colour            the core colour, a fill's middle, an outline's colour.
 A property agrees when the lengths are less than a device pixel apart and
 the colours within 8 of 255 in each channel. The agreement per renderer and
@@ -41,7 +42,7 @@ from support import decode_png  # noqa: E402
 SKIPPED = 77
 
 # The agreement last measured (per cent): the check fails below it.
-AGREEMENT = {("MapLibre", 1): 92, ("MapLibre", 2): 97, ("QGIS", 1): 97, ("QGIS", 2): 97}
+AGREEMENT = {("MapLibre", 1): 93, ("MapLibre", 2): 97, ("QGIS", 1): 98, ("QGIS", 2): 98}
 
 # --- The cases. -----------------------------------------------------------
 
@@ -153,10 +154,11 @@ QGIS_CASES = [
     ("star 4 mm", POINT, qml("marker", [q_marker("star", "4")])),
 ]
 
-# Differences kept on purpose, and why.
+# Differences kept on purpose, and why: of a whole case, or of one of its
+# properties.
 DIFFERS = {
     "casing as a gap": "a casing drawn either side of a gap is one band the road fills (the legend shows the whole road)",
-    "star 4 mm": "the program's star is its own shape (kept for the GIF), fuller than QGIS's",
+    ("star 4 mm", "extent"): "the program's star is its own shape (kept for the GIF): as much ink as QGIS's, not its outline",
 }
 
 # --- Images. ---------------------------------------------------------------
@@ -213,6 +215,8 @@ def measure(rows, geometry, outlined=False):
         centre = max(range(h), key=lambda y: sum(inks[y]))
         props["colour"] = core[:3]
         props["extent"] = sum(1 for v in inks[centre] if v >= 0.5)
+        # Its ink as the side of a square that holds as much.
+        props["ink"] = sum(map(sum, inks)) ** 0.5
         props["middle"] = rows[centre][w // 2][:3]
     return props
 
@@ -392,7 +396,7 @@ def compare(renderer, cases, images, program, styles, keep):
             mine, measured = measure(ours, geometry, edge), measure(theirs, geometry, edge)
             for prop in sorted(set(mine) | set(measured)):
                 a, b = measured.get(prop, "-"), mine.get(prop, "-")
-                table.append((renderer, name, scale, prop, a, b, agrees(a, b), DIFFERS.get(name) or cannot(prop, a, b)))
+                table.append((renderer, name, scale, prop, a, b, agrees(a, b), DIFFERS.get(name) or DIFFERS.get((name, prop)) or cannot(prop, a, b)))
     return table
 
 

@@ -75,7 +75,8 @@ const CASES = [
        mark("x", `<Fill>${css("fill", "#000000")}</Fill>`, "<Size>7</Size>") +
        mark("arrow", `<Fill>${css("fill", "#000000")}</Fill>`, "<Size>7</Size>") +
        `<Rule><Name>default</Name><PointSymbolizer><Graphic><Mark/></Graphic></PointSymbolizer></Rule>`),
-   [["star", "/20/20/0/255/0?SymbolId=5&SymbolSize=8", ["rotation"]],
+   // A star of 8 px holds 18 px of ink; the program's of size 4, 21.
+   [["star", "/20/20/0/255/0?SymbolId=5&SymbolSize=4", ["rotation"]],
     ["circle", "/20/20/0/0/255?SymbolId=2&SymbolSize=9", []],
     ["x", "/20/20/0/0/0?SymbolId=4&SymbolSize=7", ["plus"]],
     ["arrow", "/20/20/0/0/0?SymbolId=1&SymbolSize=7", ["square"]],
@@ -163,8 +164,8 @@ const CASES = [
            color: "0,0,0,255", outline_style: "no", size: "2"})))) +
        symbol(1, "marker", layer("SimpleMarker", {name: "circle", color: "0,0,0,0", outline_color: "128,128,128,255",
                                                   outline_width: "0", size: "2"}))),
-   // The marker, 2 mm without an outline: QGIS draws it a pixel wider (8.6 px).
-   [["Rail", ["/20/20/255/0/0?LineWidth=4", "/20/20/0/0/0?SymbolId=6&SymbolSize=9"], ["drawn once"]],
+   // The marker, 2 mm (7.56 px): the nearest odd extent (QGIS: 8 px of ink across at 96 dpi).
+   [["Rail", ["/20/20/255/0/0?LineWidth=4", "/20/20/0/0/0?SymbolId=6&SymbolSize=7"], ["drawn once"]],
     ["No information", "/20/20/128/128/128?SymbolId=2&SymbolSize=7", []]]],
   // Measured in QGIS 3.22 at 96 dpi: a 0.1 mm (0.378 px) black line is one pixel of A0A0A0.
   ["a QGIS line under a pixel wide: one pixel, inked by its width",

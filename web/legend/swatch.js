@@ -173,21 +173,53 @@ function outlineWidthNote(width, notes) {
 const RENDERERS = {
   // A MapLibre circle reaches a pixel less than its diameter (r 5 is 9 px across).
   "maplibre": {lengthens: ["round"], thinInk: w => (w + 1) / 2, extent: d => d - 1},
-  // QGIS draws a mark without an outline a device pixel wider (4 mm at
-  // 192 dpi, 30.2 px, reaches 31).
-  "qgis": {lengthens: ["round", "square"], thinInk: w => w, extent: (d, stroked) => (stroked ? d : d + 1)},
+  "qgis": {lengthens: ["round", "square"], thinInk: w => w, extent: d => d},
   "java2d": {lengthens: ["round", "square"], thinInk: w => w, extent: d => d},
 };
 
 /* The program's square, ring, triangle and circle of size S cover
- * 2 floor(S / 2) + 1 pixels: an odd extent is drawn as it is, an even one
- * a pixel smaller (as the map's softened edge reads). Other symbols keep
- * their size. */
+ * 2 floor(S / 2) + 1 pixels: they are drawn at the odd extent nearest the
+ * map's, the smaller of two as near (an even extent N at N - 1, as the
+ * map's softened edge reads; QGIS's 2 mm circle, 7.56 px, at 7, its 8 mm
+ * one at 2x, 30.24 px, at 31). The star is drawn at the size of the map's
+ * ink; the cross keeps its size. */
 const ODD_EXTENTS = [1, 2, 3, 6];
-const symbolSizeFor = (symbol, extent) => {
-  const e = Math.max(0, roundHalfUp(extent));
-  return ODD_EXTENTS.includes(symbol) && e > 0 && e % 2 === 0 ? e - 1 : e;
+const STAR = 5;
+const symbolSizeFor = (symbol, extent, w, h) => {
+  if (symbol === STAR) return starSizeFor(extent, w, h);
+  if (!ODD_EXTENTS.includes(symbol)) return Math.max(0, roundHalfUp(extent));
+  return extent < 1 ? 0 : 2 * Math.ceil((extent - 1) / 2 - 0.5) + 1;
 };
+
+/* A map's five-pointed star of diameter d (inner radius 0.382 of the
+ * outer: 1.1227 r² of ink; QGIS's 4 mm star holds 64 px at 96 dpi) is
+ * thinner than the program's, whose arms lie 3/8 down the swatch whatever
+ * its size: the program's is drawn at the size whose ink comes nearest. */
+function starSizeFor(d, w, h) {
+  const target = 1.1227 * (d / 2) ** 2;
+  let best = 1;
+  for (let s = 2; s <= Math.min(w, h, Math.ceil(d) + 2); s++)
+    if (Math.abs(starInk(s, w, h) - target) < Math.abs(starInk(best, w, h) - target)) best = s;
+  return best;
+}
+
+/* About the pixels GD fills of the program's star of size s in a w x h
+ * swatch: the area inside its outline through the pixel centres and a band
+ * 3/8 of a pixel wide along it (within 4 pixels of GD's fills of sizes 2 to
+ * 30). */
+function starInk(s, w, h) {
+  const half = Math.floor(s / 2), q = Math.floor(s / 4), y = Math.floor(h * 0.375);
+  const cx = Math.floor(w / 2), cy = Math.floor(h / 2);
+  const p = [[cx - half, y], [cx - q, y], [cx, cy - half], [cx + q, y], [cx + half, y], [cx + q, cy],
+             [cx + half, cy + half], [cx, cy + q], [cx - half, cy + half], [cx - q, cy]];
+  let area = 0, outline = 0;
+  p.forEach(([x1, y1], i) => {
+    const [x2, y2] = p[(i + 1) % p.length];
+    area += x1 * y2 - x2 * y1;
+    outline += Math.hypot(x2 - x1, y2 - y1);
+  });
+  return Math.abs(area) / 2 + (outline * 3) / 8;
+}
 
 function lineDesigns(line, base, notes, under, {dashUnit, defaultCap, renderer, px}, stack) {
   // A line over an area draws its outline.
@@ -236,19 +268,19 @@ function markDesigns(mark, base, notes, under, {markStroke, renderer, px}) {
   if (Array.isArray(mark.offset) && mark.offset.some(v => v)) notes.push("The symbol's offset is not shown.");
   const size = 2 * px(mark.radius, 3);
   // A diameter on the map to the symbol that covers as much.
-  const symbolDesign = (color, d, id = symbol, stroked = false) => ({...base, kind: "symbol", symbol: id, color,
-    background: null, symbolSize: symbolSizeFor(id, RENDERERS[renderer].extent(d, stroked))});
+  const symbolDesign = (color, d, id = symbol) => ({...base, kind: "symbol", symbol: id, color,
+    background: null, symbolSize: symbolSizeFor(id, RENDERERS[renderer].extent(d), base.w, base.h)});
   // A hairline around an unfilled circle is the program's ring.
   if (!fill && symbol === 6 && strokeWidth <= 1)
-    return [symbolDesign(stroke ?? [0, 0, 0], markStroke === "outside" ? size + 2 * strokeWidth : size, 2, true)];
+    return [symbolDesign(stroke ?? [0, 0, 0], markStroke === "outside" ? size + 2 * strokeWidth : size, 2)];
   if (!fill && !stroke) return [symbolDesign([128, 128, 128], size)];
   if (!stroke || (fill && stroke.join() === fill.join()) || !FILLED.includes(symbol))
-    return [symbolDesign(fill ?? stroke, size, symbol, Boolean(stroke))];
+    return [symbolDesign(fill ?? stroke, size)];
   // The stroke beneath, as the shape it outlines (centred on the outline,
   // or around it); an unfilled shape shows what the map is drawn on inside.
   const [outer, inner] = markStroke === "outside" ? [size + 2 * strokeWidth, size] : [size + strokeWidth, size - strokeWidth];
-  const inside = inner > 0 ? [symbolDesign(fill ?? under().rgb, inner, symbol, true)] : [];
-  return [symbolDesign(stroke, outer, symbol, true), ...inside];
+  const inside = inner > 0 ? [symbolDesign(fill ?? under().rgb, inner)] : [];
+  return [symbolDesign(stroke, outer), ...inside];
 }
 
 const DESIGNS = {Fill: fillDesigns, Line: lineDesigns, Mark: markDesigns};
