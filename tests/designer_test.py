@@ -541,6 +541,17 @@ class Designer(unittest.TestCase):
         WebDriverWait(self.driver, 20).until(lambda d: len(report()) == 1 and "30°" in report()[0])
         self.assertEqual(len(self.driver.find_elements(By.CSS_SELECTOR, "#rows li")), 1)
         self.field("import-replace").click()
+        # Its row opened in the form: the 2x preview and the tag's 2x image
+        # are those drawn from the style's lengths at 2x (11 px hatches 15
+        # apart are 21 px 32 apart, not 22 and 30), and they stay with the row.
+        dense = "/cgi-bin/swatch/40/40/88/139/7?LineType=Hatch&LineWidth=21&HatchSpacing=32"
+        self.driver.find_element(By.CSS_SELECTOR, "[aria-label='Edit legend row 1']").click()
+        WebDriverWait(self.driver, 20).until(lambda d: d.execute_script(
+            "return performance.getEntriesByType('resource').some(e => e.name.endsWith(arguments[0]))", dense))
+        self.assertIn(f"{dense} 2x", self.field("tag").get_attribute("value"))
+        self.field("add-row-button").click()
+        self.assertIn(f"{dense} 2x".replace("&", "&amp;"), self.field("snippet").get_attribute("value"))
+        self.assertIn(dense.replace("/cgi-bin/swatch", ""), urllib.parse.unquote(self.driver.current_url))
         # Bad input is said in words, and the legend is left as it was.
         self.driver.find_element(By.CSS_SELECTOR, "#paste-style summary").click()
         self.type_into("style-text", '{"type": "FeatureCollection", "features": []}')

@@ -56,7 +56,8 @@ export async function importText(text, fileName) {
   // A row holds one swatch: the top one of a stack, with a word for the rest.
   const beneath = r => (Array.isArray(r.beneath) && r.beneath.length
     ? [`On the map it is drawn over ${r.beneath.length} more swatch${r.beneath.length > 1 ? "es" : ""}: the row holds the top one.`] : []);
-  const made = reply.legend.rows.map(r => ({row: rowOf(r.swatch, String(r.label)), notes: [...r.notes.map(String), ...beneath(r)]}))
+  const made = reply.legend.rows.map(r => ({row: rowOf(r.swatch, String(r.label), {2: r.scaled?.[2]?.swatch, 3: r.scaled?.[3]?.swatch}),
+                                            notes: [...r.notes.map(String), ...beneath(r)]}))
     .filter(m => m.row);
   const ramps = reply.legend.rows.filter(r => r.ramp).map(r => `"${String(r.label)}" is a colour ramp, which a row cannot hold.`);
   showReport(made, [...reply.legend.notes.map(String), ...ramps], fileName);
@@ -104,10 +105,12 @@ function showReport(made, notes, fileName) {
 
 /* --- Downloads of the legend. --- */
 
-/* A row's swatch from this page's program, in another format. */
+/* A row's swatch from this page's program, in another format; at a scale,
+ * the image a style drew for it there, else the swatch enlarged. */
 async function fetchSwatch(row, format, scale = 1) {
-  const url = absoluteUrl(location.origin, inFormat(row.swatch, format));
-  const reply = await fetch(scale > 1 ? scaledUrl(url, scale) : url);
+  const own = scale > 1 && row.scaled?.[scale]?.swatch;
+  const url = absoluteUrl(location.origin, inFormat(own || row.swatch, format));
+  const reply = await fetch(scale > 1 && !own ? scaledUrl(url, scale) : url);
   if (!reply.ok) throw new Error(`the program refused the swatch of "${row.label}" (${reply.status})`);
   return reply.blob();
 }
@@ -154,7 +157,8 @@ const MAKERS = {
   async png(legend) { return [await pngOf(await svgDocument(legend)), "legend.png"]; },
   async json({title, rows}) {
     // The legend's own JSON, which the command line and this page read back.
-    const text = JSON.stringify({version: 1, title, rows: rows.map(({label, swatch}) => ({label, swatch}))}, null, 2) + "\n";
+    const text = JSON.stringify({version: 1, title, rows: rows.map(({label, swatch, scaled}) => ({label, swatch, ...(scaled ? {scaled} : {})}))},
+                                null, 2) + "\n";
     return [new Blob([text], {type: "application/json"}), "legend.json"];
   },
 };

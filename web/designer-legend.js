@@ -10,7 +10,7 @@ const $ = id => document.getElementById(id);
 /* The rows, the row being edited, and what the designer gives the legend:
  * the swatch path of the form's design (currentPath), and opening a row's
  * swatch in the form (openPath). */
-const legend = {rows: [] /* {swatchPath, w, h, label} */, editing: -1, downloadUrl: null,
+const legend = {rows: [] /* {swatchPath, w, h, label, scaled} */, editing: -1, downloadUrl: null,
                 currentPath: () => "", openPath: () => {},
                 /* A legend in the address that could not be read whole stays
                  * there, as it came, until the user changes something. */
@@ -28,18 +28,37 @@ export function saveAddress() {
   if (legend.keepAddress) return;
   const saved = legend.rows.length || $("legend-title").value
     ? "!legend=" + encodeURIComponent(JSON.stringify({t: $("legend-title").value,
-                                                       r: legend.rows.map(r => [r.swatchPath, r.label])}))
+                                                       r: legend.rows.map(r => [r.swatchPath, r.label,
+                                                                                ...(r.scaled ? [r.scaled] : [])])}))
     : "";
   history.replaceState(null, "", `#${legend.currentPath()}${saved}`);
 }
-/* A row from a swatch URL someone else wrote (an address, a style import):
- * read as a design and its URL written anew, so that nothing of the text
- * but the design gets into the page; null for text that is no swatch. */
-export function rowOf(swatch, label) {
+/* A swatch URL someone else wrote, read as a design and written anew, so
+ * that nothing of the text but the design gets into the page; null for
+ * text that is no swatch. */
+function pathOf(swatch) {
   const parsed = typeof swatch === "string" && parseSwatchUrl(swatch);
-  if (!parsed) return null;
-  const {design} = parsed;
-  return {swatchPath: swatchPath(design), w: design.w, h: design.h, label: typeof label === "string" ? label : ""};
+  return parsed ? swatchPath(parsed.design) : null;
+}
+
+/* A row from a swatch URL someone else wrote (an address, a style import),
+ * with the images a style drew of it for denser screens ({2: path, 3: path},
+ * where it has them); null for text that is no swatch. */
+export function rowOf(swatch, label, scaled) {
+  const path = pathOf(swatch);
+  if (!path) return null;
+  const {design} = parseSwatchUrl(path);
+  const dense = Object.fromEntries([2, 3].map(s => [s, pathOf(scaled?.[s])]).filter(([, p]) => p));
+  return {swatchPath: path, w: design.w, h: design.h, label: typeof label === "string" ? label : "",
+          ...(Object.keys(dense).length ? {scaled: dense} : {})};
+}
+
+/* The images for denser screens a style drew of the swatch at path, as
+ * whole URLs ({} when no row of the legend has any): the form's design
+ * keeps them while it is the row's. */
+export function denseUrls(path) {
+  const scaled = legend.rows.find(r => r.swatchPath === path && r.scaled)?.scaled ?? {};
+  return Object.fromEntries(Object.entries(scaled).map(([s, p]) => [s, absoluteUrl(location.origin, p)]));
 }
 
 export function loadLegend(hash) {
@@ -64,7 +83,7 @@ export function loadLegend(hash) {
   const left = [];
   legend.rows = [];
   given.forEach((entry, i) => {
-    const row = Array.isArray(entry) && rowOf(entry[0], entry[1]);
+    const row = Array.isArray(entry) && rowOf(entry[0], entry[1], entry[2]);
     if (row) legend.rows.push(row);
     else left.push(i + 1);
   });
@@ -78,7 +97,8 @@ export function loadLegend(hash) {
 }
 
 /* The rows as the legend's writers take them. */
-const written = () => legend.rows.map(r => ({swatch: r.swatchPath, w: r.w, h: r.h, label: r.label}));
+const written = () => legend.rows.map(r => ({swatch: r.swatchPath, w: r.w, h: r.h, label: r.label,
+  ...(r.scaled ? {scaled: Object.fromEntries(Object.entries(r.scaled).map(([s, p]) => [s, {swatch: p}]))} : {})}));
 
 export function renderLegend() {
   const list = $("rows");
@@ -92,7 +112,8 @@ export function renderLegend() {
     const url = absoluteUrl(location.origin, row.swatchPath);
     // Loaded as the row comes into view: a long legend asks for no more than is seen.
     img.loading = "lazy";
-    img.src = url; img.srcset = srcsetOf(url, row.w, row.h); img.width = row.w; img.height = row.h; img.alt = "";
+    img.src = url; img.srcset = srcsetOf(url, row.w, row.h, denseUrls(row.swatchPath));
+    img.width = row.w; img.height = row.h; img.alt = "";
     const label = document.createElement("input");
     label.type = "text"; label.value = row.label;
     label.setAttribute("aria-label", `Label of legend row ${i + 1}`);
@@ -212,6 +233,9 @@ export function renderPreviewAndSnippet() {
 /* Adds the row, or puts it in place of the row being edited. */
 export function putRow(row) {
   const edited = legend.editing;
+  // A design still a style's row keeps what the style drew for denser screens.
+  const scaled = legend.rows.find(r => r.swatchPath === row.swatchPath && r.scaled)?.scaled;
+  if (scaled) row = {...row, scaled};
   if (edited >= 0) legend.rows[edited] = row;
   else legend.rows.push(row);
   stopEditing();

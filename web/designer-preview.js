@@ -76,16 +76,17 @@ async function fetchImage(url, serial) {
   return serial === state.serial ? URL.createObjectURL(blob) : null;
 }
 
-/* Fetches the swatch (and its 2x rendering) and shows it, or shows the
+/* Fetches the swatch (and its 2x rendering: the style's own image at 2x
+ * where it has one, else the swatch at Scale=2) and shows it, or shows the
  * message of whoever refused it beside the field at fault. */
-export async function preview(d, url) {
+export async function preview(d, url, denseUrl = null) {
   const serial = ++state.serial;
   let one, two;
   try {
     one = await fetchImage(url, serial);
     // The 2x rendering where the program draws one: not past its limits.
     const sharp = scalesOffered(url, d.w, d.h).includes(2);
-    two = one && sharp ? await fetchImage(scaledUrl(url, 2), serial) : one;
+    two = one && sharp ? await fetchImage(denseUrl ?? scaledUrl(url, 2), serial) : one;
   } catch (err) {
     if (serial !== state.serial) return;
     clearPreview("error");

@@ -7,7 +7,7 @@ import {DEFAULT_SIDE, MAX_SIDE, MIN_SIDE, PARAMETERS, absoluteUrl, dashPattern, 
         parseSwatchUrl, sizeProblem, srcsetOf, swatchPath, typedColor} from "./swatch-url.js";
 import {escapeHtml} from "./legend/output.js";
 import {clearPreview, layoutPreview, markPending, preview} from "./designer-preview.js";
-import {initLegend, loadLegend, putRow, renderLegend, renderPreviewAndSnippet,
+import {denseUrls, initLegend, loadLegend, putRow, renderLegend, renderPreviewAndSnippet,
         saveAddress, stopEditing} from "./designer-legend.js";
 
 const $ = id => document.getElementById(id);
@@ -139,7 +139,9 @@ function update({fromPaste = false} = {}) {
     : !isDashArray(f.dash.value) ? `Pattern: ${f.dash.value.replace(/ /g, "·")}`
     : d.dash ? `Pattern: ${d.dash.replace(/ /g, "·")}`
     : "Pattern: solid (the line's ends close every gap)";
-  const srcset = srcsetOf(url, d.w, d.h);
+  // A style's row drawn for denser screens from the style's own lengths.
+  const dense = denseUrls(swatchPath(d));
+  const srcset = srcsetOf(url, d.w, d.h, dense);
   $("tag").value = `<img src="${url}"${srcset ? ` srcset="${srcset}"` : ""} width="${d.w}" ` +
                    `height="${d.h}" alt="${escapeHtml(defaultLabel())}">`;
   saveAddress();
@@ -155,7 +157,7 @@ function update({fromPaste = false} = {}) {
     return;
   }
   markPending(url);
-  timer.pending = setTimeout(() => preview(d, url), fromPaste ? 0 : 120);
+  timer.pending = setTimeout(() => preview(d, url, dense[2]), fromPaste ? 0 : 120);
 }
 
 /* --- Copying. --- */

@@ -336,10 +336,12 @@ export function scalesOffered(url, w, h) {
 }
 
 /* The swatch for screens of 1, 2 and 3 device pixels a CSS pixel, so that
- * what is pasted stays sharp on every screen; "" for an SVG. */
-export function srcsetOf(url, w = 1, h = 1) {
+ * what is pasted stays sharp on every screen: the images drawn for that
+ * density where dense has them ({2: url, 3: url}, from a style's lengths),
+ * else the swatch at Scale; "" for an SVG. */
+export function srcsetOf(url, w = 1, h = 1, dense = {}) {
   if (isSvg(url)) return "";
-  return [`${url} 1x`, ...scalesOffered(url, w, h).map(s => `${scaledUrl(url, s)} ${s}x`)].join(", ");
+  return [`${url} 1x`, ...scalesOffered(url, w, h).map(s => `${dense[s] ?? scaledUrl(url, s)} ${s}x`)].join(", ");
 }
 
 export function scaledUrl(url, scale) { return `${url}${url.includes("?") ? "&" : "?"}Scale=${scale}`; }
