@@ -63,13 +63,14 @@ column=""
 for dy in 37 38 39 40 41 42; do read -r colour _ <<<"$(pixel "$work/half.png" $((4 * x + 40)) $((4 * y + dy)))"; column="$column $colour"; done
 check "png: a 0.5 px line prints half a pixel wide ($column)" [ "$column" = " FFFFFF FFFFFF 000000 000000 FFFFFF FFFFFF" ]
 
-# A stack: Positron's tunnel, an 8 px casing under its 5 px centre line (the
-# 8th swatch drawn), on the style's background.
+# A stack: Positron's tunnel, a 7.5 px casing under its 5 px centre line
+# (the 8th swatch drawn, from the style at 4x: 30 and 20 device pixels), on
+# the style's background; rasterised at 4x, rows 16, 27 and 40 of its box.
 "$legend" --format svg "$styles/positron-excerpt.json" >"$work/stack.svg"
-rsvg-convert "$work/stack.svg" >"$work/stack.png"
+rsvg-convert --zoom 4 "$work/stack.svg" >"$work/stack.png"
 read -r x y <<<"$(grep -o '<svg x="[0-9]*" y="[0-9]*"' "$work/stack.svg" | sed -n '8s/[^0-9 ]//g; 8p')"
 stack=""
-for dy in 4 6 10; do read -r colour _ <<<"$(pixel "$work/stack.png" $((x + 10)) $((y + dy)))"; stack="$stack $colour"; done
+for dy in 16 27 40; do read -r colour _ <<<"$(pixel "$work/stack.png" $((4 * x + 40)) $((4 * y + dy)))"; stack="$stack $colour"; done
 check "svg: a stack in one box, background, casing, centre line ($stack)" [ "$stack" = " F2F3F0 D5D5D5 EAEAEA" ]
 
 # The view: a scale picks the cookbook's middle rule, every scale all three.
