@@ -1,6 +1,6 @@
 /* What a legend costs: the legend command as it is installed (the build's
- * bundle) on styles of 100 rules (SLD, QGIS, MapLibre) to JSON, SVG, PNG and
- * an embedded HTML legend, whole runs (Node's
+ * bundle) on styles of 100 rules (SLD, QGIS, MapLibre) to JSON, SVG, PNG,
+ * an embedded HTML legend and a PDF on A4 pages in two columns, whole runs (Node's
  * start included) against Node starting and exiting; and the bytes the
  * designer loads at first, now and at a base commit (the style import loads
  * only when used).
@@ -54,7 +54,8 @@ for (const ext of Object.keys(styles)) {
   const file = path.join(work, `bench.${ext}`);
   const times = ["json", "svg", "png"].map(format => [format, median([bundle, "--format", format, file])]);
   const html = median([bundle, "--format", "html", "--embed", file]);
-  console.log(`${rules} rules of .${ext}: ` + [...times, ["embedded html", html]]
+  const pdf = median([bundle, "--format", "pdf", "--page", "a4", "--columns", "2", file]);
+  console.log(`${rules} rules of .${ext}: ` + [...times, ["embedded html", html], ["pdf on A4 in 2 columns", pdf]]
     .map(([what, ms]) => `${what} ${ms.toFixed(0)} ms (${(ms / node).toFixed(1)}x node)`).join(", "));
 }
 

@@ -73,6 +73,57 @@ stack=""
 for dy in 16 27 40; do read -r colour _ <<<"$(pixel "$work/stack.png" $((4 * x + 40)) $((4 * y + dy)))"; stack="$stack $colour"; done
 check "svg: a stack in one box, background, casing, centre line ($stack)" [ "$stack" = " F2F3F0 D5D5D5 EAEAEA" ]
 
+# Print: a 90-row legend on A4 paper in two columns, as PDF. Every row is on
+# a page, no word leaves its column, and each one-line label's middle (half
+# way between its baseline and the top of its capitals) is within a pixel of
+# its swatch's, measured on the page drawn at 96 dpi.
+if command -v pdftotext >/dev/null && command -v pdftoppm >/dev/null; then
+  node -e '
+    const layers = Array.from({length: 90}, (_, i) => ({
+      id: `Road ${i}` + (i % 7 ? "" : " Of A Rather Long Name That Wraps In Its Column"), source: "s", filter: ["==", "n", i],
+      ...[{type: "fill", paint: {"fill-color": "#3366aa"}}, {type: "line", paint: {"line-width": 3}},
+          {type: "circle", paint: {"circle-radius": 4}}][i % 3]}));
+    process.stdout.write(JSON.stringify({version: 8, name: "Ninety", sources: {}, layers}));' >"$work/ninety.json"
+  "$legend" --format pdf --page a4 --columns 2 "$work/ninety.json" >"$work/ninety.pdf"
+  pdftotext -bbox "$work/ninety.pdf" "$work/ninety.html"
+  pdftoppm -r 96 -png -f 1 -l 1 "$work/ninety.pdf" "$work/page"
+  report=$(python3 - "$work/ninety.html" "$work"/page-*1.png "$(dirname "$0")/support" <<'PY'
+import re, sys
+sys.path.insert(0, sys.argv[3])
+from support import decode_png
+text = open(sys.argv[1]).read()
+pages = text.split("<page ")[1:]
+words = [[(float(a), float(b), float(c), float(d), t) for a, b, c, d, t in
+          re.findall(r'xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)<', p)] for p in pages]
+# A4, 15 mm margins, two columns 18 pt (24 px) apart, in points.
+margin, width = 15 * 72 / 25.4, (595.276 - 2 * 15 * 72 / 25.4 - 18) / 2
+outside = sum(1 for page in words for x0, _, x1, _, _ in page
+              if x1 > (margin + width if x0 < 297.6 else 595.276 - margin) + 0.5)
+rows = {int(b[4]) for page in words for a, b in zip(page, page[1:]) if a[4] == "Road" and b[4].isdigit()}
+w, h, px = decode_png(open(sys.argv[2], "rb").read())
+ink = lambda x, y: min(px[y][x][:3]) < 160
+off = 0
+for k, (x0, y0, x1, y1, t) in enumerate(words[0][:-1]):
+    number = words[0][k + 1][4]
+    if t != "Road" or not number.isdigit() or int(number) % 3 or int(number) % 7 == 0:
+        continue
+    left, right, top, bottom = int(x0 / 0.75), int(x1 / 0.75), int(y0 / 0.75) - 3, int(y1 / 0.75) + 3
+    inked = [y for y in range(top, bottom) if any(ink(x, y) for x in range(left, right))]
+    label = (inked[0] + inked[-1] + 1) / 2
+    column = left - 8 - 10  # the swatch's middle column, 8 px left of the label
+    drawn = lambda y: min(px[y][column][:3]) < 250
+    first = last = int(label)
+    while drawn(first - 1): first -= 1
+    while drawn(last + 1): last += 1
+    off += not drawn(int(label)) or abs(label - (first + last + 1) / 2) > 1
+print(f"{len(rows)} rows, {len(pages)} pages, {outside} words outside their column, {off} labels off centre")
+PY
+)
+  check "pdf: A4 in two columns ($report)" [ "$report" = "90 rows, 2 pages, 0 words outside their column, 0 labels off centre" ]
+else
+  echo "SKIP: the PDF legend's checks: pdftotext and pdftoppm are not installed (Debian: poppler-utils)"
+fi
+
 # The view: a scale picks the cookbook's middle rule, every scale all three.
 "$legend" --scale-denominator 150,000,000 "$styles/polygon_zoombasedpolygon.sld" >"$work/view.json"
 "$legend" --all-scales "$styles/polygon_zoombasedpolygon.sld" >"$work/all.json"

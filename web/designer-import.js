@@ -4,7 +4,8 @@
  * responsive; its rows are then read as designs and their URLs written
  * anew, and every text of the style is shown as text. */
 import {absoluteUrl, inFormat, scaledUrl} from "./swatch-url.js";
-import {legendPage, legendSvg} from "./legend/output.js";
+import {legendPage} from "./legend/output.js";
+import {legendSvg} from "./legend/svg.js";
 import {addRows, legendForExport, rowOf} from "./designer-legend.js";
 import {MAX_STYLE_BYTES} from "./legend/error.js";
 

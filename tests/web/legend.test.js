@@ -7,14 +7,15 @@ import assert from "node:assert/strict";
 import {readFileSync} from "node:fs";
 import {existsSync, readdirSync} from "node:fs";
 import {tmpdir} from "node:os";
-import {readLegend, scaleRangesInWords} from "../../web/legend/legend.js";
+import {readLegend, rowChooser, scaleRangesInWords} from "../../web/legend/legend.js";
 import {conditionInWords} from "../../web/legend/maplibre.js";
 import {filterInWords} from "../../web/legend/sld.js";
 import {startProgram} from "../../web/legend/program.js";
 import {readXml, rootOf} from "../../web/legend/xml.js";
 import {colorOf} from "../../web/legend/swatch.js";
 import {dashPattern} from "../../web/swatch-url.js";
-import {legendJson, legendSnippet, legendSvg} from "../../web/legend/output.js";
+import {legendJson, legendSnippet, textWidth} from "../../web/legend/output.js";
+import {legendPages, legendSvg} from "../../web/legend/svg.js";
 
 const sld = (rules, head = "<Name>layer</Name><UserStyle><Name>style</Name>") =>
   `<?xml version="1.0"?><StyledLayerDescriptor version="1.0.0" xmlns="http://www.opengis.net/sld">` +
@@ -608,4 +609,67 @@ test("real styles: Positron's roads as stacks at zoom 14 on its background; GeoS
                                                             "/20/20/204/235/204?SymbolId=3&SymbolSize=9"]);
   assert.deepEqual((await readLegend(sample("raster_discretecolors.sld"))).rows.map(r => [r.label, r.swatch]),
                    [["150", "/20/20/0/128/0"], ["256", "/20/20/102/51/51"]]);
+});
+
+test("rows chosen by glob on label, group, layer id and source-layer; at most --max-rows; a legend read back chosen alike", async () => {
+  const style = JSON.stringify({version: 8, sources: {}, layers: [
+    {id: "road_major", type: "line", source: "t", "source-layer": "transportation", filter: ["==", "c", "major"]},
+    {id: "road_minor", type: "line", source: "t", "source-layer": "transportation", filter: ["==", "c", "minor"]},
+    {id: "water", type: "fill", source: "t", "source-layer": "water"},
+    {id: "poi", type: "circle", source: "t", "source-layer": "poi", paint: {"circle-color": ["match", ["get", "k"], "shop", "#f00", "#00f"]}}]});
+  const labels = async (only, skip, maxRows) =>
+    (await readLegend(style, {choose: rowChooser({only, skip}), maxRows})).rows.map(r => r.label);
+  assert.deepEqual(await labels(["ROAD_*"], []), ["road_major", "road_minor"]);        // any case
+  assert.deepEqual(await labels(["transportation"], ["*minor"]), ["road_major"]);      // source-layer, less a skip
+  assert.deepEqual(await labels(["poi"], []), ["shop", "other"]);                     // a group: its classes
+  assert.deepEqual(await labels([], ["?oad_m*", "poi"]), ["water"]);
+  const few = await readLegend(style, {maxRows: 2});
+  assert.deepEqual([few.rows.length, few.notes.at(-1)], [2, "Only the first 2 rows are in the legend."]);
+  await assert.rejects(labels(["nothing"], []), /no row is chosen/);
+  const back = await readLegend(legendJson(await readLegend(style)), {choose: rowChooser({skip: ["water", "poi"]})});
+  assert.deepEqual(back.rows.map(r => r.label), ["road_major", "road_minor"]);
+});
+
+test("print: pages of columns filled top to bottom, every row once, labels wrapped inside their column, a heading kept with its first row", () => {
+  const rows = Array.from({length: 90}, (_, i) => ({label: `row ${i}${i % 7 ? "" : " with a label far too long for one line of a column"}`,
+                                                    group: `Group ${Math.floor(i / 9)}`, w: 20, h: 20, swatch: "/20/20"}));
+  const svgs = rows.map(() => [`<svg width="20" height="20"></svg>`]);
+  const pages = legendPages(rows, svgs, {paper: [210, 297], columns: 2, margin: 15});
+  assert.equal(pages.length, 2);
+  const texts = pages.flatMap(p => [...p.matchAll(/<text x="([\d.]+)" y="([\d.]+)"[^>]*>([^<]*)<\/text>/g)]
+    .map(([, x, y, text]) => ({x: +x, y: +y, text})));
+  // A4 in CSS pixels, 15 mm margins, two columns 24 px apart.
+  const page = 210 * 96 / 25.4, margin = 15 * 96 / 25.4, column = (page - 2 * margin - 24) / 2;
+  for (const t of texts) {
+    const left = t.x < page / 2 ? margin : margin + column + 24;
+    assert.ok(t.x + textWidth(t.text, false, 10 * 96 / 72) <= left + column + 0.5, `"${t.text}" leaves its column`);
+  }
+  const joined = texts.map(t => t.text).join(" ");
+  for (const r of rows) assert.ok(joined.includes(r.label.split(" with")[0]), r.label);
+  assert.ok(texts.some(t => /^with a label far too long/.test(t.text)) === false);
+  // A heading is followed, in its column, by its first row (indented under
+  // it), also where the heading alone would fit at the column's foot (a
+  // 975 px swatch leaves 34 px of the page's 1009).
+  const foot = legendPages([{label: "tall", w: 20, h: 975, swatch: "/20/975"}, {label: "first", group: "G", w: 20, h: 20, swatch: "/20/20"}],
+                           [[`<svg width="20" height="975"></svg>`], [`<svg width="20" height="20"></svg>`]],
+                           {paper: [210, 297], columns: 2, margin: 15}).join("");
+  const at = text => +new RegExp(`<text x="([\\d.]+)"[^>]*>${text}<`).exec(foot)[1];
+  assert.equal(at("first"), at("G") + 12 + 20 + 8);
+  texts.forEach((t, k) => {
+    if (t.text.startsWith("Group")) assert.equal(texts[k + 1].x, t.x + 12 + 20 + 8, `${t.text} ends its column`);
+  });
+});
+
+test("notes as footnotes, numbered once each; ramp ticks at most six, evenly", () => {
+  const rows = [{label: "a", swatch: "/20/20", w: 20, h: 20, notes: ["One.", "Two."]},
+                {label: "b", swatch: "/20/20", w: 20, h: 20, notes: ["Two."]},
+                {label: "r", ramp: {min: 0, max: 10, stops: Array.from({length: 11}, (_, i) => [i, "000000"]),
+                                    colors: ["000000", "ffffff"]}}];
+  const html = legendSnippet(rows, {notes: true});
+  assert.match(html, /<span>a<sup>1,2<\/sup><\/span>[\s\S]*<span>b<sup>2<\/sup><\/span>[\s\S]*<ol[^>]*><li>One.<\/li><li>Two.<\/li><\/ol>/);
+  assert.doesNotMatch(legendSnippet(rows), /<sup>|<ol/);
+  const svg = legendSvg(rows, [["<svg width=\"20\" height=\"20\"></svg>"], ["<svg width=\"20\" height=\"20\"></svg>"], []], {notes: true});
+  assert.match(svg, />a ¹,²<\/text>[\s\S]*>b ²<\/text>[\s\S]*>¹ One.<\/text>[\s\S]*>² Two.<\/text>/);
+  // 11 stops, with room for each: six ticks, taken evenly.
+  assert.deepEqual([...svg.matchAll(/text-anchor="\w+">(\d+)</g)].map(m => +m[1]), [0, 2, 4, 6, 8, 10]);
 });

@@ -1,8 +1,11 @@
 /* The legend of a style document, on standard output:
  *
- *   legend [--format json|html|svg|png] [--size WxH] [--scale S] [--title TEXT]
+ *   legend [--format json|html|svg|png|pdf] [--size WxH] [--scale S] [--title TEXT]
  *          [--zoom Z | --scale-denominator N] [--all-scales] [--background RRGGBB]
- *          [--base URL] [--embed] [--program PATH] STYLE_FILE|-
+ *          [--only GLOB] [--skip GLOB] [--max-rows N] [--columns N]
+ *          [--page a4|a3|letter] [--landscape] [--margin MM] [--font FAMILY]
+ *          [--font-size PT] [--notes] [--base URL] [--embed] [--program PATH]
+ *          STYLE_FILE|-
  *
  * Swatches are drawn by the swatch program (no server), one process for the
  * whole legend: the built one, or the one PATH or SWATCH_PROGRAM names. Exits 0
@@ -11,9 +14,11 @@
 import {execFile} from "node:child_process";
 import fs from "node:fs";
 import path from "node:path";
-import {DEFAULT_SWATCH_SIZE, DEFAULT_ZOOM, LegendError, readLegend} from "./legend.js";
+import os from "node:os";
+import {DEFAULT_SWATCH_SIZE, DEFAULT_ZOOM, LegendError, MAX_ROWS, readLegend, rowChooser} from "./legend.js";
 import {checkStyleSize, MAX_STYLE_BYTES} from "./error.js";
-import {imageKey, layerPaths, legendJson, legendSnippet, legendSvg, printLayerPaths} from "./output.js";
+import {imageKey, layerPaths, legendJson, legendSnippet, printLayerPaths} from "./output.js";
+import {legendPages, legendSvg, PAPER, PAPER_FONT_SIZE, PX_PER_PT} from "./svg.js";
 import {startProgram} from "./program.js";
 import {inFormat, SCALES, scaledUrl, sizeProblem, SCRIPT, typedColor} from "../swatch-url.js";
 
@@ -22,8 +27,10 @@ class UsageError extends Error {}
 /* The command's name: swatch-legend as installed, legend from the source. */
 const NAME = process.env.SWATCH_LEGEND_NAME || "legend";
 
-const USAGE = `usage: ${NAME} [--format json|html|svg|png] [--size WxH] [--scale S] [--title TEXT] ` +
+const USAGE = `usage: ${NAME} [--format json|html|svg|png|pdf] [--size WxH] [--scale S] [--title TEXT] ` +
               "[--zoom Z | --scale-denominator N] [--all-scales] [--background RRGGBB] " +
+              "[--only GLOB] [--skip GLOB] [--max-rows N] [--columns N] [--page a4|a3|letter] [--landscape] " +
+              "[--margin MM] [--font FAMILY] [--font-size PT] [--notes] " +
               "[--base URL] [--embed] [--program PATH] [--quiet] STYLE_FILE|-";
 
 const HELP = `${USAGE}
@@ -31,7 +38,7 @@ const HELP = `${USAGE}
 The legend of a style document (SLD, QGIS .qml, MapLibre style, or a legend's
 own JSON) on standard output; what its swatches do not show on standard error.
 
-  --format F              json (default), html, svg or png (png needs rsvg-convert)
+  --format F              json (default), html, svg, png or pdf (png and pdf need rsvg-convert)
   --size WxH              the swatches' box in CSS pixels (default 20x20)
   --scale S               device pixels a CSS pixel of the PNG legend, 1 to 4 (default 2)
   --title TEXT            the legend's title, in place of the style's own
@@ -39,6 +46,17 @@ own JSON) on standard output; what its swatches do not show on standard error.
   --scale-denominator N   the view as a scale, e.g. 25000 (in place of --zoom)
   --all-scales            keep the rules of every scale
   --background RRGGBB     the map's backdrop, which the legend is drawn on
+  --only GLOB             keep the rows whose label, group, layer or source-layer
+                          matches (* and ?, any case; repeatable)
+  --skip GLOB             leave out the rows that match (repeatable)
+  --max-rows N            at most N rows, 1 to ${MAX_ROWS} (default ${MAX_ROWS})
+  --columns N             the legend in N columns, filled top to bottom (default 1)
+  --page P                PDF pages of a4, a3 or letter paper (with --format pdf)
+  --landscape             the pages turned sideways
+  --margin MM             the pages' margin in millimetres (default 15)
+  --font FAMILY           the labels' font family (default DejaVu Sans)
+  --font-size PT          the labels' size in points (default 10.5 on screen, 10 on paper)
+  --notes                 what the swatches do not show, as footnotes
   --base URL              the swatch program's address in the HTML (default /cgi-bin/swatch)
   --embed                 the HTML holds its swatches (PNG at 1x and 2x)
   --program PATH          the swatch program that draws (also SWATCH_PROGRAM)
@@ -54,7 +72,13 @@ class HelpAsked extends Error {}
 function parseArguments(argv) {
   const o = {format: "json", size: DEFAULT_SWATCH_SIZE, scale: 2, title: "", zoom: DEFAULT_ZOOM, scaleDenominator: undefined,
              allScales: false, background: null, base: SCRIPT, embed: false, program: process.env.SWATCH_PROGRAM || "",
-             quiet: false, file: null};
+             quiet: false, file: null, only: [], skip: [], maxRows: MAX_ROWS, columns: 1, page: null, landscape: false,
+             margin: 15, font: undefined, fontSize: undefined, notes: false};
+  const whole = (name, text, from, to) => {
+    const n = Number(text);
+    if (!Number.isInteger(n) || n < from || n > to) throw new UsageError(`${name} is a whole number from ${from} to ${to}`);
+    return n;
+  };
   const value = i => {
     if (i >= argv.length) throw new UsageError(`${argv[i - 1]} needs a value`);
     return argv[i];
@@ -84,6 +108,24 @@ function parseArguments(argv) {
     else if (a === "--base") o.base = value(++i).replace(/\/$/, "");
     else if (a === "--program") o.program = value(++i);
     else if (a === "--embed") o.embed = true;
+    else if (a === "--only") o.only.push(value(++i));
+    else if (a === "--skip") o.skip.push(value(++i));
+    else if (a === "--max-rows") o.maxRows = whole(a, value(++i), 1, MAX_ROWS);
+    else if (a === "--columns") o.columns = whole(a, value(++i), 1, 12);
+    else if (a === "--page") {
+      o.page = value(++i).toLowerCase();
+      if (!PAPER[o.page]) throw new UsageError(`--page is ${Object.keys(PAPER).join(", ")}`);
+    } else if (a === "--landscape") o.landscape = true;
+    else if (a === "--margin") {
+      o.margin = Number(value(++i));
+      if (!(o.margin >= 0 && o.margin <= 100)) throw new UsageError("--margin is millimetres, 0 to 100");
+    } else if (a === "--font") {
+      o.font = value(++i);
+      if (!/^[\w .-]{1,64}$/u.test(o.font)) throw new UsageError("--font is a font family's name, e.g. \"DejaVu Serif\"");
+    } else if (a === "--font-size") {
+      o.fontSize = Number(value(++i)) * PX_PER_PT;
+      if (!(o.fontSize >= 4 * PX_PER_PT && o.fontSize <= 72 * PX_PER_PT)) throw new UsageError("--font-size is points, 4 to 72");
+    } else if (a === "--notes") o.notes = true;
     else if (a === "--quiet") o.quiet = true;
     else if (a === "--help" || a === "-h") throw new HelpAsked();
     else if (a.startsWith("--")) throw new UsageError(`unknown option ${a}`);
@@ -91,7 +133,8 @@ function parseArguments(argv) {
     else o.file = a;
   }
   if (o.file === null) throw new UsageError(USAGE);
-  if (!["json", "html", "svg", "png"].includes(o.format)) throw new UsageError(`--format is json, html, svg or png`);
+  if (!["json", "html", "svg", "png", "pdf"].includes(o.format)) throw new UsageError(`--format is json, html, svg, png or pdf`);
+  if ((o.page || o.landscape) && o.format !== "pdf") throw new UsageError("--page and --landscape lay out PDF pages: add --format pdf");
   return o;
 }
 
@@ -134,11 +177,15 @@ async function drawAll(program, swatchPaths) {
 }
 
 /* rsvg-convert, started at once so that it loads while the swatches are
- * drawn: draw(svg) gives the PNG. */
+ * drawn: draw(svg) gives the PNG at the scale. */
 function startRasteriser(scale) {
+  return startConverter(["--format", "png", "--zoom", String(scale)]);
+}
+
+function startConverter(args) {
   let child;
   const png = new Promise((resolve, reject) => {
-    child = execFile("rsvg-convert", ["--format", "png", "--zoom", String(scale)],
+    child = execFile("rsvg-convert", args,
                      {encoding: "buffer", maxBuffer: 256 << 20}, (err, stdout) => {
       if (err) reject(new LegendError(err.code === "ENOENT" ? "rsvg-convert is not installed (Debian: librsvg2-bin)"
                                                             : "rsvg-convert could not draw the legend"));
@@ -149,6 +196,23 @@ function startRasteriser(scale) {
   child.stdin.on("error", () => {});
   png.catch(() => {});
   return {draw: svg => (child.stdin.end(svg), png), stop: () => child.kill()};
+}
+
+/* The PDF of SVG pages, one a page, through rsvg-convert (which reads
+ * pages from files only): the pages are written to a private folder,
+ * removed afterwards. */
+async function pdfOf(pages) {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), "legend-"));
+  try {
+    const files = pages.map((svg, i) => {
+      const file = path.join(folder, `page-${String(i + 1).padStart(4, "0")}.svg`);
+      fs.writeFileSync(file, svg);
+      return file;
+    });
+    return await startConverter(["--format", "pdf", ...files]).draw("");
+  } finally {
+    fs.rmSync(folder, {recursive: true, force: true});
+  }
 }
 
 /* Each layer of every swatch row, bottom first. */
@@ -170,9 +234,11 @@ async function legendOutput(o, legend) {
       const data = i => `data:image/png;base64,${drawn[i].toString("base64")}`;
       images = new Map(unique.map(([key], i) => [key, {src: data(2 * i), srcset: `${data(2 * i)} 1x, ${data(2 * i + 1)} 2x`}]));
     }
-    return legendSnippet(rows, {...look, base: o.base, images}) + "\n";
+    return legendSnippet(rows, {...look, base: o.base, images, columns: o.columns, notes: o.notes}) + "\n";
   }
   const rasteriser = o.format === "png" ? startRasteriser(o.scale) : null;
+  const layout = {...look, columns: o.columns, notes: o.notes, ...(o.font ? {font: o.font} : {}),
+                  ...(o.fontSize ? {fontSize: o.fontSize} : {})};
   const printed = rows.map(r => (r.ramp ? [] : printLayerPaths(r)));
   const paths = printed.flat();
   let drawn;
@@ -184,7 +250,12 @@ async function legendOutput(o, legend) {
   }
   let next = 0;
   const svgs = printed.map(layers => layers.map(() => drawn[next++]));
-  const svg = legendSvg(rows, svgs, look);
+  if (o.format === "pdf") {
+    const paper = o.page && (o.landscape ? [...PAPER[o.page]].reverse() : PAPER[o.page]);
+    return pdfOf(paper ? legendPages(rows, svgs, {...layout, paper, margin: o.margin})
+                       : [legendSvg(rows, svgs, {fontSize: PAPER_FONT_SIZE, ...layout})]);
+  }
+  const svg = legendSvg(rows, svgs, layout);
   return rasteriser ? rasteriser.draw(svg) : svg;
 }
 
@@ -213,6 +284,7 @@ async function main() {
     const bytes = await readStyleBytes(o.file);
     const legend = await readLegend(bytes, {size: o.size, zoom: o.zoom, scaleDenominator: o.scaleDenominator,
                                             allScales: o.allScales, background: o.background, title: o.title,
+                                            choose: rowChooser({only: o.only, skip: o.skip}), maxRows: o.maxRows,
                                             fileName: o.file === "-" ? "" : path.basename(o.file)});
     process.stdout.write(await legendOutput(o, legend));
     if (!o.quiet) process.stderr.write(notesInWords(legend));

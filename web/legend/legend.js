@@ -194,26 +194,49 @@ export function scaleRangesInWords(ranges) {
   return words.length > 1 ? `${words.slice(0, -1).join(", ")} and ${words.at(-1)}` : words[0] ?? "";
 }
 
+/* Which rows a legend keeps, by glob patterns (* and ?, any case) on a
+ * row's names (its label, its group and, of a MapLibre style, its layers'
+ * ids and source-layer): those an `only` pattern matches, all when there
+ * is none, less those a `skip` pattern matches. */
+export function rowChooser({only = [], skip = []} = {}) {
+  const glob = p => new RegExp(`^${p.replace(/[.+^${}()|[\]\\]/g, "\\$&").replace(/\*+/g, ".*").replace(/\?/g, ".")}$`, "is");
+  const [kept, left] = [only.map(glob), skip.map(glob)];
+  const any = (names, patterns) => names.some(n => patterns.some(p => p.test(n)));
+  return names => (!kept.length || any(names, kept)) && !any(names, left);
+}
+
+const namesOf = r => [r.label, r.group, ...(r.names ?? [])].filter(n => typeof n === "string" && n !== "");
+
 export async function readLegend(input, {size = DEFAULT_SWATCH_SIZE, zoom = DEFAULT_ZOOM, scaleDenominator, allScales = false,
-                                        background = null, title = "", fileName = ""} = {}) {
+                                        background = null, title = "", fileName = "", choose = () => true,
+                                        maxRows = MAX_ROWS} = {}) {
   checkStyleSize(typeof input === "string" ? new TextEncoder().encode(input).length : input.length);
   const view = viewOf({zoom, scaleDenominator});
   const style = await readStyle(decodeStyle(input), view);
   if (style.legend) {
     // A legend read back: what is asked for now wins over what it says.
     const {legend} = style;
-    if (!legend.rows.length) throw new LegendError("the legend has no row");
+    const chosen = legend.rows.filter(r => choose(namesOf(r)));
+    if (!chosen.length) throw new LegendError(legend.rows.length ? "no row is chosen" : "the legend has no row");
+    if (chosen.length > maxRows) legend.notes.push(`Only the first ${maxRows} rows are in the legend.`);
     return {...legend, title: cleanText(title || legend.title || fileName, legend.notes),
             background: background !== null ? typedColor(background) : legend.background,
-            rows: legend.rows.map(r => ({...r, label: cleanText(r.label, legend.notes),
-                                         group: cleanText(r.group, legend.notes)}))};
+            rows: chosen.slice(0, maxRows).map(r => ({...r, label: cleanText(r.label, legend.notes),
+                                                      group: cleanText(r.group, legend.notes)}))};
   }
   const backdropColor = background !== null ? colorOf(`#${typedColor(background) ?? "FFFFFF"}`) : colorOf(style.background);
   const backdrop = backdropColor ? blend(backdropColor.rgb, backdropColor.alpha, [255, 255, 255]) : [255, 255, 255];
   const [w, h] = size;
   const rows = [], notes = [...style.notes], hidden = [], seen = new Set();
+  let chosen = 0, more = style.rules.length > MAX_ROWS;
   for (const styleRule of style.rules.slice(0, MAX_ROWS)) {
     const rule = {...styleRule, label: cleanText(styleRule.label, notes), group: cleanText(styleRule.group, notes)};
+    if (!choose(namesOf(rule))) continue;
+    chosen++;
+    if (rows.length === maxRows) {
+      more = true;
+      break;
+    }
     if (rule.shown === false && !allScales) {
       hidden.push(rule.scales);
       continue;
@@ -224,7 +247,8 @@ export async function readLegend(input, {size = DEFAULT_SWATCH_SIZE, zoom = DEFA
     if (row && !seen.has(key)) rows.push(row);
     seen.add(key);
   }
-  if (style.rules.length > MAX_ROWS) notes.push(`Only the first ${MAX_ROWS} rules are in the legend.`);
+  if (more) notes.push(`Only the first ${maxRows} rows are in the legend.`);
+  if (!chosen && style.rules.length) throw new LegendError("no row is chosen");
   if (!rows.length && hidden.length) {
     throw new LegendError(`no rule draws anything at 1:${Math.round(view.scale).toLocaleString("en-US")}; ` +
                           `rules are drawn at ${scaleRangesInWords(hidden)}`);

@@ -216,13 +216,15 @@ function stackRules(stack, zoom, limit) {
   const label = String(stack.at(-1).id ?? "");
   const [owner, found] = [...stack].reverse().map(l => [l, layerClasses(l)]).find(([, c]) => c) ?? [null, null];
   const layers = stack.map(l => withClassInput(l, found));
-  if (found?.ramp) return [rampRule(layers[stack.indexOf(owner)], found.ramp, zoom, label)];
+  // What --only and --skip also know a row by: its layers and source-layer.
+  const names = [...new Set(stack.flatMap(l => [l.id, l["source-layer"]]).filter(n => typeof n === "string"))];
+  if (found?.ramp) return [{...rampRule(layers[stack.indexOf(owner)], found.ramp, zoom, label), names}];
   const classes = found ? found.classes.slice(0, limit) : [null];
   return classes.map(cls => {
     const notes = [];
     const symbolizers = layers.map(l => symbolizerOf(l, zoom, notes, cls?.value));
-    return cls ? {label: cls.label, group: label, symbolizers, notes: [...new Set(notes)]}
-               : {label, symbolizers, notes: [...new Set(notes)]};
+    return cls ? {label: cls.label, group: label, names, symbolizers, notes: [...new Set(notes)]}
+               : {label, names, symbolizers, notes: [...new Set(notes)]};
   });
 }
 

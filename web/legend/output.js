@@ -83,11 +83,15 @@ export function coloursOf(background = null) {
 export const RAMP_WIDTH = 160;
 const RAMP_HEIGHT = 12;
 /* A ramp's tick labels: its stops' own, else their values; at their place
- * along the bar, 0 to 1. A label that would run into the one before it is
- * left out, and the last is always shown. */
-function ticksOf({min, max, stops}) {
-  const all = stops.map(([v, , tick]) => ({text: tick ?? String(v), at: max > min ? (v - min) / (max - min) : 0}));
-  const half = t => textWidth(t.text, false, TICK_FONT) / 2;
+ * along the bar, 0 to 1. At most MAX_TICKS, taken evenly; a label that
+ * would run into the one before it (in type of size px) is left out, and
+ * the last is always shown. */
+const MAX_TICKS = 6;
+export function ticksOf({min, max, stops}, size = 12) {
+  const every = stops.map(([v, , tick]) => ({text: tick ?? String(v), at: max > min ? (v - min) / (max - min) : 0}));
+  const all = every.length <= MAX_TICKS ? every
+    : Array.from({length: MAX_TICKS}, (_, i) => every[Math.round((i * (every.length - 1)) / (MAX_TICKS - 1))]);
+  const half = t => textWidth(t.text, false, size) / 2;
   const room = (a, b) => (b.at - a.at) * RAMP_WIDTH >= half(a) + half(b) + 4;
   const kept = [];
   all.forEach((t, i) => {
@@ -97,8 +101,14 @@ function ticksOf({min, max, stops}) {
   return kept;
 }
 
+/* A generous width for a text, with no font to measure it by. */
+export const textWidth = (text, bold, size) => Math.ceil([...text].length * size * (bold ? 0.64 : 0.6));
+
+/* Footnote numbers as superscripts: "¹,²". */
+export const footnoteMarks = numbers => numbers.map(n => String(n).replace(/\d/g, d => "⁰¹²³⁴⁵⁶⁷⁸⁹"[d])).join(",");
+
 /* Consecutive rows of one group after its heading: [{group, rows}]. */
-function grouped(rows) {
+export function grouped(rows) {
   const runs = [];
   for (const row of rows) {
     if (runs.length && runs.at(-1).group === (row.group ?? "")) runs.at(-1).rows.push(row);
@@ -117,30 +127,49 @@ function rampHtml(ramp, text) {
     `<span style="position:relative;display:block;width:${RAMP_WIDTH}px;height:1.3em;font-size:12px">${ticks}</span></span>`;
 }
 
+/* Each distinct note of the rows numbered in the order they come, and
+ * each row's numbers: {footnotes, numbers}. */
+export function footnotesOf(rows) {
+  const footnotes = [];
+  const numbers = rows.map(r => [...new Set(r.notes ?? [])].map(n => {
+    if (!footnotes.includes(n)) footnotes.push(n);
+    return footnotes.indexOf(n) + 1;
+  }));
+  return {footnotes, numbers};
+}
+
 /* The legend as it is pasted: its own inline styles, so that it looks the
  * same on any page; a list under the title as its heading (headingTag),
  * the swatch column as wide as the widest swatch, labels centred beside
- * the swatches, a line a row. base is the program's whole address; images
- * (a map from a swatch path to {src, srcset}) put the swatches inside the
- * snippet instead. */
-export function legendSnippet(rows, {title = "", headingTag = "h2", base = SCRIPT, images = null, background = null} = {}) {
+ * the swatches, a line a row, a group's rows indented under it, in
+ * `columns` columns. base is the program's whole address; images (a map
+ * from a swatch path to {src, srcset}) put the swatches inside the snippet
+ * instead; notes adds what the swatches do not show as footnotes. */
+export function legendSnippet(rows, {title = "", headingTag = "h2", base = SCRIPT, images = null, background = null,
+                                     columns = 1, notes = false} = {}) {
   const colours = coloursOf(background);
   const column = Math.max(0, ...rows.filter(r => r.swatch).map(r => r.w));
+  const {footnotes, numbers} = notes ? footnotesOf(rows) : {footnotes: [], numbers: []};
   const lines = [`<div style="display:inline-block;background:${colours.background};color:${colours.text};border:1px solid #999;` +
                  `padding:8px 12px;font:14px/1.3 sans-serif">` +
                  (title ? `<${headingTag} style="font-size:1em;font-weight:bold;margin:0 0 6px">` +
                           `${escapeHtml(title)}</${headingTag}>` : "")];
-  lines.push(`  <ul style="list-style:none;margin:0;padding:0">`);
+  lines.push(`  <ul style="list-style:none;margin:0;padding:0${columns > 1 ? `;columns:${columns};column-gap:24px` : ""}">`);
+  const keep = columns > 1 ? ";break-inside:avoid" : "";
+  let at = 0;
+  const label = i => escapeHtml(rows[i].label) + (numbers[i]?.length ? `<sup>${numbers[i].join(",")}</sup>` : "");
   const img = (row, i, stacked) => {
     const image = images?.get(imageKey(row, i)) ?? layerImage(row, i, base);
     return `<img${attrs([["src", image.src], ["srcset", image.srcset], ["width", row.w], ["height", row.h]])}` +
            ` alt="${stacked ? "" : escapeHtml(altOf(row))}" style="display:block${stacked ? ";grid-area:1 / 1" : ""}">`;
   };
   for (const {group, rows: run} of grouped(rows)) {
-    if (group) lines.push(`  <li style="font-weight:bold;margin:8px 0 2px">${escapeHtml(group)}</li>`);
+    if (group) lines.push(`  <li style="font-weight:bold;margin:8px 0 2px;break-after:avoid">${escapeHtml(group)}</li>`);
+    const indent = group ? ";padding-left:12px" : "";
     for (const row of run) {
+      const i = at++;
       if (row.ramp) {
-        lines.push(`  <li style="margin:4px 0">${row.label ? `<span>${escapeHtml(row.label)}</span>` : ""}` +
+        lines.push(`  <li style="margin:4px 0${indent}${keep}">${row.label || numbers[i]?.length ? `<span>${label(i)}</span>` : ""}` +
                    `${rampHtml(row.ramp, colours.text)}</li>`);
         continue;
       }
@@ -148,105 +177,24 @@ export function legendSnippet(rows, {title = "", headingTag = "h2", base = SCRIP
       const swatches = layers.length > 1
         ? `<span style="display:grid">${layers.map((_, i) => img(row, i, i < layers.length - 1)).join("")}</span>`
         : img(row, 0, false);
-      lines.push(`  <li style="display:flex;align-items:center;gap:8px;margin:4px 0">` +
+      lines.push(`  <li style="display:flex;align-items:center;gap:8px;margin:4px 0${indent}${keep}">` +
                  `<span style="display:flex;flex:none;width:${column}px;justify-content:center">${swatches}</span>` +
-                 `<span>${escapeHtml(row.label)}</span></li>`);
+                 `<span>${label(i)}</span></li>`);
     }
   }
-  lines.push("  </ul>", "</div>");
+  lines.push("  </ul>");
+  if (footnotes.length)
+    lines.push(`  <ol style="margin:8px 0 0;padding-left:1.5em;font-size:12px">` +
+               footnotes.map(n => `<li>${escapeHtml(n)}</li>`).join("") + "</ol>");
+  lines.push("</div>");
   return lines.join("\n");
 }
 
 /* The snippet on a page of its own, its title the page's heading. */
-export function legendPage(rows, {title = "", base, images, background = null} = {}) {
+export function legendPage(rows, {title = "", base, images, background = null, columns = 1, notes = false} = {}) {
   const heading = title || "Legend";
   return `<!DOCTYPE html>\n<html lang="en">\n<head>\n<meta charset="utf-8">\n` +
     `<meta name="viewport" content="width=device-width, initial-scale=1">\n` +
     `<title>${escapeHtml(heading)}</title>\n</head>\n<body>\n<main>\n` +
-    `${legendSnippet(rows, {title: heading, headingTag: "h1", base, images, background})}\n</main>\n</body>\n</html>\n`;
-}
-
-/* The SVG legend's measures, those of the snippet: 14 px type, rows 4 px
- * apart, 8 px between swatch and label, a box padded 8 by 12. */
-const FONT = 14, LINE = Math.round(FONT * 1.3), GAP = 8, PAD_X = 12, PAD_Y = 8, ROW_GAP = 4, TICK_FONT = 12;
-/* A generous width for a text, with no font to measure it by. */
-const textWidth = (text, bold, size = FONT) => Math.ceil([...text].length * size * (bold ? 0.62 : 0.58));
-
-/* A swatch's SVG document as the program wrote it, placed in the box
- * w x h at x, y (one drawn denser than the box is scaled into it): its ids
- * made its own (prefix), so that swatches that name theirs alike stay
- * apart. */
-function placedSwatch(svg, x, y, prefix, w, h) {
-  const body = svg.replace(/^[\s\S]*?<svg\b[^>]*>/, "").replace(/<\/svg>\s*$/, "")
-    .replace(/\bid="([^"]*)"/g, `id="${prefix}$1"`).replace(/url\(#([^)]*)\)/g, `url(#${prefix}$1)`);
-  const [, sw, sh] = /<svg\b[^>]*\bwidth="(\d+)"[^>]*\bheight="(\d+)"/.exec(svg);
-  const box = [w ?? sw, h ?? sh];
-  const crisp = String(box[0]) === sw ? ` shape-rendering="crispEdges"` : "";
-  return `<svg x="${x}" y="${y}" width="${box[0]}" height="${box[1]}" viewBox="0 0 ${sw} ${sh}"${crisp}>${body}</svg>`;
-}
-
-/* A ramp's bar at x, y and its tick labels under it; its height. */
-function rampSvg(ramp, x, y, id, text) {
-  const stops = ramp.colors.map((c, i) => `<stop offset="${(i / (ramp.colors.length - 1)).toFixed(4)}" stop-color="#${c}"/>`);
-  const ticks = ticksOf(ramp).map(t => {
-    const anchor = t.at <= 0.05 ? "start" : t.at >= 0.95 ? "end" : "middle";
-    return `<text x="${(x + t.at * RAMP_WIDTH).toFixed(1)}" y="${y + RAMP_HEIGHT + 2 + TICK_FONT}" font-size="${TICK_FONT}" ` +
-           `text-anchor="${anchor}">${escapeHtml(t.text)}</text>`;
-  });
-  return {height: RAMP_HEIGHT + 4 + TICK_FONT + 2,
-          svg: `<linearGradient id="${id}">${stops.join("")}</linearGradient>` +
-               `<rect x="${x + 0.5}" y="${y + 0.5}" width="${RAMP_WIDTH - 1}" height="${RAMP_HEIGHT - 1}" fill="url(#${id})" ` +
-               `stroke="${text}"/>${ticks.join("")}`};
-}
-
-/* One SVG 1.1 document: the title, group headings, and each row's swatches
- * (the program's own SVGs, svgs[i] bottom first) beside its label, or its
- * colour bar, as the snippet lays them out. */
-export function legendSvg(rows, svgs, {title = "", background = null} = {}) {
-  const colours = coloursOf(background);
-  const column = Math.max(0, ...rows.filter(r => r.swatch).map(r => r.w));
-  const parts = [];
-  let y = PAD_Y, width = 0, at = 0;
-  const heading = (text, gap) => {
-    parts.push(`<text x="${PAD_X}" y="${y + FONT}" font-weight="bold">${escapeHtml(text)}</text>`);
-    width = Math.max(width, textWidth(text, true));
-    y += LINE + gap - ROW_GAP;
-  };
-  if (title) heading(title, 6);
-  for (const {group, rows: run} of grouped(rows)) {
-    if (group) {
-      y += ROW_GAP + 4;
-      heading(group, 2);
-    }
-    for (const row of run) {
-      const i = at++;
-      y += ROW_GAP;
-      if (row.ramp) {
-        if (row.label) {
-          parts.push(`<text x="${PAD_X}" y="${y + FONT}">${escapeHtml(row.label)}</text>`);
-          width = Math.max(width, textWidth(row.label, false));
-          y += LINE;
-        }
-        const bar = rampSvg(row.ramp, PAD_X + GAP, y + 2, `ramp${i + 1}`, colours.text);
-        parts.push(bar.svg);
-        width = Math.max(width, GAP + RAMP_WIDTH + textWidth(ticksOf(row.ramp).at(-1)?.text ?? "", false, TICK_FONT) / 2);
-        y += bar.height + ROW_GAP;
-        continue;
-      }
-      const height = Math.max(row.h, LINE);
-      const sx = PAD_X + Math.floor((column - row.w) / 2), sy = y + Math.floor((height - row.h) / 2);
-      [svgs[i]].flat().forEach((svg, k) => parts.push(placedSwatch(svg, sx, sy, `r${i + 1}-${k + 1}-`, row.w, row.h)));
-      // The label's middle level with the swatch's (a baseline a third of the type below it).
-      parts.push(`<text x="${PAD_X + column + GAP}" y="${(y + height / 2 + FONT * 0.36).toFixed(1)}">` +
-                 `${escapeHtml(row.label)}</text>`);
-      width = Math.max(width, column + GAP + textWidth(row.label, false));
-      y += height + ROW_GAP;
-    }
-  }
-  const w = width + 2 * PAD_X, h = y + PAD_Y;
-  return `<?xml version="1.0" encoding="UTF-8"?>\n` +
-    `<svg xmlns="http://www.w3.org/2000/svg" version="1.1" width="${w}" height="${h}" viewBox="0 0 ${w} ${h}">\n` +
-    `<title>${escapeHtml(title || "Legend")}</title>\n` +
-    `<rect x="0.5" y="0.5" width="${w - 1}" height="${h - 1}" fill="${colours.background}" stroke="#999999"/>\n` +
-    `<g font-family="DejaVu Sans, sans-serif" font-size="${FONT}" fill="${colours.text}">\n${parts.join("\n")}\n</g>\n</svg>\n`;
+    `${legendSnippet(rows, {title: heading, headingTag: "h1", base, images, background, columns, notes})}\n</main>\n</body>\n</html>\n`;
 }
