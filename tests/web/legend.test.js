@@ -540,7 +540,10 @@ test("outputs draw stacks in one box, ramps as bars, groups as headings, labels 
   const html = legendSnippet(rows, {background: "000000"});
   assert.match(html, /background:#000000;color:#ffffff/);
   assert.match(html, /<li style="font-weight:bold[^"]*">Roads<\/li>/);
-  assert.match(html, /<span style="display:grid"><img src="\/cgi-bin\/swatch\/20\/20\/0\/0\/0\?LineWidth=6"[^>]*grid-area:1 \/ 1"><img src="\/cgi-bin\/swatch\/20\/20\/255\/0\/0\?LineWidth=2"/);
+  // Every image of a stack in the grid's one cell: the top one too (it was
+  // left to the next row of the grid, below the rest).
+  assert.match(html, /<span style="display:grid"><img src="\/cgi-bin\/swatch\/20\/20\/0\/0\/0\?LineWidth=6"[^>]*alt="" style="display:block;grid-area:1 \/ 1">/);
+  assert.match(html, /<img src="\/cgi-bin\/swatch\/20\/20\/255\/0\/0\?LineWidth=2"[^>]*alt="red line" style="display:block;grid-area:1 \/ 1"><\/span>/);
   assert.match(html, /linear-gradient\(to right, #000000 0\.00%.*#FFFFFF 100\.00%\)/);
   const svg = legendSvg(rows, [["<svg width=\"20\" height=\"20\"><g id=\"c\"/></svg>", "<svg width=\"20\" height=\"20\"><g id=\"c\"/></svg>"], []],
                         {background: "FFFFFF"});

@@ -158,10 +158,11 @@ export function legendSnippet(rows, {title = "", headingTag = "h2", base = SCRIP
   const keep = columns > 1 ? ";break-inside:avoid" : "";
   let at = 0;
   const label = i => escapeHtml(rows[i].label) + (numbers[i]?.length ? `<sup>${numbers[i].join(",")}</sup>` : "");
-  const img = (row, i, stacked) => {
+  // A stack's images all in the one cell of its grid; those beneath the top one unnamed.
+  const img = (row, i, count) => {
     const image = images?.get(imageKey(row, i)) ?? layerImage(row, i, base);
     return `<img${attrs([["src", image.src], ["srcset", image.srcset], ["width", row.w], ["height", row.h]])}` +
-           ` alt="${stacked ? "" : escapeHtml(altOf(row))}" style="display:block${stacked ? ";grid-area:1 / 1" : ""}">`;
+           ` alt="${i < count - 1 ? "" : escapeHtml(altOf(row))}" style="display:block${count > 1 ? ";grid-area:1 / 1" : ""}">`;
   };
   for (const {group, rows: run} of grouped(rows)) {
     if (group) lines.push(`  <li style="font-weight:bold;margin:8px 0 2px;break-after:avoid">${escapeHtml(group)}</li>`);
@@ -175,8 +176,8 @@ export function legendSnippet(rows, {title = "", headingTag = "h2", base = SCRIP
       }
       const layers = layerPaths(row);
       const swatches = layers.length > 1
-        ? `<span style="display:grid">${layers.map((_, i) => img(row, i, i < layers.length - 1)).join("")}</span>`
-        : img(row, 0, false);
+        ? `<span style="display:grid">${layers.map((_, i) => img(row, i, layers.length)).join("")}</span>`
+        : img(row, 0, 1);
       lines.push(`  <li style="display:flex;align-items:center;gap:8px;margin:4px 0${indent}${keep}">` +
                  `<span style="display:flex;flex:none;width:${column}px;justify-content:center">${swatches}</span>` +
                  `<span>${label(i)}</span></li>`);
