@@ -19,6 +19,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "sup
 from support import free_port, wait_for_port  # noqa: E402
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select, WebDriverWait
@@ -116,7 +117,10 @@ class Designer(unittest.TestCase):
             method, params = message.get("method"), message.get("params", {})
             if method == "Network.requestWillBeSent":
                 urls.append(params["request"]["url"])
-                self.requests[params["requestId"]] = params["request"]["url"]
+                # Only requests to the server are waited for: the page's own
+                # blob: and data: images need not report that they finished.
+                if params["request"]["url"].startswith("http"):
+                    self.requests[params["requestId"]] = params["request"]["url"]
             elif method in ("Network.loadingFinished", "Network.loadingFailed"):
                 self.requests.pop(params["requestId"], None)
         return urls
@@ -583,6 +587,62 @@ class Designer(unittest.TestCase):
         self.wait_for_preview("LineStyle=xxxxxxx%20%20")
         self.assertIn("Pattern: xxxxxxx··", self.field("dash-ruler").text)
 
+    def test_legend_json_groups_and_selection(self):
+        """A legend's JSON imported whole (groups, a stack, a ramp, the
+        background); a group selected and moved, rows shift-selected and
+        grouped; the JSON downloaded again with all of it."""
+        downloads = tempfile.mkdtemp()
+        self.driver.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": downloads})
+        self.open("#/20/20/0/0/0")
+        legend = {"version": 1, "title": "Kept", "background": "F2F3F0", "rows": [
+            {"label": "Motorway", "group": "Roads", "swatch": "/20/20/255/255/255?LineWidth=5",
+             "beneath": ["/20/20/213/213/213?LineWidth=8"]},
+            {"label": "Track", "group": "Roads", "swatch": "/20/20/0/0/0?LineStyle=xx%20%20"},
+            {"label": "Lake", "group": "Water", "swatch": "/20/20/0/0/255"},
+            {"label": "Depth", "ramp": {"min": 0, "max": 10, "stops": [[0, "FFFFFF"], [10, "0000FF"]],
+                                        "colors": ["FFFFFF", "0000FF"]}}]}
+        self.driver.find_element(By.CSS_SELECTOR, "#paste-style summary").click()
+        self.field("style-text").send_keys(json.dumps(legend))
+        self.field("import-pasted").click()
+        rows = lambda: self.driver.execute_script("""return [...document.querySelectorAll('#rows li')].map(li =>
+            li.classList.contains('group') ? 'group ' + li.querySelector('input[type=text]').value
+            : li.querySelector('input[type=text]').value + ' ' + li.querySelectorAll('img').length)""")
+        WebDriverWait(self.driver, 20).until(lambda d: len(rows()) == 6)
+        self.assertEqual(rows(), ["group Roads", "Motorway 2", "Track 1", "group Water", "Lake 1", "Depth 0"])
+        self.assertEqual(self.field("legend-background").get_attribute("value"), "F2F3F0")
+        self.assertIn("background:#F2F3F0", self.field("snippet").get_attribute("value"))
+        # The group Water selected and moved up, before Roads.
+        self.driver.find_element(By.CSS_SELECTOR, "[aria-label='Select group Water']").click()
+        self.assertEqual(self.field("selection-count").text, "1 row selected")
+        for _ in range(2):
+            self.field("move-selected-up").click()
+        self.assertEqual(rows(), ["group Water", "Lake 1", "group Roads", "Motorway 2", "Track 1", "Depth 0"])
+        # Rows 2 to 4 picked with a shift-click and grouped as one.
+        self.field("clear-selection").click()
+        self.driver.find_element(By.CSS_SELECTOR, "[aria-label='Select legend row 2']").click()
+        ActionChains(self.driver).key_down(Keys.SHIFT).click(
+            self.driver.find_element(By.CSS_SELECTOR, "[aria-label='Select legend row 4']")).key_up(Keys.SHIFT).perform()
+        self.assertEqual(self.field("selection-count").text, "3 rows selected")
+        self.type_into("group-name", "Ways")
+        self.field("group-selected").click()
+        self.assertEqual(rows(), ["group Water", "Lake 1", "group Ways", "Motorway 2", "Track 1", "Depth 0"])
+        for scale in (1, 2):
+            self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                                        {"width": 1280, "height": 1400, "deviceScaleFactor": scale, "mobile": False})
+            self.driver.execute_script("document.getElementById('rows').scrollIntoView();")
+            self.driver.save_screenshot(os.path.join(ARTIFACTS, f"legend-groups@{scale}x.png"))
+        self.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+        # Downloaded again, all of it is in the JSON.
+        self.field("download-json").click()
+        path = os.path.join(downloads, "legend.json")
+        WebDriverWait(self.driver, 20).until(lambda d: os.path.exists(path) and os.path.getsize(path) > 0)
+        with open(path) as f:
+            back = json.load(f)
+        self.assertEqual((back["title"], back["background"]), ("Kept", "F2F3F0"))
+        self.assertEqual([(r["label"], r.get("group"), len(r.get("beneath", [])), "ramp" in r) for r in back["rows"]],
+                         [("Lake", "Water", 0, False), ("Motorway", "Ways", 1, False), ("Track", "Ways", 0, False),
+                          ("Depth", "Ways", 0, True)])
+
     def test_phone(self):
         self.driver.set_window_size(390, 844)
         try:
@@ -635,7 +695,7 @@ class Designer(unittest.TestCase):
             self.field("row-label").send_keys("Road", Keys.ENTER)
             rows = self.driver.execute_script("""
                 return [...document.querySelectorAll('#rows li')].map(li => [
-                  li.querySelector('input').getBoundingClientRect().width,
+                  li.querySelector('input[type=text]').getBoundingClientRect().width,
                   Math.min(...[...li.querySelectorAll('button')].map(b => Math.min(b.offsetWidth, b.offsetHeight))),
                   li.getBoundingClientRect().right]);""")
             self.assertTrue(rows and all(w >= 128 and b >= 44 and r <= 390 for w, b, r in rows), rows)

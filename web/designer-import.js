@@ -1,10 +1,11 @@
 /* The designer's style import and its downloads of the legend; loaded the
- * first time either is used. A style is read in a worker (the legend
- * reader and its libraries, bundled by the build), so the page stays
- * responsive; its rows are then read as designs and their URLs written
- * anew, and every text of the style is shown as text. */
+ * first time either is used. A style (or a legend's JSON) is read in a
+ * worker (the legend reader and its libraries, bundled by the build), so
+ * the page stays responsive; its rows (groups, stacks and ramps) are then
+ * read again as the legend's JSON is, their URLs written anew, and every
+ * text of the style is shown as text. */
 import {absoluteUrl, inFormat, scaledUrl} from "./swatch-url.js";
-import {legendPage} from "./legend/output.js";
+import {imageKey, layerPaths, legendJson, legendPage, printLayerPaths} from "./legend/output.js";
 import {legendSvg} from "./legend/svg.js";
 import {addRows, legendForExport, rowOf} from "./designer-legend.js";
 import {MAX_STYLE_BYTES} from "./legend/error.js";
@@ -54,15 +55,10 @@ export async function importText(text, fileName) {
     showError(`The style could not be imported: ${reply.error}.`);
     return;
   }
-  // A row holds one swatch: the top one of a stack, with a word for the rest.
-  const beneath = r => (Array.isArray(r.beneath) && r.beneath.length
-    ? [`On the map it is drawn over ${r.beneath.length} more swatch${r.beneath.length > 1 ? "es" : ""}: the row holds the top one.`] : []);
-  const made = reply.legend.rows.map(r => ({row: rowOf(r.swatch, String(r.label), {2: r.scaled?.[2]?.swatch, 3: r.scaled?.[3]?.swatch}),
-                                            notes: [...r.notes.map(String), ...beneath(r)]}))
-    .filter(m => m.row);
-  const ramps = reply.legend.rows.filter(r => r.ramp).map(r => `"${String(r.label)}" is a colour ramp, which a row cannot hold.`);
-  showReport(made, [...reply.legend.notes.map(String), ...ramps], fileName);
-  addRows(made.map(m => m.row), {replace: $("import-replace").checked, title: String(reply.legend.title)});
+  const made = reply.legend.rows.map(r => ({row: rowOf(r), notes: (r.notes ?? []).map(String)})).filter(m => m.row);
+  showReport(made, reply.legend.notes.map(String), fileName);
+  addRows(made.map(m => m.row), {replace: $("import-replace").checked, title: String(reply.legend.title),
+                                 background: typeof reply.legend.background === "string" ? reply.legend.background : null});
 }
 
 function showError(text) {
@@ -80,12 +76,15 @@ function showReport(made, notes, fileName) {
   list.setAttribute("aria-label", "imported rows");
   for (const {row, notes: rowNotes} of made) {
     const item = document.createElement("li");
-    const img = document.createElement("img");
-    img.src = absoluteUrl(location.origin, row.swatchPath);
-    img.width = row.w; img.height = row.h; img.alt = "";
     const label = document.createElement("span");
     label.textContent = row.label || "(no label)";
-    item.append(img, label);
+    if (row.ramp) item.append(label);
+    else {
+      const img = document.createElement("img");
+      img.src = absoluteUrl(location.origin, row.swatch);
+      img.width = row.w; img.height = row.h; img.alt = "";
+      item.append(img, label);
+    }
     if (rowNotes.length) {
       const said = document.createElement("p");
       said.className = "notes";
@@ -106,13 +105,11 @@ function showReport(made, notes, fileName) {
 
 /* --- Downloads of the legend. --- */
 
-/* A row's swatch from this page's program, in another format; at a scale,
- * the image a style drew for it there, else the swatch enlarged. */
-async function fetchSwatch(row, format, scale = 1) {
-  const own = scale > 1 && row.scaled?.[scale]?.swatch;
-  const url = absoluteUrl(location.origin, inFormat(own || row.swatch, format));
-  const reply = await fetch(scale > 1 && !own ? scaledUrl(url, scale) : url);
-  if (!reply.ok) throw new Error(`the program refused the swatch of "${row.label}" (${reply.status})`);
+/* A swatch from this page's program, in another format, at a scale. */
+async function fetchSwatch(path, label, format, scale = 1) {
+  const url = absoluteUrl(location.origin, inFormat(path, format));
+  const reply = await fetch(scale > 1 ? scaledUrl(url, scale) : url);
+  if (!reply.ok) throw new Error(`the program refused the swatch of "${label}" (${reply.status})`);
   return reply.blob();
 }
 
@@ -122,9 +119,10 @@ const dataUrl = blob => new Promise(resolve => {
   r.readAsDataURL(blob);
 });
 
-async function svgDocument({title, rows}) {
-  const svgs = await Promise.all(rows.map(async row => (await fetchSwatch(row, "svg")).text()));
-  return legendSvg(rows, svgs, {title});
+async function svgDocument({title, background, rows}) {
+  const svgs = await Promise.all(rows.map(row => (row.ramp ? [] : Promise.all(printLayerPaths(row).map(async p =>
+    (await fetchSwatch(p, row.label, "svg")).text())))));
+  return legendSvg(rows, svgs, {title, background});
 }
 
 /* The SVG legend drawn at 2 device pixels a CSS pixel. */
@@ -148,19 +146,22 @@ async function pngOf(svg) {
 
 const MAKERS = {
   async offline(legend) {
-    const images = new Map(await Promise.all(legend.rows.map(async row => {
-      const [one, two] = await Promise.all([fetchSwatch(row, "png").then(dataUrl), fetchSwatch(row, "png", 2).then(dataUrl)]);
-      return [row.swatch, {src: one, srcset: `${one} 1x, ${two} 2x`}];
+    // Each layer at 1x, and at 2x the row's own image or the 1x one enlarged.
+    const layers = legend.rows.filter(r => !r.ramp).flatMap(row => layerPaths(row).map((p, i) => [imageKey(row, i), row, p, i]));
+    const images = new Map(await Promise.all([...new Map(layers.map(l => [l[0], l])).values()].map(async ([key, row, p, i]) => {
+      const dense = layerPaths(row, 2)?.[i];
+      const [one, two] = await Promise.all([fetchSwatch(p, row.label, "png").then(dataUrl),
+                                            fetchSwatch(dense ?? p, row.label, "png", dense ? 1 : 2).then(dataUrl)]);
+      return [key, {src: one, srcset: `${one} 1x, ${two} 2x`}];
     })));
-    return [new Blob([legendPage(legend.rows, {title: legend.title, images})], {type: "text/html"}), "legend-offline.html"];
+    return [new Blob([legendPage(legend.rows, {title: legend.title, background: legend.background, images})], {type: "text/html"}),
+            "legend-offline.html"];
   },
   async svg(legend) { return [new Blob([await svgDocument(legend)], {type: "image/svg+xml"}), "legend.svg"]; },
   async png(legend) { return [await pngOf(await svgDocument(legend)), "legend.png"]; },
-  async json({title, rows}) {
+  async json({title, background, rows}) {
     // The legend's own JSON, which the command line and this page read back.
-    const text = JSON.stringify({version: 1, title, rows: rows.map(({label, swatch, scaled}) => ({label, swatch, ...(scaled ? {scaled} : {})}))},
-                                null, 2) + "\n";
-    return [new Blob([text], {type: "application/json"}), "legend.json"];
+    return [new Blob([legendJson({title, background, rows, notes: []})], {type: "application/json"}), "legend.json"];
   },
 };
 

@@ -1,16 +1,19 @@
-/* The designer's legend: labelled swatches with an optional title,
- * reordered, edited and removed in place, copied as a self-styled HTML
- * snippet or downloaded as a page, and kept in the page's address after
- * the design (!legend=...). */
-import {absoluteUrl, MAX_LEGEND_ROWS, parseSwatchUrl, srcsetOf, swatchPath} from "./swatch-url.js";
-import {legendPage, legendSnippet} from "./legend/output.js";
+/* The designer's legend: rows as the legend tool writes them (a swatch,
+ * those beneath it, the images of denser screens, or a colour ramp; a
+ * group), with an optional title and background; reordered, grouped,
+ * edited and removed in place, one row or a selection at once; copied as a
+ * self-styled HTML snippet or downloaded, and kept in the page's address
+ * after the design (!legend=...). */
+import {absoluteUrl, MAX_LEGEND_ROWS, srcsetOf, typedColor} from "./swatch-url.js";
+import {grouped, layerPaths, legendPage, legendSnippet} from "./legend/output.js";
+import {readRow} from "./legend/rows.js";
 
 const $ = id => document.getElementById(id);
 
 /* The rows, the row being edited, and what the designer gives the legend:
  * the swatch path of the form's design (currentPath), and opening a row's
  * swatch in the form (openPath). */
-const legend = {rows: [] /* {swatchPath, w, h, label, scaled} */, editing: -1, downloadUrl: null,
+const legend = {rows: [] /* legend rows, with w and h */, selected: new Set(), lastPicked: -1, editing: -1, downloadUrl: null,
                 currentPath: () => "", openPath: () => {},
                 /* A legend in the address that could not be read whole stays
                  * there, as it came, until the user changes something. */
@@ -26,39 +29,38 @@ export function initLegend({currentPath, openPath}) {
 /* The legend in the page's address, after the design. */
 export function saveAddress() {
   if (legend.keepAddress) return;
-  const saved = legend.rows.length || $("legend-title").value
-    ? "!legend=" + encodeURIComponent(JSON.stringify({t: $("legend-title").value,
-                                                       r: legend.rows.map(r => [r.swatchPath, r.label,
-                                                                                ...(r.scaled ? [r.scaled] : [])])}))
+  // A plain row as [swatch, label]; one with more as the legend's JSON writes it.
+  const entry = ({label, group, swatch, beneath, scaled, ramp}) => (group || beneath || scaled || ramp
+    ? {label, ...(group ? {group} : {}), ...(swatch ? {swatch} : {}), ...(beneath ? {beneath} : {}),
+       ...(scaled ? {scaled} : {}), ...(ramp ? {ramp} : {})}
+    : [swatch, label]);
+  const background = backgroundOf();
+  const saved = legend.rows.length || $("legend-title").value || background
+    ? "!legend=" + encodeURIComponent(JSON.stringify({t: $("legend-title").value, ...(background ? {b: background} : {}),
+                                                       r: legend.rows.map(entry)}))
     : "";
   history.replaceState(null, "", `#${legend.currentPath()}${saved}`);
 }
-/* A swatch URL someone else wrote, read as a design and written anew, so
- * that nothing of the text but the design gets into the page; null for
- * text that is no swatch. */
-function pathOf(swatch) {
-  const parsed = typeof swatch === "string" && parseSwatchUrl(swatch);
-  return parsed ? swatchPath(parsed.design) : null;
+/* A row from what someone else wrote (an address, a style's or a legend's
+ * JSON): [swatch, label] or a legend row; null for what is no row. */
+export function rowOf(entry) {
+  return readRow(Array.isArray(entry) ? {swatch: entry[0], label: entry[1]} : entry);
 }
 
-/* A row from a swatch URL someone else wrote (an address, a style import),
- * with the images a style drew of it for denser screens ({2: path, 3: path},
- * where it has them); null for text that is no swatch. */
-export function rowOf(swatch, label, scaled) {
-  const path = pathOf(swatch);
-  if (!path) return null;
-  const {design} = parseSwatchUrl(path);
-  const dense = Object.fromEntries([2, 3].map(s => [s, pathOf(scaled?.[s])]).filter(([, p]) => p));
-  return {swatchPath: path, w: design.w, h: design.h, label: typeof label === "string" ? label : "",
-          ...(Object.keys(dense).length ? {scaled: dense} : {})};
+/* The legend's background as RRGGBB, or null (white), from its field. */
+function backgroundOf() {
+  const given = $("legend-background").value.trim();
+  const hex = given ? typedColor(given) : null;
+  $("legend-background-message").textContent = given && !hex ? "The background is a colour as RRGGBB, e.g. F2F3F0." : "";
+  return hex;
 }
 
 /* The images for denser screens a style drew of the swatch at path, as
  * whole URLs ({} when no row of the legend has any): the form's design
- * keeps them while it is the row's. */
+ * keeps them while it is the row's top swatch. */
 export function denseUrls(path) {
-  const scaled = legend.rows.find(r => r.swatchPath === path && r.scaled)?.scaled ?? {};
-  return Object.fromEntries(Object.entries(scaled).map(([s, p]) => [s, absoluteUrl(location.origin, p)]));
+  const row = legend.rows.find(r => r.swatch === path && r.scaled);
+  return Object.fromEntries([2, 3].filter(s => row?.scaled[s]).map(s => [s, absoluteUrl(location.origin, row.scaled[s].swatch)]));
 }
 
 export function loadLegend(hash) {
@@ -77,13 +79,15 @@ export function loadLegend(hash) {
     return;
   }
   $("legend-title").value = typeof data.t === "string" ? data.t : "";
+  $("legend-background").value = typeof data.b === "string" ? data.b : "";
   const all = Array.isArray(data.r) ? data.r : [];
   // No more rows than a legend holds, whatever the address carries.
   const given = all.slice(0, MAX_LEGEND_ROWS);
   const left = [];
   legend.rows = [];
+  legend.selected.clear();
   given.forEach((entry, i) => {
-    const row = Array.isArray(entry) && rowOf(entry[0], entry[1], entry[2]);
+    const row = rowOf(entry);
     if (row) legend.rows.push(row);
     else left.push(i + 1);
   });
@@ -97,48 +101,172 @@ export function loadLegend(hash) {
 }
 
 /* The rows as the legend's writers take them. */
-const written = () => legend.rows.map(r => ({swatch: r.swatchPath, w: r.w, h: r.h, label: r.label,
-  ...(r.scaled ? {scaled: Object.fromEntries(Object.entries(r.scaled).map(([s, p]) => [s, {swatch: p}]))} : {})}));
+const written = () => legend.rows;
+
+/* A row's swatches, one over another, or its ramp as a bar. */
+function swatchCell(row, column) {
+  const cell = document.createElement("span");
+  cell.className = "cell";
+  cell.style.width = column;
+  if (row.ramp) {
+    const bar = document.createElement("span");
+    bar.className = "ramp";
+    bar.style.background = `linear-gradient(to right, ${row.ramp.colors.map(c => `#${c}`).join(", ")})`;
+    cell.appendChild(bar);
+    return cell;
+  }
+  const stack = document.createElement("span");
+  stack.className = "stack";
+  layerPaths(row).forEach((path, i, all) => {
+    const img = document.createElement("img");
+    const url = absoluteUrl(location.origin, path);
+    // Loaded as the row comes into view: a long legend asks for no more than is seen.
+    img.loading = "lazy";
+    img.src = url;
+    img.srcset = srcsetOf(url, row.w, row.h, Object.fromEntries([2, 3].filter(s => layerPaths(row, s))
+      .map(s => [s, absoluteUrl(location.origin, layerPaths(row, s)[i])])));
+    img.width = row.w; img.height = row.h; img.alt = "";
+    if (i < all.length - 1) img.className = "beneath";
+    stack.appendChild(img);
+  });
+  cell.appendChild(stack);
+  return cell;
+}
+
+/* A row's checkbox: a click selects it, a shift-click every row from the
+ * one picked last. */
+function pickBox(i, name) {
+  const box = document.createElement("input");
+  box.type = "checkbox";
+  box.checked = legend.selected.has(legend.rows[i]);
+  box.setAttribute("aria-label", name);
+  box.addEventListener("click", e => {
+    const from = e.shiftKey && legend.lastPicked >= 0 ? Math.min(legend.lastPicked, i) : i;
+    const to = e.shiftKey && legend.lastPicked >= 0 ? Math.max(legend.lastPicked, i) : i;
+    for (let k = from; k <= to; k++) box.checked ? legend.selected.add(legend.rows[k]) : legend.selected.delete(legend.rows[k]);
+    legend.lastPicked = i;
+    renderLegend();
+    focusOn(`[aria-label='${name}']`);
+  });
+  return box;
+}
+
+/* A group's heading: a box that selects its rows, and its name to edit. */
+function groupHeading(group, run) {
+  const item = document.createElement("li");
+  item.className = "group";
+  const box = document.createElement("input");
+  box.type = "checkbox";
+  box.checked = run.every(r => legend.selected.has(r));
+  box.setAttribute("aria-label", `Select group ${group}`);
+  box.addEventListener("click", () => {
+    for (const r of run) box.checked ? legend.selected.add(r) : legend.selected.delete(r);
+    renderLegend();
+    focusOn(`[aria-label='Select group ${CSS.escape(group)}']`);
+  });
+  const name = document.createElement("input");
+  name.type = "text"; name.value = group;
+  name.setAttribute("aria-label", `Name of group ${group}`);
+  // Renamed when the name is changed, for the group's rows here.
+  name.addEventListener("change", () => {
+    for (const r of run) r.group = name.value.trim() || undefined;
+    renderLegend();
+  });
+  item.append(box, name);
+  return item;
+}
 
 export function renderLegend() {
   const list = $("rows");
   list.replaceChildren();
   // The swatches in one column, as wide as the widest, so the labels line up.
-  const column = `${Math.max(...legend.rows.map(r => r.w))}px`;
-  legend.rows.forEach((row, i) => {
-    const item = document.createElement("li");
-    if (i === legend.editing) item.className = "editing";
-    const img = document.createElement("img");
-    const url = absoluteUrl(location.origin, row.swatchPath);
-    // Loaded as the row comes into view: a long legend asks for no more than is seen.
-    img.loading = "lazy";
-    img.src = url; img.srcset = srcsetOf(url, row.w, row.h, denseUrls(row.swatchPath));
-    img.width = row.w; img.height = row.h; img.alt = "";
-    const label = document.createElement("input");
-    label.type = "text"; label.value = row.label;
-    label.setAttribute("aria-label", `Label of legend row ${i + 1}`);
-    label.addEventListener("input", () => { row.label = label.value; renderPreviewAndSnippet(); });
-    const tools = document.createElement("span");
-    tools.className = "tools";
-    const tool = (text, name, disabled, action) => {
-      const button = document.createElement("button");
-      button.type = "button"; button.textContent = text; button.disabled = disabled;
-      button.setAttribute("aria-label", `${name} legend row ${i + 1}`);
-      button.addEventListener("click", action);
-      tools.appendChild(button);
-    };
-    tool("↑", "Move up", i === 0, () => moveRow(i, i - 1));
-    tool("↓", "Move down", i === legend.rows.length - 1, () => moveRow(i, i + 1));
-    tool("Edit", "Edit", false, () => editRow(i));
-    tool("✕", "Remove", false, () => removeRow(i));
-    const cell = document.createElement("span");
-    cell.className = "cell";
-    cell.style.width = column;
-    cell.appendChild(img);
-    item.append(cell, label, tools);
-    list.appendChild(item);
-  });
+  const column = `${Math.max(0, ...legend.rows.filter(r => !r.ramp).map(r => r.w))}px`;
+  let i = 0;
+  for (const {group, rows: run} of grouped(legend.rows)) {
+    if (group) list.appendChild(groupHeading(group, run));
+    for (const row of run) list.appendChild(rowItem(row, i++, column, Boolean(group)));
+  }
+  renderSelection();
   renderPreviewAndSnippet();
+}
+
+function rowItem(row, i, column, inGroup) {
+  const item = document.createElement("li");
+  item.className = [i === legend.editing ? "editing" : "", inGroup ? "in-group" : ""].join(" ").trim();
+  const label = document.createElement("input");
+  label.type = "text"; label.value = row.label;
+  label.setAttribute("aria-label", `Label of legend row ${i + 1}`);
+  label.addEventListener("input", () => { row.label = label.value; renderPreviewAndSnippet(); });
+  const tools = document.createElement("span");
+  tools.className = "tools";
+  const tool = (text, name, disabled, action) => {
+    const button = document.createElement("button");
+    button.type = "button"; button.textContent = text; button.disabled = disabled;
+    button.setAttribute("aria-label", `${name} legend row ${i + 1}`);
+    button.addEventListener("click", action);
+    tools.appendChild(button);
+  };
+  tool("↑", "Move up", i === 0, () => moveRow(i, i - 1));
+  tool("↓", "Move down", i === legend.rows.length - 1, () => moveRow(i, i + 1));
+  tool("Edit", "Edit", Boolean(row.ramp), () => editRow(i));
+  tool("✕", "Remove", false, () => removeRow(i));
+  item.append(pickBox(i, `Select legend row ${i + 1}`), swatchCell(row, column), label, tools);
+  return item;
+}
+
+const focusOn = selector => document.querySelector(selector)?.focus();
+
+/* What can be done with the selected rows, shown while there are any. */
+function renderSelection() {
+  const count = legend.rows.filter(r => legend.selected.has(r)).length;
+  $("selection").hidden = count === 0;
+  $("selection-count").textContent = `${count} row${count === 1 ? "" : "s"} selected`;
+}
+
+/* Moves every selected row one place up (-1) or down (+1), past the next
+ * row that is not selected; the selection keeps its order. */
+function moveSelected(step) {
+  const rows = legend.rows;
+  const order = step < 0 ? rows.map((_, k) => k) : rows.map((_, k) => rows.length - 1 - k);
+  for (const k of order) {
+    const next = k + step;
+    if (next < 0 || next >= rows.length || !legend.selected.has(rows[k]) || legend.selected.has(rows[next])) continue;
+    [rows[k], rows[next]] = [rows[next], rows[k]];
+  }
+  stopEditing();
+  renderLegend();
+}
+
+function removeSelected() {
+  legend.rows = legend.rows.filter(r => !legend.selected.has(r));
+  legend.selected.clear();
+  stopEditing();
+  renderLegend();
+  $("row-label").focus();
+}
+
+/* The selected rows under one heading (none for an empty name), gathered
+ * where the first of them is. */
+function groupSelected() {
+  const name = $("group-name").value.trim();
+  const picked = legend.rows.filter(r => legend.selected.has(r));
+  if (!picked.length) return;
+  const at = legend.rows.indexOf(picked[0]);
+  const rest = legend.rows.filter(r => !legend.selected.has(r));
+  const before = rest.filter(r => legend.rows.indexOf(r) < at);
+  for (const r of picked) r.group = name || undefined;
+  legend.rows = [...before, ...picked, ...rest.slice(before.length)];
+  stopEditing();
+  renderLegend();
+}
+
+export function initSelection() {
+  $("move-selected-up").addEventListener("click", () => moveSelected(-1));
+  $("move-selected-down").addEventListener("click", () => moveSelected(1));
+  $("remove-selected").addEventListener("click", removeSelected);
+  $("group-selected").addEventListener("click", groupSelected);
+  $("clear-selection").addEventListener("click", () => { legend.selected.clear(); renderLegend(); });
+  $("legend-background").addEventListener("input", renderPreviewAndSnippet);
 }
 
 function moveRow(from, to) {
@@ -148,9 +276,9 @@ function moveRow(from, to) {
   else if (legend.editing === to) legend.editing = from;
   renderLegend();
   // The moved row keeps the keyboard's focus on its button.
-  const buttons = $("rows").children[to].querySelectorAll("button");
-  (to < from ? buttons[0] : buttons[1]).focus();
-  if (document.activeElement.disabled) buttons[2].focus();
+  const name = to < from ? "Move up" : "Move down";
+  const button = document.querySelector(`[aria-label='${name} legend row ${to + 1}']`);
+  focusRow(to, button && !button.disabled ? name : "Edit");
 }
 
 /* Focus stays with the rows: on the row's button of that name, or on the
@@ -161,6 +289,7 @@ function focusRow(i, name) {
 }
 
 function removeRow(i) {
+  legend.selected.delete(legend.rows[i]);
   legend.rows.splice(i, 1);
   stopEditing();
   renderLegend();
@@ -169,7 +298,7 @@ function removeRow(i) {
 
 function editRow(i) {
   legend.editing = i;
-  legend.openPath(legend.rows[i].swatchPath);
+  legend.openPath(legend.rows[i].swatch);
   $("row-label").value = legend.rows[i].label;
   $("add-row-button").textContent = `Update row ${i + 1}`;
   $("cancel-edit").hidden = false;
@@ -201,12 +330,16 @@ export function programBase() {
 
 /* The legend as the downloads write it. */
 export function legendForExport() {
-  return {title: $("legend-title").value.trim(), rows: written()};
+  return {title: $("legend-title").value.trim(), background: backgroundOf(), rows: written()};
 }
 
 /* Rows a style import made, after the legend's or in their place. */
-export function addRows(rows, {replace = false, title = ""} = {}) {
-  if (replace) legend.rows = [];
+export function addRows(rows, {replace = false, title = "", background = null} = {}) {
+  if (replace) {
+    legend.rows = [];
+    legend.selected.clear();
+  }
+  if (background && (replace || !$("legend-background").value.trim())) $("legend-background").value = background;
   legend.rows.push(...rows);
   // The style's title names the legend it makes, not one it joins.
   if (title && (replace || !$("legend-title").value.trim())) $("legend-title").value = title;
@@ -217,27 +350,39 @@ export function addRows(rows, {replace = false, title = ""} = {}) {
 export function renderPreviewAndSnippet() {
   const title = $("legend-title").value.trim();
   const base = absoluteUrl(location.origin, "");
-  const snippet = legend.rows.length ? legendSnippet(written(), {title, base}) : "";
+  const background = backgroundOf();
+  const snippet = legend.rows.length ? legendSnippet(written(), {title, base, background}) : "";
   // The snippet is the page's own markup: every text in it is escaped.
   const shown = document.createElement("template");
   shown.innerHTML = snippet;
   $("legend-preview").replaceChildren(shown.content);
   $("snippet").value = snippet;
   if (legend.downloadUrl) URL.revokeObjectURL(legend.downloadUrl);
-  legend.downloadUrl = URL.createObjectURL(new Blob([legend.rows.length ? legendPage(written(), {title, base: programBase()}) : ""],
+  legend.downloadUrl = URL.createObjectURL(new Blob([legend.rows.length ? legendPage(written(), {title, base: programBase(), background}) : ""],
                                                     {type: "text/html"}));
   $("download-legend").href = legend.downloadUrl;
   saveAddress();
 }
 
-/* Adds the row, or puts it in place of the row being edited. */
-export function putRow(row) {
+/* Adds the form's swatch as a row, or puts it on top of the row being
+ * edited: the row keeps its group, and the swatches beneath it while they
+ * are the same size; the images a style drew for it while it is the same. */
+export function putRow(swatch, label) {
   const edited = legend.editing;
-  // A design still a style's row keeps what the style drew for denser screens.
-  const scaled = legend.rows.find(r => r.swatchPath === row.swatchPath && r.scaled)?.scaled;
-  if (scaled) row = {...row, scaled};
-  if (edited >= 0) legend.rows[edited] = row;
-  else legend.rows.push(row);
+  const old = legend.rows[edited];
+  const fresh = readRow({swatch, label});
+  let row = fresh;
+  if (old) {
+    const beneath = old.beneath && old.w === fresh.w && old.h === fresh.h ? old.beneath : undefined;
+    row = readRow({...old, swatch, label, beneath, scaled: old.swatch === fresh.swatch ? old.scaled : undefined});
+  } else {
+    const scaled = legend.rows.find(r => r.swatch === fresh.swatch && !r.beneath && r.scaled)?.scaled;
+    if (scaled) row = readRow({swatch, label, scaled});
+  }
+  if (old) {
+    if (legend.selected.delete(old)) legend.selected.add(row);
+    legend.rows[edited] = row;
+  } else legend.rows.push(row);
   stopEditing();
   renderLegend();
   if (edited >= 0) focusRow(edited, "Edit");

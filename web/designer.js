@@ -7,7 +7,7 @@ import {DEFAULT_SIDE, MAX_SIDE, MIN_SIDE, PARAMETERS, absoluteUrl, dashPattern, 
         parseSwatchUrl, sizeProblem, srcsetOf, swatchPath, typedColor} from "./swatch-url.js";
 import {escapeHtml} from "./legend/output.js";
 import {clearPreview, layoutPreview, markPending, preview} from "./designer-preview.js";
-import {denseUrls, initLegend, loadLegend, putRow, renderLegend, renderPreviewAndSnippet,
+import {denseUrls, initLegend, initSelection, loadLegend, putRow, renderLegend, renderPreviewAndSnippet,
         saveAddress, stopEditing} from "./designer-legend.js";
 
 const $ = id => document.getElementById(id);
@@ -233,7 +233,7 @@ $("add-row").addEventListener("submit", e => {
   const d = readForm();
   if (sizeProblem(d.w, d.h) || $("add-row-button").disabled) return;
   const label = $("row-label").value.trim() || defaultLabel();
-  putRow({swatchPath: swatchPath(d), w: d.w, h: d.h, label});
+  putRow(swatchPath(d), label);
 });
 /* Importing a style, and the downloads made from the legend: their code
  * loads the first time it is used. */
@@ -270,6 +270,7 @@ window.addEventListener("hashchange", () => {
 initLegend({currentPath: () => swatchPath(readForm()),
             openPath: path => { load(path); update({fromPaste: true}); }});
 constrainForm();
+initSelection();
 $("program-address").placeholder = absoluteUrl(location.origin, "");
 clearPreview("pending");
 if (location.hash.length > 1) { loadLegend(location.hash); load(location.hash); }

@@ -21,11 +21,12 @@
  * background is the map's backdrop as RRGGBB, or null (white). A document
  * that is no style, or draws nothing at the view, is refused with a
  * LegendError. */
-import {hexOf, MAX_LEGEND_ROWS, parseSwatchUrl, swatchPath, typedColor} from "../swatch-url.js";
+import {hexOf, MAX_LEGEND_ROWS, swatchPath, typedColor} from "../swatch-url.js";
 import {blend, colorOf, stackOf} from "./swatch.js";
 import {LegendError, checkStyleSize} from "./error.js";
 import {decodeStyle, readXml, localName, rootOf} from "./xml.js";
-import {LEGEND_VERSION, PRINT_DENSITY} from "./output.js";
+import {LEGEND_VERSION} from "./output.js";
+import {DENSITIES, readLegendJson} from "./rows.js";
 import {DEFAULT_ZOOM, viewOf} from "./view.js";
 
 export {LegendError, DEFAULT_ZOOM};
@@ -54,7 +55,7 @@ async function readStyle(text, view) {
     } catch (err) {
       throw new LegendError(`malformed JSON: ${err.message}`);
     }
-    if (doc && doc.version === LEGEND_VERSION && Array.isArray(doc.rows)) return {legend: legendFromJson(doc)};
+    if (doc && doc.version === LEGEND_VERSION && Array.isArray(doc.rows)) return {legend: readLegendJson(doc, MAX_ROWS)};
     if (doc && doc.version === 8 && Array.isArray(doc.layers))
       return (await import("./maplibre.js")).readMapLibre(doc, view, MAX_ROWS + 1);
     const what = doc && typeof doc.type === "string" ? ` (JSON of type ${doc.type})` : "";
@@ -62,50 +63,6 @@ async function readStyle(text, view) {
                           `a legend "version": ${LEGEND_VERSION} and "rows"`);
   }
   throw new LegendError("not a style document: neither XML nor JSON");
-}
-
-/* A legend's JSON read back: every swatch path read as the program reads
- * it and written anew (nothing of the text but the designs is kept),
- * colours as RRGGBB, texts as texts, at most MAX_ROWS rows. */
-function legendFromJson(doc) {
-  const text = v => (typeof v === "string" ? v : "");
-  const hex = v => typedColor(text(v));
-  const path = v => {
-    const parsed = typeof v === "string" && parseSwatchUrl(v);
-    return parsed ? swatchPath(parsed.design) : null;
-  };
-  const layers = at => {
-    const swatch = path(at?.swatch);
-    const beneath = Array.isArray(at?.beneath) ? at.beneath.map(path) : [];
-    return swatch && !beneath.includes(null) ? {swatch, ...(beneath.length ? {beneath} : {})} : null;
-  };
-  const rampOf = r => {
-    const colors = Array.isArray(r?.colors) ? r.colors.slice(0, 256).map(hex) : [];
-    const stops = Array.isArray(r?.stops) ? r.stops.filter(s => Array.isArray(s) && Number.isFinite(s[0]) && hex(s[1])) : [];
-    if (colors.length < 2 || colors.includes(null) || !Number.isFinite(r.min) || !Number.isFinite(r.max)) return null;
-    return {min: r.min, max: r.max, colors,
-            stops: stops.map(([v, c, tick]) => (typeof tick === "string" ? [v, hex(c), tick] : [v, hex(c)]))};
-  };
-  const rows = [], notes = [];
-  for (const [i, r] of (Array.isArray(doc.rows) ? doc.rows : []).slice(0, MAX_ROWS).entries()) {
-    const base = {label: text(r?.label), ...(text(r?.group) ? {group: text(r.group)} : {}),
-                  notes: Array.isArray(r?.notes) ? r.notes.map(text) : []};
-    const ramp = r?.ramp && rampOf(r.ramp);
-    const drawn = !ramp && layers(r);
-    if (!ramp && !drawn) {
-      notes.push(`Row ${i + 1} is no swatch and no ramp: left out.`);
-      continue;
-    }
-    if (ramp) {
-      rows.push({...base, ramp});
-      continue;
-    }
-    const scaled = Object.fromEntries(DENSITIES.map(d => [d, layers(r.scaled?.[d])]).filter(([, l]) => l));
-    const designs = [...(drawn.beneath ?? []), drawn.swatch].map(p => parseSwatchUrl(p).design);
-    rows.push({...base, ...drawn, ...(Object.keys(scaled).length ? {scaled} : {}), designs});
-  }
-  return {title: text(doc.title), background: hex(doc.background), rows,
-          notes: [...(Array.isArray(doc.notes) ? doc.notes.map(text) : []), ...notes]};
 }
 
 /* A colour of a ramp as RRGGBB, seen over the backdrop. */
@@ -158,10 +115,6 @@ function rowOf(rule, {w, h, options, backdrop}, notes) {
           designs: stack.designs, notes: [...rule.notes, ...stack.notes]};
 }
 
-/* Screens of 2 and 3 device pixels a CSS pixel get images of their own,
- * drawn from the style's lengths at that density, and print gets 4x ones
- * (PRINT_DENSITY), which the SVG legend scales into their boxes. */
-export const DENSITIES = [2, 3, PRINT_DENSITY];
 
 /* A row's swatch paths at a density, bottom first, or null when the stack
  * differs in its layers (it cannot stand in for the 1x one). */

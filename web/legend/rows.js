@@ -1,0 +1,60 @@
+/* A legend's rows as someone else wrote them (a legend's JSON, the
+ * designer's address): every swatch path read as the program reads it and
+ * written anew (nothing of the text but the designs is kept), colours as
+ * RRGGBB, texts as texts. Light enough for the designer's first load. */
+import {parseSwatchUrl, swatchPath, typedColor} from "../swatch-url.js";
+import {PRINT_DENSITY} from "./output.js";
+
+/* The densities a row may have images of its own at: screens of 2 and 3
+ * device pixels a CSS pixel, and print. */
+export const DENSITIES = [2, 3, PRINT_DENSITY];
+
+const text = v => (typeof v === "string" ? v : "");
+const hex = v => typedColor(text(v));
+
+function path(v) {
+  const parsed = typeof v === "string" && parseSwatchUrl(v);
+  return parsed ? swatchPath(parsed.design) : null;
+}
+
+/* {swatch, beneath} read, or null. */
+function layers(at) {
+  const swatch = path(at?.swatch);
+  const beneath = Array.isArray(at?.beneath) ? at.beneath.map(path) : [];
+  return swatch && !beneath.includes(null) ? {swatch, ...(beneath.length ? {beneath} : {})} : null;
+}
+
+function rampOf(r) {
+  const colors = Array.isArray(r?.colors) ? r.colors.slice(0, 256).map(hex) : [];
+  const stops = Array.isArray(r?.stops) ? r.stops.slice(0, 256).filter(s => Array.isArray(s) && Number.isFinite(s[0]) && hex(s[1])) : [];
+  if (colors.length < 2 || colors.includes(null) || !Number.isFinite(r.min) || !Number.isFinite(r.max)) return null;
+  return {min: r.min, max: r.max, colors,
+          stops: stops.map(([v, c, tick]) => (typeof tick === "string" ? [v, hex(c), tick] : [v, hex(c)]))};
+}
+
+/* A row read: {label, group, notes, swatch, beneath, scaled, designs, w, h}
+ * or {label, group, notes, ramp}; null when it is no swatch and no ramp. */
+export function readRow(r) {
+  const base = {label: text(r?.label), ...(text(r?.group) ? {group: text(r.group)} : {}),
+                notes: Array.isArray(r?.notes) ? r.notes.map(text) : []};
+  const ramp = r?.ramp && rampOf(r.ramp);
+  if (ramp) return {...base, ramp};
+  const drawn = layers(r);
+  if (!drawn) return null;
+  const scaled = Object.fromEntries(DENSITIES.map(d => [d, layers(r.scaled?.[d])]).filter(([, l]) => l));
+  const designs = [...(drawn.beneath ?? []), drawn.swatch].map(p => parseSwatchUrl(p).design);
+  return {...base, ...drawn, ...(Object.keys(scaled).length ? {scaled} : {}), designs, w: designs[0].w, h: designs[0].h};
+}
+
+/* A legend's JSON read: {title, background, rows, notes}, at most maxRows
+ * rows; a row that is no swatch and no ramp is left out with a note. */
+export function readLegendJson(doc, maxRows) {
+  const rows = [], notes = [];
+  for (const [i, r] of (Array.isArray(doc.rows) ? doc.rows : []).slice(0, maxRows).entries()) {
+    const row = readRow(r);
+    if (row) rows.push(row);
+    else notes.push(`Row ${i + 1} is no swatch and no ramp: left out.`);
+  }
+  return {title: text(doc.title), background: hex(doc.background), rows,
+          notes: [...(Array.isArray(doc.notes) ? doc.notes.map(text) : []), ...notes]};
+}
