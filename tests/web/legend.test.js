@@ -671,6 +671,7 @@ test("notes as footnotes, numbered once each; ramp ticks at most six, evenly", (
   const html = legendSnippet(rows, {notes: true});
   assert.match(html, /<span>a<sup>1,2<\/sup><\/span>[\s\S]*<span>b<sup>2<\/sup><\/span>[\s\S]*<ol[^>]*><li>One.<\/li><li>Two.<\/li><\/ol>/);
   assert.doesNotMatch(legendSnippet(rows), /<sup>|<ol/);
+  assert.match(legendSnippet(rows, {rampWidth: 300}), /width:300px;height:12px/);
   const svg = legendSvg(rows, [["<svg width=\"20\" height=\"20\"></svg>"], ["<svg width=\"20\" height=\"20\"></svg>"], []], {notes: true});
   assert.match(svg, />a ¹,²<\/text>[\s\S]*>b ²<\/text>[\s\S]*>¹ One.<\/text>[\s\S]*>² Two.<\/text>/);
   // 11 stops, with room for each: six ticks, taken evenly.

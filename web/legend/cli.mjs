@@ -17,7 +17,7 @@ import path from "node:path";
 import os from "node:os";
 import {DEFAULT_SWATCH_SIZE, DEFAULT_ZOOM, LegendError, MAX_ROWS, readLegend, rowChooser} from "./legend.js";
 import {checkStyleSize, MAX_STYLE_BYTES} from "./error.js";
-import {imageKey, layerPaths, legendJson, legendSnippet, printLayerPaths} from "./output.js";
+import {imageKey, layerPaths, legendJson, legendSnippet, printLayerPaths, RAMP_WIDTH} from "./output.js";
 import {legendPages, legendSvg, PAPER, PAPER_FONT_SIZE, PX_PER_PT} from "./svg.js";
 import {startProgram} from "./program.js";
 import {inFormat, SCALES, scaledUrl, sizeProblem, SCRIPT, typedColor} from "../swatch-url.js";
@@ -30,7 +30,7 @@ const NAME = process.env.SWATCH_LEGEND_NAME || "legend";
 const USAGE = `usage: ${NAME} [--format json|html|svg|png|pdf] [--size WxH] [--scale S] [--title TEXT] ` +
               "[--zoom Z | --scale-denominator N] [--all-scales] [--background RRGGBB] " +
               "[--only GLOB] [--skip GLOB] [--max-rows N] [--columns N] [--page a4|a3|letter] [--landscape] " +
-              "[--margin MM] [--font FAMILY] [--font-size PT] [--notes] " +
+              "[--margin MM] [--font FAMILY] [--font-size PT] [--ramp-width PX] [--notes] " +
               "[--base URL] [--embed] [--program PATH] [--quiet] STYLE_FILE|-";
 
 const HELP = `${USAGE}
@@ -56,6 +56,7 @@ own JSON) on standard output; what its swatches do not show on standard error.
   --margin MM             the pages' margin in millimetres (default 15)
   --font FAMILY           the labels' font family (default DejaVu Sans)
   --font-size PT          the labels' size in points (default 10.5 on screen, 10 on paper)
+  --ramp-width PX         a colour ramp's bar, 40 to 2000 CSS pixels long (default ${RAMP_WIDTH})
   --notes                 what the swatches do not show, as footnotes
   --base URL              the swatch program's address in the HTML (default /cgi-bin/swatch)
   --embed                 the HTML holds its swatches (PNG at 1x and 2x)
@@ -73,7 +74,7 @@ function parseArguments(argv) {
   const o = {format: "json", size: DEFAULT_SWATCH_SIZE, scale: 2, title: "", zoom: DEFAULT_ZOOM, scaleDenominator: undefined,
              allScales: false, background: null, base: SCRIPT, embed: false, program: process.env.SWATCH_PROGRAM || "",
              quiet: false, file: null, only: [], skip: [], maxRows: MAX_ROWS, columns: 1, page: null, landscape: false,
-             margin: 15, font: undefined, fontSize: undefined, notes: false};
+             margin: 15, font: undefined, fontSize: undefined, notes: false, rampWidth: RAMP_WIDTH};
   const whole = (name, text, from, to) => {
     const n = Number(text);
     if (!Number.isInteger(n) || n < from || n > to) throw new UsageError(`${name} is a whole number from ${from} to ${to}`);
@@ -112,6 +113,7 @@ function parseArguments(argv) {
     else if (a === "--skip") o.skip.push(value(++i));
     else if (a === "--max-rows") o.maxRows = whole(a, value(++i), 1, MAX_ROWS);
     else if (a === "--columns") o.columns = whole(a, value(++i), 1, 12);
+    else if (a === "--ramp-width") o.rampWidth = whole(a, value(++i), 40, 2000);
     else if (a === "--page") {
       o.page = value(++i).toLowerCase();
       if (!PAPER[o.page]) throw new UsageError(`--page is ${Object.keys(PAPER).join(", ")}`);
@@ -234,10 +236,10 @@ async function legendOutput(o, legend) {
       const data = i => `data:image/png;base64,${drawn[i].toString("base64")}`;
       images = new Map(unique.map(([key], i) => [key, {src: data(2 * i), srcset: `${data(2 * i)} 1x, ${data(2 * i + 1)} 2x`}]));
     }
-    return legendSnippet(rows, {...look, base: o.base, images, columns: o.columns, notes: o.notes}) + "\n";
+    return legendSnippet(rows, {...look, base: o.base, images, columns: o.columns, notes: o.notes, rampWidth: o.rampWidth}) + "\n";
   }
   const rasteriser = o.format === "png" ? startRasteriser(o.scale) : null;
-  const layout = {...look, columns: o.columns, notes: o.notes, ...(o.font ? {font: o.font} : {}),
+  const layout = {...look, columns: o.columns, notes: o.notes, rampWidth: o.rampWidth, ...(o.font ? {font: o.font} : {}),
                   ...(o.fontSize ? {fontSize: o.fontSize} : {})};
   const printed = rows.map(r => (r.ramp ? [] : printLayerPaths(r)));
   const paths = printed.flat();

@@ -87,12 +87,12 @@ const RAMP_HEIGHT = 12;
  * would run into the one before it (in type of size px) is left out, and
  * the last is always shown. */
 const MAX_TICKS = 6;
-export function ticksOf({min, max, stops}, size = 12) {
+export function ticksOf({min, max, stops}, size = 12, width = RAMP_WIDTH) {
   const every = stops.map(([v, , tick]) => ({text: tick ?? String(v), at: max > min ? (v - min) / (max - min) : 0}));
   const all = every.length <= MAX_TICKS ? every
     : Array.from({length: MAX_TICKS}, (_, i) => every[Math.round((i * (every.length - 1)) / (MAX_TICKS - 1))]);
   const half = t => textWidth(t.text, false, size) / 2;
-  const room = (a, b) => (b.at - a.at) * RAMP_WIDTH >= half(a) + half(b) + 4;
+  const room = (a, b) => (b.at - a.at) * width >= half(a) + half(b) + 4;
   const kept = [];
   all.forEach((t, i) => {
     if (i === all.length - 1) while (kept.length && !room(kept.at(-1), t)) kept.pop();
@@ -117,14 +117,14 @@ export function grouped(rows) {
   return runs;
 }
 
-function rampHtml(ramp, text) {
+function rampHtml(ramp, text, width) {
   const gradient = ramp.colors.map((c, i) => `#${c} ${((100 * i) / (ramp.colors.length - 1)).toFixed(2)}%`).join(", ");
-  const ticks = ticksOf(ramp).map(t => `<span style="position:absolute;left:${(100 * t.at).toFixed(2)}%;` +
+  const ticks = ticksOf(ramp, 12, width).map(t => `<span style="position:absolute;left:${(100 * t.at).toFixed(2)}%;` +
     `transform:translateX(-50%);white-space:nowrap">${escapeHtml(t.text)}</span>`).join("");
   return `<span style="display:block;margin:2px 0 0 8px">` +
-    `<span style="display:block;width:${RAMP_WIDTH}px;height:${RAMP_HEIGHT}px;border:1px solid ${text};` +
+    `<span style="display:block;width:${width}px;height:${RAMP_HEIGHT}px;border:1px solid ${text};` +
     `background:linear-gradient(to right, ${gradient})"></span>` +
-    `<span style="position:relative;display:block;width:${RAMP_WIDTH}px;height:1.3em;font-size:12px">${ticks}</span></span>`;
+    `<span style="position:relative;display:block;width:${width}px;height:1.3em;font-size:12px">${ticks}</span></span>`;
 }
 
 /* Each distinct note of the rows numbered in the order they come, and
@@ -146,7 +146,7 @@ export function footnotesOf(rows) {
  * from a swatch path to {src, srcset}) put the swatches inside the snippet
  * instead; notes adds what the swatches do not show as footnotes. */
 export function legendSnippet(rows, {title = "", headingTag = "h2", base = SCRIPT, images = null, background = null,
-                                     columns = 1, notes = false} = {}) {
+                                     columns = 1, notes = false, rampWidth = RAMP_WIDTH} = {}) {
   const colours = coloursOf(background);
   const column = Math.max(0, ...rows.filter(r => r.swatch).map(r => r.w));
   const {footnotes, numbers} = notes ? footnotesOf(rows) : {footnotes: [], numbers: []};
@@ -171,7 +171,7 @@ export function legendSnippet(rows, {title = "", headingTag = "h2", base = SCRIP
       const i = at++;
       if (row.ramp) {
         lines.push(`  <li style="margin:4px 0${indent}${keep}">${row.label || numbers[i]?.length ? `<span>${label(i)}</span>` : ""}` +
-                   `${rampHtml(row.ramp, colours.text)}</li>`);
+                   `${rampHtml(row.ramp, colours.text, rampWidth)}</li>`);
         continue;
       }
       const layers = layerPaths(row);
@@ -192,10 +192,11 @@ export function legendSnippet(rows, {title = "", headingTag = "h2", base = SCRIP
 }
 
 /* The snippet on a page of its own, its title the page's heading. */
-export function legendPage(rows, {title = "", base, images, background = null, columns = 1, notes = false} = {}) {
+export function legendPage(rows, {title = "", base, images, background = null, columns = 1, notes = false,
+                                  rampWidth = RAMP_WIDTH} = {}) {
   const heading = title || "Legend";
   return `<!DOCTYPE html>\n<html lang="en">\n<head>\n<meta charset="utf-8">\n` +
     `<meta name="viewport" content="width=device-width, initial-scale=1">\n` +
     `<title>${escapeHtml(heading)}</title>\n</head>\n<body>\n<main>\n` +
-    `${legendSnippet(rows, {title: heading, headingTag: "h1", base, images, background, columns, notes})}\n</main>\n</body>\n</html>\n`;
+    `${legendSnippet(rows, {title: heading, headingTag: "h1", base, images, background, columns, notes, rampWidth})}\n</main>\n</body>\n</html>\n`;
 }

@@ -21,8 +21,8 @@ const DEFAULT_FONT = "DejaVu Sans";
 /* Measures that follow the type size: a line is 1.3 of it; rows 4 px apart,
  * 8 px between swatch and label, a group's rows indented 12 px, columns
  * 24 px apart, a box padded 8 by 12. */
-function measuresOf(size) {
-  return {font: size, line: Math.round(size * 1.3), tick: Math.round(size * 0.86), gap: 8, indent: 12, rowGap: 4,
+function measuresOf(size, rampWidth = RAMP_WIDTH) {
+  return {font: size, rampWidth, line: Math.round(size * 1.3), tick: Math.round(size * 0.86), gap: 8, indent: 12, rowGap: 4,
           columnGap: 24, padX: 12, padY: 8, rampHeight: 12};
 }
 
@@ -76,13 +76,13 @@ const firstBaseline = (middle, count, m) => middle - ((count - 1) * m.line) / 2 
 /* A ramp's bar at x, y and its tick labels under it. */
 function rampSvg(ramp, x, y, id, text, m) {
   const stops = ramp.colors.map((c, i) => `<stop offset="${(i / (ramp.colors.length - 1)).toFixed(4)}" stop-color="#${c}"/>`);
-  const ticks = ticksOf(ramp, m.tick).map(t => {
+  const ticks = ticksOf(ramp, m.tick, m.rampWidth).map(t => {
     const anchor = t.at <= 0.05 ? "start" : t.at >= 0.95 ? "end" : "middle";
-    return `<text x="${(x + t.at * RAMP_WIDTH).toFixed(1)}" y="${y + m.rampHeight + 2 + m.tick}" font-size="${m.tick}" ` +
+    return `<text x="${(x + t.at * m.rampWidth).toFixed(1)}" y="${y + m.rampHeight + 2 + m.tick}" font-size="${m.tick}" ` +
            `text-anchor="${anchor}">${escapeHtml(t.text)}</text>`;
   });
   return `<linearGradient id="${id}">${stops.join("")}</linearGradient>` +
-         `<rect x="${x + 0.5}" y="${y + 0.5}" width="${RAMP_WIDTH - 1}" height="${m.rampHeight - 1}" fill="url(#${id})" ` +
+         `<rect x="${x + 0.5}" y="${y + 0.5}" width="${m.rampWidth - 1}" height="${m.rampHeight - 1}" fill="url(#${id})" ` +
          `stroke="${text}"/>${ticks.join("")}`;
 }
 
@@ -106,9 +106,9 @@ function blocksOf(rows, svgs, {title, m, colours, room, marks, footnotes}) {
       const label = row.label + (marks[i] ? ` ${marks[i]}` : "");
       if (row.ramp) {
         const lines = label ? wrap(label, room - indent, m.font) : [];
-        const tickRoom = textWidth(ticksOf(row.ramp, m.tick).at(-1)?.text ?? "", false, m.tick) / 2;
+        const tickRoom = textWidth(ticksOf(row.ramp, m.tick, m.rampWidth).at(-1)?.text ?? "", false, m.tick) / 2;
         blocks.push({h: lines.length * m.line + 2 + m.rampHeight + 4 + m.tick + 2 + 2 * m.rowGap,
-                     w: indent + Math.max(m.gap + RAMP_WIDTH + tickRoom, ...lines.map(l => textWidth(l, false, m.font))),
+                     w: indent + Math.max(m.gap + m.rampWidth + tickRoom, ...lines.map(l => textWidth(l, false, m.font))),
                      draw: (x, y) => textLines(lines, x + indent, y + m.rowGap + m.font, m) +
                        rampSvg(row.ramp, x + indent + m.gap, y + m.rowGap + lines.length * m.line + 2, `ramp${i + 1}`,
                                colours.text, m)});
@@ -165,9 +165,10 @@ function flow(blocks, {height, columns, paged}) {
   return pages;
 }
 
-function optionsOf({title = "", background = null, fontSize = SCREEN_FONT_SIZE, font = DEFAULT_FONT, notes = false}, rows) {
+function optionsOf({title = "", background = null, fontSize = SCREEN_FONT_SIZE, font = DEFAULT_FONT, notes = false,
+                    rampWidth}, rows) {
   const {footnotes, numbers} = notes ? footnotesOf(rows) : {footnotes: [], numbers: []};
-  return {title, m: measuresOf(fontSize), colours: coloursOf(background), family: `${font}, sans-serif`,
+  return {title, m: measuresOf(fontSize, rampWidth), colours: coloursOf(background), family: `${font}, sans-serif`,
           marks: rows.map((_, i) => footnoteMarks(numbers[i] ?? [])), footnotes};
 }
 
