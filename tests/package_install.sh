@@ -83,6 +83,10 @@ installed_checks "CGI was off" 403
 check "the workers' units are not enabled" [ ! -e /etc/systemd/system/sockets.target.wants/swatch.socket ]
 check "systemd-analyze verify accepts the units" \
   systemd-analyze verify /lib/systemd/system/swatch.socket /lib/systemd/system/swatch.service
+exposure=$(systemd-analyze security --offline=true /lib/systemd/system/swatch.service 2>/dev/null |
+           sed -n 's/.*Overall exposure level for swatch.service: \([0-9.]*\).*/\1/p')
+check "the workers' unit is hardened: exposure ${exposure:-unknown} of at most 2.0" \
+  awk -v e="${exposure:-99}" 'BEGIN { exit !(e <= 2.0) }'
 dpkg -r swatch >/tmp/dpkg.log 2>&1
 check "after removal: mod_cgid is off" bash -c '! a2query -q -m cgid'
 check "after removal: mod_rewrite is off" bash -c '! a2query -q -m rewrite'

@@ -1,6 +1,7 @@
 /* The FastCGI worker spoken to directly, record by record, the way a server
  * that keeps its connections does: several requests on one connection, the
  * end of a request's input sent in a write of its own, after the reply. */
+#include <fcntl.h>
 #include <linux/close_range.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -276,20 +277,28 @@ TEST(FastCgiWire, BodiesPastTheLimitAreRefusedAndSkipped)
 
 TEST(FastCgiWire, LargeSwatchLeavesAnIdleWorkerSmall)
 {
-    // What an idle worker holds after a 6000 x 6000 swatch (36 MB of image)
-    // is what it held after a small one: the memory is handed back.
+    // What an idle worker holds after 6000 x 6000 swatches (36 MB of image,
+    // 1.2 MB of reply each, on four kept connections) is what it held after
+    // a small one: the memory is handed back, the replies' room too (each
+    // kept connection once held its largest reply's).
     if (kSanitized)
         GTEST_SKIP() << "AddressSanitizer keeps freed memory in its quarantine";
     TempDir oDir;
     Worker oWorker(oDir.Path("swatch.sock"));
-    const int fd = oWorker.Connect();
-    ASSERT_GE(fd, 0);
+    int afd[4];
+    for (int &fd : afd)
+        ASSERT_GE(fd = oWorker.Connect(), 0);
+    const int fd = afd[0];
     const std::string osSmall = RunProgram(SWATCH_EXE, {}, oSmallGet).osStdout;
     ASSERT_EQ(Answer(fd), osSmall);
     const long nIdleKb = ResidentKb(oWorker.Pid());
-    const std::string osReply =
-        Answer(fd, CgiGet("/6000/6000", "LineType=Hatch&HatchType=5"));
-    ASSERT_EQ(osReply.rfind(kImageHeader + "GIF89a", 0), 0u);
+    for (const int fdLarge : afd)
+    {
+        const std::string osReply = Answer(
+            fdLarge, CgiGet("/6000/6000", "LineType=Hatch&HatchType=5&HatchSpacing=2&LineStyle=xx%20x%20%20x"));
+        ASSERT_EQ(osReply.rfind(kImageHeader + "GIF89a", 0), 0u);
+        ASSERT_GT(osReply.size(), 1000000u);
+    }
     // The worker hands the memory back once the reply is out.
     long nKb = ResidentKb(oWorker.Pid());
     for (int nTry = 0; nTry < 20 && nKb - nIdleKb >= 4 * 1024; nTry++, usleep(50000))
@@ -299,7 +308,8 @@ TEST(FastCgiWire, LargeSwatchLeavesAnIdleWorkerSmall)
     EXPECT_LT(nKb - nIdleKb, 4 * 1024);
     // Small requests after it are answered as before.
     EXPECT_EQ(Answer(fd), osSmall);
-    close(fd);
+    for (const int fdKept : afd)
+        close(fdKept);
 }
 
 /* A PARAMS record whose name and value lengths add up past 2 GiB (libfcgi,
@@ -502,4 +512,150 @@ TEST(FastCgiWire, StopsWhenItsManagerSaysSo)
         EXPECT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0) << nStatus;
         close(fd);
     }
+}
+
+/* The hostile peers of a review of the record layer, one case each: what
+ * each cost a worker before, and the bound it is held to now. */
+TEST(FastCgiWire, GetValuesFloodIsBoundedAndAnsweredOnce)
+{
+    // A peer that sends FCGI_GET_VALUES and reads nothing took a worker
+    // from 1.6 MB to 168 MB in 6 s; a name asked over and over made an
+    // answer longer than a record holds. The answers stop being made past
+    // a megabyte untaken, and each name is answered once.
+    if (kSanitized)
+        GTEST_SKIP() << "AddressSanitizer's own memory hides the worker's";
+    TempDir oDir;
+    Worker oWorker(oDir.Path("swatch.sock"));
+    const int fd = oWorker.Connect();
+    ASSERT_GE(fd, 0);
+    std::string osAsked;
+    for (int i = 0; i < 4000; i++)
+        osAsked += Length(14) + Length(0) + "FCGI_MAX_CONNS";
+    const std::string osOnce = Record(static_cast<RecordType>(9), osAsked, 0);
+    ASSERT_TRUE(SendAll(fd, osOnce));
+    unsigned char abyHeader[8];
+    ASSERT_EQ(recv(fd, abyHeader, 8, MSG_WAITALL), 8);
+    EXPECT_EQ(abyHeader[1], 10); // GET_VALUES_RESULT
+    EXPECT_EQ(abyHeader[4] << 8 | abyHeader[5], 2 + 14 + 3); // FCGI_MAX_CONNS=256, once
+    close(fd);
+
+    const int fdFlood = oWorker.Connect();
+    const long nStartKb = ResidentKb(oWorker.Pid());
+    const std::string osSmall = Record(static_cast<RecordType>(9), Length(14) + Length(0) + "FCGI_MAX_CONNS", 0);
+    std::string osFlood;
+    for (int i = 0; i < 4096; i++)
+        osFlood += osSmall;
+    // As much as the worker takes in two seconds, never reading.
+    fcntl(fdFlood, F_SETFL, O_NONBLOCK);
+    size_t nSent = 0;
+    for (const auto tStart = std::chrono::steady_clock::now(); SecondsSince(tStart) < 2;)
+    {
+        const ssize_t n = send(fdFlood, osFlood.data(), osFlood.size(), MSG_NOSIGNAL);
+        if (n > 0)
+            nSent += static_cast<size_t>(n);
+        else
+            usleep(10000);
+    }
+    const long nKb = ResidentKb(oWorker.Pid());
+    printf("GET_VALUES flood: %zu bytes taken, worker %ld -> %ld KiB\n", nSent, nStartKb, nKb);
+    EXPECT_LT(nKb - nStartKb, 4 * 1024);
+    EXPECT_LT(nSent, 8u * 1024 * 1024);
+    close(fdFlood);
+}
+
+TEST(FastCgiWire, TinyParametersAreChargedTheirCost)
+{
+    // 64 KiB of one-letter parameters held 22 times their size (a string on
+    // the heap a pair): they are counted with what they cost, and refused.
+    TempDir oDir;
+    Worker oWorker(oDir.Path("swatch.sock"));
+    const int fd = oWorker.Connect();
+    ASSERT_GE(fd, 0);
+    std::string osPairs;
+    for (int i = 0; osPairs.size() < 60000; i++)
+        osPairs += Length(1) + Length(0) + static_cast<char>('a' + i % 26);
+    const char abyBegin[8] = {0, 1, 1, 0, 0, 0, 0, 0};
+    std::string osRequest = Record(kBeginRequest, std::string(abyBegin, 8));
+    for (size_t nAt = 0; nAt < osPairs.size(); nAt += 60000)
+        osRequest += Record(kParams, osPairs.substr(nAt, 60000));
+    std::string osReply;
+    ASSERT_TRUE(SendAll(fd, osRequest + Record(kParams, "") + Record(kStdin, "")));
+    ASSERT_TRUE(ReadReply(fd, osReply));
+    EXPECT_NE(osReply.find("parameters are longer than"), std::string::npos) << osReply.substr(0, 200);
+    // An ordinary request on the same connection is answered as before.
+    EXPECT_EQ(Answer(fd), RunProgram(SWATCH_EXE, {}, oSmallGet).osStdout);
+    close(fd);
+}
+
+TEST(FastCgiWire, PeerGoneWhileItsInputIsHeldCostsNoCpu)
+{
+    // Four requests begun and a fifth held with a whole record behind it,
+    // then the peer goes: the worker polled the hung-up socket again and
+    // again (162,847 polls, 3.8 s of CPU in 12 s). It is closed instead.
+    TempDir oDir;
+    Worker oWorker(oDir.Path("swatch.sock"));
+    const int fd = oWorker.Connect();
+    ASSERT_GE(fd, 0);
+    const char abyBegin[8] = {0, 1, 1, 0, 0, 0, 0, 0};
+    std::string osHeld;
+    for (int nId = 1; nId <= 5; nId++)
+        osHeld += Record(kBeginRequest, std::string(abyBegin, 8), nId);
+    osHeld += Record(kParams, std::string(65535, 'x'), 5) + Record(kStdin, std::string(1000, 'y'), 5);
+    ASSERT_TRUE(SendAll(fd, osHeld));
+    usleep(200000);
+    close(fd);
+    const double dfBefore = CpuSeconds(oWorker.Pid());
+    usleep(2000000);
+    const double dfCpu = CpuSeconds(oWorker.Pid()) - dfBefore;
+    printf("CPU in the 2 s after the peer went: %.2f s\n", dfCpu);
+    EXPECT_LT(dfCpu, 0.2);
+}
+
+TEST(FastCgiWire, StopFinishesTheRepliesInFlight)
+{
+    // SIGTERM cut a 9.5 MB reply at 3.9 MB, with no END_REQUEST: stopping
+    // now sends the request that was received its whole reply, and then
+    // ends with status 0.
+    TempDir oDir;
+    Worker oWorker(oDir.Path("swatch.sock"));
+    const int fd = oWorker.Connect();
+    ASSERT_GE(fd, 0);
+    const auto oLarge = CgiGet("/6000/6000", "LineType=Hatch&HatchType=5&HatchSpacing=2&LineStyle=xx%20x%20%20x");
+    const std::string osExpected = RunProgram(SWATCH_EXE, {}, oLarge).osStdout;
+    ASSERT_TRUE(SendAll(fd, RequestHead(oLarge) + Record(kStdin, "")));
+    std::string osReply;
+    ASSERT_TRUE(ReadReply(fd, osReply, 1)); // the reply has begun
+    kill(oWorker.Pid(), SIGTERM);
+    std::string osRest;
+    ASSERT_TRUE(ReadReply(fd, osRest));
+    EXPECT_EQ(osReply + osRest, osExpected);
+    const int nStatus = oWorker.StopWith(0);
+    EXPECT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0) << nStatus;
+    close(fd);
+}
+
+TEST(FastCgiWire, SilentConnectionsAtTheLimitMakeRoom)
+{
+    // 256 connections that say nothing held a worker's every place for
+    // 60 s: at the limit, the one silent the longest is closed for a new
+    // one, and a connection that never sends is closed after 10 s.
+    TempDir oDir;
+    Worker oWorker(oDir.Path("swatch.sock"));
+    std::vector<int> afdSilent;
+    for (int i = 0; i < 256; i++)
+    {
+        afdSilent.push_back(oWorker.Connect());
+        ASSERT_GE(afdSilent.back(), 0);
+    }
+    usleep(200000);
+    const auto tStart = std::chrono::steady_clock::now();
+    const int fd = oWorker.Connect();
+    EXPECT_EQ(Answer(fd), RunProgram(SWATCH_EXE, {}, oSmallGet).osStdout);
+    EXPECT_LT(SecondsSince(tStart), 2.0);
+    close(fd);
+    // The first of them was closed to make room (its end of input reads 0).
+    char c;
+    EXPECT_EQ(recv(afdSilent[0], &c, 1, 0), 0);
+    for (const int fdSilent : afdSilent)
+        close(fdSilent);
 }

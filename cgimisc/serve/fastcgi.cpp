@@ -200,10 +200,13 @@ bool AnswerRequest(FastCgiConnection &oRecords, FastCgiRequest &oRequest)
 bool ServeConnection(Connection &oConnection, short nEvents)
 {
     FastCgiConnection &oRecords = oConnection.oRecords;
+    // Hung up or failed with nothing left to read: the peer is gone and
+    // nothing can reach it (polling it again would return at once, for ever).
+    if ((nEvents & (POLLHUP | POLLERR)) != 0 && (nEvents & POLLIN) == 0)
+        return false;
     try
     {
-        if ((nEvents & (POLLIN | POLLHUP | POLLERR)) != 0 &&
-            !ReadConnection(oConnection, FastCgiClock::now()))
+        if ((nEvents & POLLIN) != 0 && !ReadConnection(oConnection, FastCgiClock::now()))
             return false;
         if (FastCgiRequest *poRequest = oRecords.RequestToAnswer())
         {
@@ -213,7 +216,13 @@ bool ServeConnection(Connection &oConnection, short nEvents)
                 return false;
             oRecords.FinishReply(FastCgiClock::now());
         }
-        if (!WriteConnection(oConnection) || !oRecords.CheckTimes(FastCgiClock::now()))
+        const bool bWasSending = oRecords.PendingSize() > 0;
+        if (!WriteConnection(oConnection))
+            return false;
+        // A large reply's room, freed once it is taken, goes back at once.
+        if (bWasSending && oRecords.PendingSize() == 0)
+            GiveBackMemoryOfLargeRequests();
+        if (!oRecords.CheckTimes(FastCgiClock::now()))
             return false;
         // A server that has sent all it was to send may be left at once;
         // otherwise what it still sends is read first.
@@ -262,14 +271,38 @@ int PollTimeoutMs(const std::vector<std::unique_ptr<Connection>> &apoConnections
     return static_cast<int>(std::min<long long>(nMs, 60 * 60 * 1000));
 }
 
-/* Accepts the connections that are waiting, while there is room. When the
- * process has no descriptor left, accepting pauses for a moment instead of
- * waking again at once for the same connection. */
+/* The connection idle the longest, which makes room for a new one when
+ * the worker holds as many as it may; null when every one is busy. */
+std::unique_ptr<Connection> *LongestIdle(std::vector<std::unique_ptr<Connection>> &apoConnections)
+{
+    std::unique_ptr<Connection> *ppoOldest = nullptr;
+    for (auto &poConnection : apoConnections)
+        if (!poConnection->bLingering && poConnection->oRecords.IsIdle() &&
+            (ppoOldest == nullptr || poConnection->oRecords.IdleSince() < (*ppoOldest)->oRecords.IdleSince()))
+            ppoOldest = &poConnection;
+    return ppoOldest;
+}
+
+bool HasRoom(std::vector<std::unique_ptr<Connection>> &apoConnections)
+{
+    return apoConnections.size() < kMaxConnections || LongestIdle(apoConnections) != nullptr;
+}
+
+/* Accepts the connections that are waiting, while there is room: at the
+ * limit, the connection idle the longest is closed for the new one. When
+ * the process has no descriptor left, accepting pauses for a moment
+ * instead of waking again at once for the same connection. */
 void AcceptConnections(int fdListen, std::vector<std::unique_ptr<Connection>> &apoConnections,
                        FastCgiClock::time_point &tAcceptAgain)
 {
-    while (apoConnections.size() < kMaxConnections)
+    while (HasRoom(apoConnections))
     {
+        if (apoConnections.size() >= kMaxConnections)
+        {
+            std::unique_ptr<Connection> *ppoIdle = LongestIdle(apoConnections);
+            std::swap(*ppoIdle, apoConnections.back());
+            apoConnections.pop_back();
+        }
         const int fd = accept4(fdListen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0)
         {
@@ -293,24 +326,25 @@ void AcceptConnections(int fdListen, std::vector<std::unique_ptr<Connection>> &a
     }
 }
 
-/* Stops the worker on SIGTERM and SIGUSR1 (a process manager's signals,
- * multiwatch's the second). They are held while a request is answered and
- * taken only while the worker waits, so that the request in hand is
- * finished; returns the mask to wait with. */
+/* Stops the worker on SIGTERM, SIGINT and SIGUSR1 (a process manager's
+ * signals, multiwatch's the last). They are held while a request is
+ * answered and taken only while the worker waits; returns the mask to wait
+ * with. */
 sigset_t TakeStopSignalsWhileWaiting()
 {
     struct sigaction sStop = {};
     sStop.sa_handler = RequestStop;
     sigemptyset(&sStop.sa_mask);
-    sigaction(SIGTERM, &sStop, nullptr);
-    sigaction(SIGUSR1, &sStop, nullptr);
     sigset_t sStopSignals, sWaitMask;
     sigemptyset(&sStopSignals);
-    sigaddset(&sStopSignals, SIGTERM);
-    sigaddset(&sStopSignals, SIGUSR1);
+    for (const int nSignal : {SIGTERM, SIGINT, SIGUSR1})
+    {
+        sigaction(nSignal, &sStop, nullptr);
+        sigaddset(&sStopSignals, nSignal);
+    }
     pthread_sigmask(SIG_BLOCK, &sStopSignals, &sWaitMask);
-    sigdelset(&sWaitMask, SIGTERM);
-    sigdelset(&sWaitMask, SIGUSR1);
+    for (const int nSignal : {SIGTERM, SIGINT, SIGUSR1})
+        sigdelset(&sWaitMask, nSignal);
     return sWaitMask;
 }
 
@@ -368,14 +402,15 @@ int ServeFastCgi(int fdListen)
     std::vector<std::unique_ptr<Connection>> apoConnections;
     std::vector<pollfd> asPoll;
     FastCgiClock::time_point tAcceptAgain;
-    while (!bStopRequested)
+    // Asked to stop, the worker accepts no more connections and ends once
+    // the requests it has received are answered and their replies taken
+    // (or their times are up); connections without one are closed at once.
+    while (!bStopRequested || !apoConnections.empty())
     {
-        const bool bAccepting = apoConnections.size() < kMaxConnections &&
+        const bool bAccepting = !bStopRequested && HasRoom(apoConnections) &&
                                 FastCgiClock::now() >= tAcceptAgain;
         if (!WaitForWork(apoConnections, fdListen, bAccepting, tAcceptAgain, sWaitMask, asPoll))
             return 1;
-        if (bStopRequested)
-            break;
 
         // Every connection has its round, in the order they came: one
         // request answered at most, so that none waits behind another's
@@ -383,10 +418,15 @@ int ServeFastCgi(int fdListen)
         size_t nOpen = 0;
         for (size_t i = 0; i < apoConnections.size(); i++)
         {
-            if (ServeConnection(*apoConnections[i], asPoll[i].revents))
+            if (ServeConnection(*apoConnections[i], asPoll[i].revents) &&
+                !(bStopRequested && apoConnections[i]->oRecords.IsIdle()))
                 apoConnections[nOpen++] = std::move(apoConnections[i]);
         }
+        const bool bDropped = nOpen < apoConnections.size();
         apoConnections.resize(nOpen);
+        // What the connections that ended held goes back to the system.
+        if (bDropped)
+            GiveBackMemoryOfLargeRequests();
 
         if (bAccepting && (asPoll.back().revents & POLLIN) != 0)
             AcceptConnections(fdListen, apoConnections, tAcceptAgain);

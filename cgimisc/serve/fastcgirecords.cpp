@@ -63,12 +63,21 @@ bool ReadPairLength(const std::string &osPairs, size_t &nAt, size_t &nLength)
 }
 
 /* The name-value pairs of a PARAMS stream as NAME=value; false when a
- * length runs past the end. */
-bool ParsePairs(const std::string &osPairs, CPLStringList &aosParams)
+ * length runs past the end. *pbTooMany (when given) is set, and nothing
+ * kept, when the pairs cost more to hold than kVXMCgiMaxBodyBytes. */
+bool ParsePairs(const std::string &osPairs, CPLStringList &aosParams, bool *pbTooMany = nullptr)
 {
     size_t nAt = 0;
+    size_t nCost = osPairs.size();
     while (nAt < osPairs.size())
     {
+        nCost += kParamOverheadBytes;
+        if (pbTooMany != nullptr && nCost > static_cast<size_t>(kVXMCgiMaxBodyBytes))
+        {
+            *pbTooMany = true;
+            aosParams.Clear();
+            return true;
+        }
         size_t nName = 0, nValue = 0;
         if (!ReadPairLength(osPairs, nAt, nName) || !ReadPairLength(osPairs, nAt, nValue) ||
             nName > osPairs.size() - nAt || nValue > osPairs.size() - nAt - nName)
@@ -105,6 +114,9 @@ bool FastCgiConnection::Receive(const char *pabyData, size_t nSize, FastCgiClock
 
 bool FastCgiConnection::ProcessInput(FastCgiClock::time_point tNow)
 {
+    // Answers queued from here on are given the reply's time to be taken.
+    if (PendingSize() == 0)
+        m_tReplyQueued = tNow;
     size_t nAt = 0;
     bool bOk = true;
     while (bOk && m_osInput.size() - nAt >= kHeaderBytes)
@@ -121,6 +133,13 @@ bool FastCgiConnection::ProcessInput(FastCgiClock::time_point tNow)
             break;
         // A new request waits while the connection has as many as it may.
         if (pabyHeader[1] == kBeginRequest && m_aoRequests.size() >= kMaxRequestsPerConnection)
+            break;
+        // So does a record that is answered at once (a management record, a
+        // request's beginning or abort) while a megabyte of answers is not
+        // taken: the peer's input is then held, one record at the most.
+        const bool bAnswered = pabyHeader[1] == kBeginRequest || pabyHeader[1] == kAbortRequest ||
+                               (pabyHeader[2] | pabyHeader[3]) == 0;
+        if (bAnswered && PendingSize() > kMaxUnreadOutputBytes)
             break;
         bOk = HandleRecord(pabyHeader[1], static_cast<uint16_t>(pabyHeader[2] << 8 | pabyHeader[3]),
                            m_osInput.data() + nAt + kHeaderBytes, nLength, tNow);
@@ -202,6 +221,7 @@ bool FastCgiConnection::BeginRequest(uint16_t nId, const char *pabyContent, size
         EndRequest(nId, kUnknownRole);
         return true;
     }
+    m_bHadRequest = true;
     FastCgiRequest oRequest;
     oRequest.nId = nId;
     oRequest.bKeepConnection = (pabyBody[2] & kKeepConnectionFlag) != 0;
@@ -228,10 +248,12 @@ bool FastCgiConnection::TakeParams(FastCgiRequest &oRequest, const char *pabyCon
     }
 
     oRequest.bParamsDone = true;
-    const bool bParsed = ParsePairs(oRequest.osParamBytes, oRequest.aosParams);
+    const bool bParsed = ParsePairs(oRequest.osParamBytes, oRequest.aosParams, &oRequest.bParamsTooLong);
     std::string().swap(oRequest.osParamBytes);
     if (!bParsed)
         return false;
+    if (oRequest.bParamsTooLong)
+        return true;
     const char *pszLength = oRequest.aosParams.FetchNameValue("CONTENT_LENGTH");
     const char *pszMethod = oRequest.aosParams.FetchNameValue("REQUEST_METHOD");
     if (pszLength == nullptr)
@@ -280,18 +302,20 @@ void FastCgiConnection::AnswerGetValues(const char *pabyContent, size_t nLength)
         {"FCGI_MAX_CONNS", osMaxConnections.c_str()},
         {"FCGI_MAX_REQS", osMaxConnections.c_str()},
         {"FCGI_MPXS_CONNS", "0"}};
+    // Each name answered once, whatever was asked: the answer fits a record.
     std::string osPairs;
-    for (int i = 0; i < aosAsked.size(); i++)
+    for (const auto &oKnown : asKnown)
     {
-        for (const auto &oKnown : asKnown)
+        const size_t nName = strlen(oKnown.first);
+        for (int i = 0; i < aosAsked.size(); i++)
         {
-            const size_t nName = strlen(oKnown.first);
             if (strncmp(aosAsked[i], oKnown.first, nName) == 0 && aosAsked[i][nName] == '=')
             {
                 osPairs += static_cast<char>(nName);
                 osPairs += static_cast<char>(strlen(oKnown.second));
                 osPairs += oKnown.first;
                 osPairs += oKnown.second;
+                break;
             }
         }
     }
@@ -358,7 +382,11 @@ void FastCgiConnection::Sent(size_t nSize)
     m_nOutputSent += nSize;
     if (m_nOutputSent == m_osOutput.size())
     {
-        m_osOutput.clear();
+        // A large reply's room is given back, not kept for the connection's life.
+        if (m_osOutput.capacity() > kKeptOutputBytes)
+            std::string().swap(m_osOutput);
+        else
+            m_osOutput.clear();
         m_nOutputSent = 0;
     }
 }
@@ -366,6 +394,9 @@ void FastCgiConnection::Sent(size_t nSize)
 bool FastCgiConnection::CheckTimes(FastCgiClock::time_point tNow)
 {
     if (m_bBroken || (PendingSize() > 0 && tNow - m_tReplyQueued >= kReplyTimeout))
+        return false;
+    // Records held back while answers waited go on once they are taken.
+    if (PendingSize() == 0 && !m_osInput.empty() && !ProcessInput(tNow))
         return false;
     // Requests are answered in turn, so the oldest one times out first.
     while (!m_aoRequests.empty() && !m_aoRequests.front().IsComplete() &&
@@ -383,7 +414,7 @@ bool FastCgiConnection::CheckTimes(FastCgiClock::time_point tNow)
     }
     if (PendingSize() > 0 || m_bCloseWhenSent)
         return true;
-    return !m_aoRequests.empty() || tNow - m_tIdleSince < kIdleConnectionTimeout;
+    return !m_aoRequests.empty() || tNow - m_tIdleSince < IdleTimeout();
 }
 
 FastCgiClock::time_point FastCgiConnection::NextDeadline() const
@@ -396,7 +427,7 @@ FastCgiClock::time_point FastCgiConnection::NextDeadline() const
     if (m_bCloseWhenSent)
         return tNext;
     if (m_aoRequests.empty())
-        tNext = std::min(tNext, m_tIdleSince + kIdleConnectionTimeout);
+        tNext = std::min(tNext, m_tIdleSince + IdleTimeout());
     else if (!m_aoRequests.front().IsComplete())
         tNext = std::min(tNext, m_aoRequests.front().tBegun + kRequestInputTimeout);
     return tNext;

@@ -4,9 +4,11 @@
  * takes out the bytes to send; in between, this layer collects each request
  * whole (parameters and body) before it is answered, answers requests in the
  * order they began, and keeps what it holds bounded: a request's parameters
- * and its body are at most kVXMCgiMaxBodyBytes each, a connection holds at
- * most kMaxRequestsPerConnection requests, and a record is dealt with as
- * soon as it is whole.
+ * and its body are at most kVXMCgiMaxBodyBytes each (a parameter counted
+ * with what it costs to hold), a connection holds at most
+ * kMaxRequestsPerConnection requests, no record is read while more than
+ * kMaxUnreadOutputBytes of answers wait to be taken, and a record is dealt
+ * with as soon as it is whole.
  *
  * Why not libfcgi: its streams block on one connection until a request's
  * input is read, and it drops what it read ahead of the request it serves,
@@ -29,8 +31,18 @@ using FastCgiClock = std::chrono::steady_clock;
 constexpr std::chrono::seconds kRequestInputTimeout{10};
 /* How long a reply may take to be taken by the server. */
 constexpr std::chrono::seconds kReplyTimeout{30};
-/* How long a kept connection may stay without a request. */
+/* How long a kept connection may stay without a request; one that has
+ * never sent one has kRequestInputTimeout. */
 constexpr std::chrono::seconds kIdleConnectionTimeout{60};
+/* Answers to management records (and ends of aborted requests) queued
+ * and not taken, past which no more records are read until they are. */
+constexpr size_t kMaxUnreadOutputBytes = 1024 * 1024;
+/* What holding one parameter costs besides its bytes (its string on the
+ * heap and its place in the list), counted against kVXMCgiMaxBodyBytes. */
+constexpr size_t kParamOverheadBytes = 64;
+/* Past this much, the output buffer's memory is given back once it has
+ * been sent, so that an idle connection holds no large reply's room. */
+constexpr size_t kKeptOutputBytes = 256 * 1024;
 /* Requests begun and not yet answered on one connection. Servers send one
  * at a time; a few pipelined ones wait their turn. */
 constexpr size_t kMaxRequestsPerConnection = 4;
@@ -112,6 +124,16 @@ class FastCgiConnection
     }
     /* When CheckTimes next has something to do. */
     FastCgiClock::time_point NextDeadline() const;
+    /* No request under way and nothing to send: the connection can be
+     * closed without losing anything, the longest idle first. */
+    bool IsIdle() const
+    {
+        return m_aoRequests.empty() && PendingSize() == 0 && m_osInput.empty();
+    }
+    FastCgiClock::time_point IdleSince() const
+    {
+        return m_tIdleSince;
+    }
 
     /* True while more input is welcome: not while a reply waits to be sent
      * and the next request is already complete. */
@@ -131,6 +153,13 @@ class FastCgiConnection
     FastCgiRequest *FindRequest(uint16_t nId);
     void AppendRecord(uint8_t nType, uint16_t nId, const char *pabyContent, size_t nLength);
     void EndRequest(uint16_t nId, uint8_t nProtocolStatus);
+    /* A connection that has never sent a request is given the time a
+     * request's input has, not a kept connection's. */
+    FastCgiClock::duration IdleTimeout() const
+    {
+        return m_bHadRequest ? FastCgiClock::duration(kIdleConnectionTimeout)
+                             : FastCgiClock::duration(kRequestInputTimeout);
+    }
 
     std::string m_osInput; // bytes of a record not yet whole
     std::deque<FastCgiRequest> m_aoRequests;
@@ -141,6 +170,7 @@ class FastCgiConnection
     bool m_bCloseWhenSent = false;
     bool m_bLastInputEnded = false;
     bool m_bBroken = false; // held input broke the protocol
+    bool m_bHadRequest = false; // a request has begun on the connection
 };
 
 #endif /* VXM_FASTCGIRECORDS_H_INCLUDED */
