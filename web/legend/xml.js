@@ -28,6 +28,43 @@ function hasInternalSubset(text) {
   return false;
 }
 
+/* Attributes a style document may have: on one element, and in all. The
+ * parsers' cost grows with them (three passes: the check, the tree, the
+ * style library's own), and no style needs more: QGIS writes a few on each
+ * element, SLD fewer. */
+export const MAX_ELEMENT_ATTRIBUTES = 1000;
+export const MAX_ATTRIBUTES = 200000;
+
+/* The attributes of the document's elements, counted in one pass before it
+ * is parsed: a LegendError past either bound. Comments, CDATA sections and
+ * quoted values are passed over. */
+function checkAttributeCounts(text) {
+  let total = 0;
+  for (let i = text.indexOf("<"); i >= 0 && i < text.length; i = text.indexOf("<", i)) {
+    if (text.startsWith("<!--", i) || text.startsWith("<![CDATA[", i)) {
+      const end = text.indexOf(text[i + 2] === "-" ? "-->" : "]]>", i);
+      i = end < 0 ? text.length : end + 3;
+      continue;
+    }
+    let count = 0, quote = 0, j = i + 1;
+    for (; j < text.length; j++) {
+      const c = text.charCodeAt(j);
+      if (quote) quote = c === quote ? 0 : quote;
+      else if (c === 34 || c === 39) quote = c;
+      else if (c === 61) count++;
+      else if (c === 62) break;
+    }
+    total += count;
+    if (count > MAX_ELEMENT_ATTRIBUTES || total > MAX_ATTRIBUTES) {
+      const line = text.slice(0, i).split("\n").length;
+      throw new LegendError(count > MAX_ELEMENT_ATTRIBUTES
+        ? `an element at line ${line} has over ${MAX_ELEMENT_ATTRIBUTES.toLocaleString("en-US")} attributes: no style has as many`
+        : `the document has over ${MAX_ATTRIBUTES.toLocaleString("en-US")} attributes: no style has as many`);
+    }
+    i = j + 1;
+  }
+}
+
 const NAMED = {lt: "<", gt: ">", amp: "&", quot: '"', apos: "'"};
 /* A text with XML's five entities and its character references decoded. */
 export function decodeReferences(text) {
@@ -41,6 +78,7 @@ export function decodeReferences(text) {
 /* The document's nodes, or a LegendError that says what is wrong and where. */
 export function readXml(text) {
   if (hasInternalSubset(text)) throw new LegendError("XML whose DOCTYPE declares a subset of its own (entities) is refused");
+  checkAttributeCounts(text);
   const checked = XMLValidator.validate(text);
   if (checked !== true) {
     const {msg, line} = checked.err;
