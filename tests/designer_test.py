@@ -417,17 +417,23 @@ class Designer(unittest.TestCase):
         # 10,002 swatches: the first 500 rows are read, the page says so,
         # and the rows out of view ask for nothing.
         self.requested_urls()
+        # Row 2 is a 4000 x 4000 cross-hatch (20 of them cost the server
+        # 4.3 s of CPU a view): too large for a row, never asked for.
         rows = [[f"/20/20/{i % 256}/0/0", f"row {i + 1}"] for i in range(10000)]
+        rows[1] = ["/4000/4000/0/0/0?LineType=Hatch&HatchType=5", "huge"]
         legend = urllib.parse.quote(json.dumps({"t": "Many", "r": rows}))
         self.open(f"#/20/20/0/0/0!legend={legend}")
         WebDriverWait(self.driver, 20).until(
             lambda d: "has 10000 rows: the first 500 are read" in self.field("legend-message").text)
+        self.assertIn("The swatch of row 2 is larger than a legend row takes (256 x 256 pixels)",
+                      self.field("legend-message").text)
         labels = self.driver.find_elements(By.CSS_SELECTOR, "#rows input[type=text]")
-        self.assertEqual(len(labels), 500)
+        self.assertEqual(len(labels), 499)
         self.assertEqual(labels[-1].get_attribute("value"), "row 500")
         # Hundreds of swatches through CGI, beside the other tests: time to come back.
         swatches = [u for u in self.wait_for_requests_done(120) if "/cgi-bin/swatch/" in u]
         self.assertLess(len(swatches), 1100)
+        self.assertEqual([u for u in swatches if "/4000/4000" in u], [])
 
     def test_mistyped_colour_adds_nothing(self):
         # A colour the page cannot read refuses the design until it is
@@ -460,7 +466,12 @@ class Designer(unittest.TestCase):
         self.open("#/6000/6000")
         self.assertIn("only the 1x image", self.field("scale-note").text)
         self.assertNotIn("Scale=", self.field("tag").get_attribute("value"))
+        # Too large for a legend row: not added, and said.
+        self.field("row-label").send_keys(Keys.ENTER)
+        self.assertIn("6000 x 6000 pixels, larger than a legend row takes", self.field("legend-message").text)
+        self.assertEqual(self.driver.find_elements(By.CSS_SELECTOR, "#rows li"), [])
         # Focus stays with the rows when one is removed.
+        self.open("#/40/20/0/0/0")
         self.type_into("row-label", "A")
         self.field("row-label").send_keys(Keys.ENTER)
         self.type_into("row-label", "B")

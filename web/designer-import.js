@@ -7,7 +7,7 @@
 import {absoluteUrl, inFormat, scaledUrl} from "./swatch-url.js";
 import {imageKey, layerPaths, legendJson, legendPage, printLayerPaths} from "./legend/output.js";
 import {legendSvg} from "./legend/svg.js";
-import {addRows, legendForExport, rowOf} from "./designer-legend.js";
+import {addRows, legendForExport, MAX_ROW_SIDE, rowOf} from "./designer-legend.js";
 import {MAX_STYLE_BYTES} from "./legend/error.js";
 
 const $ = id => document.getElementById(id);
@@ -56,7 +56,10 @@ export async function importText(text, fileName) {
     return;
   }
   const made = reply.legend.rows.map(r => ({row: rowOf(r), notes: (r.notes ?? []).map(String)})).filter(m => m.row);
-  showReport(made, reply.legend.notes.map(String), fileName);
+  const large = reply.legend.rows.length - made.length;
+  showReport(made, [...reply.legend.notes.map(String),
+                    ...(large ? [`${large} row${large > 1 ? "s" : ""} with a swatch larger than a legend row takes ` +
+                                 `(${MAX_ROW_SIDE} x ${MAX_ROW_SIDE} pixels) left out.`] : [])], fileName);
   addRows(made.map(m => m.row), {replace: $("import-replace").checked, title: String(reply.legend.title),
                                  background: typeof reply.legend.background === "string" ? reply.legend.background : null});
 }

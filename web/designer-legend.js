@@ -41,10 +41,18 @@ export function saveAddress() {
     : "";
   history.replaceState(null, "", `#${legend.currentPath()}${saved}`);
 }
+/* The largest swatch a legend row takes, per side: past it a swatch is a
+ * picture, not a key to one, and costs the server for every view. */
+export const MAX_ROW_SIDE = 256;
+export const rowTooLarge = ({w, h}) => w > MAX_ROW_SIDE || h > MAX_ROW_SIDE;
+const TOO_LARGE = `larger than a legend row takes (${MAX_ROW_SIDE} x ${MAX_ROW_SIDE} pixels)`;
+
 /* A row from what someone else wrote (an address, a style's or a legend's
- * JSON): [swatch, label] or a legend row; null for what is no row. */
+ * JSON): [swatch, label] or a legend row; null for what is no row, and for
+ * a swatch too large for a row (nothing of it is asked of the server). */
 export function rowOf(entry) {
-  return readRow(Array.isArray(entry) ? {swatch: entry[0], label: entry[1]} : entry);
+  const row = readRow(Array.isArray(entry) ? {swatch: entry[0], label: entry[1]} : entry);
+  return row && !row.ramp && rowTooLarge(row) ? null : row;
 }
 
 /* The legend's background as RRGGBB, or null (white), from its field. */
@@ -83,13 +91,14 @@ export function loadLegend(hash) {
   const all = Array.isArray(data.r) ? data.r : [];
   // No more rows than a legend holds, whatever the address carries.
   const given = all.slice(0, MAX_LEGEND_ROWS);
-  const left = [];
+  const left = [], large = [];
   legend.rows = [];
   legend.selected.clear();
   given.forEach((entry, i) => {
     const row = rowOf(entry);
+    const read = !row && readRow(Array.isArray(entry) ? {swatch: entry[0]} : entry);
     if (row) legend.rows.push(row);
-    else left.push(i + 1);
+    else (read ? large : left).push(i + 1);
   });
   const words = [];
   if (all.length > MAX_LEGEND_ROWS)
@@ -97,6 +106,9 @@ export function loadLegend(hash) {
   if (left.length)
     words.push(`Row${left.length > 1 ? "s" : ""} ${left.join(", ")} of the legend in this address ` +
                `${left.length > 1 ? "are" : "is"} no swatch and ${left.length > 1 ? "were" : "was"} left out.`);
+  if (large.length)
+    words.push(`The swatch${large.length > 1 ? "es" : ""} of row${large.length > 1 ? "s" : ""} ${large.join(", ")} ` +
+               `${large.length > 1 ? "are" : "is"} ${TOO_LARGE} and ${large.length > 1 ? "were" : "was"} left out.`);
   if (words.length) damaged(words.join(" "));
 }
 
@@ -369,8 +381,13 @@ export function renderPreviewAndSnippet() {
  * are the same size; the images a style drew for it while it is the same. */
 export function putRow(swatch, label) {
   const edited = legend.editing;
-  const old = legend.rows[edited];
   const fresh = readRow({swatch, label});
+  if (rowTooLarge(fresh)) {
+    $("legend-message").textContent = `This swatch is ${fresh.w} x ${fresh.h} pixels, ${TOO_LARGE}.`;
+    return;
+  }
+  $("legend-message").textContent = "";
+  const old = legend.rows[edited];
   let row = fresh;
   if (old) {
     const beneath = old.beneath && old.w === fresh.w && old.h === fresh.h ? old.beneath : undefined;
