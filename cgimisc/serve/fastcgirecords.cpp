@@ -426,8 +426,12 @@ FastCgiClock::time_point FastCgiConnection::NextDeadline() const
         tNext = m_tReplyQueued + kReplyTimeout;
     if (m_bCloseWhenSent)
         return tNext;
+    // Idle only with nothing to send, as CheckTimes counts it.
     if (m_aoRequests.empty())
-        tNext = std::min(tNext, m_tIdleSince + IdleTimeout());
+    {
+        if (PendingSize() == 0)
+            tNext = std::min(tNext, m_tIdleSince + IdleTimeout());
+    }
     else if (!m_aoRequests.front().IsComplete())
         tNext = std::min(tNext, m_aoRequests.front().tBegun + kRequestInputTimeout);
     return tNext;
