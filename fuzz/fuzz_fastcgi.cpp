@@ -2,9 +2,12 @@
  * ServeFastCgi running on a thread of this process, over a Unix socket:
  * records split and joined at any byte, several requests on a kept
  * connection, stray and malformed records. Each stream is written in
- * pieces whose size the input's first byte sets, then the connection is
- * closed for writing. The worker must finish with the connection in bounded
- * time, and then still answer a well-formed request on a new connection. */
+ * pieces whose size the input's first byte sets (its low six bits), then
+ * the connection is closed for writing. The worker must finish with the
+ * connection in bounded time, and then still answer a well-formed request
+ * on a new connection; when the first byte's top bit is set, the peer
+ * stops reading instead and keeps the connection open meanwhile, with what
+ * the worker answered untaken. */
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -74,7 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pabyData, size_t nSize)
         return 0;
 
     const int fd = Connect();
-    const size_t nPiece = pabyData[0] % 64 + 1;
+    const size_t nPiece = (pabyData[0] & 63) + 1;
+    const bool bStopsReading = (pabyData[0] & 0x80) != 0;
     for (size_t nAt = 1; nAt < nSize; nAt += nPiece)
     {
         const size_t nLength = std::min(nPiece, nSize - nAt);
@@ -83,9 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pabyData, size_t nSize)
     }
     shutdown(fd, SHUT_WR);
     std::string osIgnored;
-    if (!ReadToEnd(fd, osIgnored))
+    if (!bStopsReading && !ReadToEnd(fd, osIgnored))
         abort();
-    close(fd);
 
     // The worker still answers, and answers right, on a fresh connection
     // (without keeping it, so that it closes it after the reply).
@@ -104,5 +107,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pabyData, size_t nSize)
             std::string::npos)
         abort();
     close(fdCheck);
+    close(fd);
     return 0;
 }
