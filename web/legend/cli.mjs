@@ -55,7 +55,7 @@ own JSON) on standard output; what its swatches do not show on standard error.
   --landscape             the pages turned sideways
   --margin MM             the pages' margin in millimetres (default 15)
   --font FAMILY           the labels' font family (default DejaVu Sans)
-  --font-size PT          the labels' size in points (default 10.5 on screen, 10 on paper)
+  --font-size PT          the labels' size in points (default 13 px on screen, 10 pt on paper)
   --ramp-width PX         a colour ramp's bar, 40 to 2000 CSS pixels long (default ${RAMP_WIDTH})
   --notes                 what the swatches do not show, as footnotes
   --base URL              the swatch program's address in the HTML (default /cgi-bin/swatch)
@@ -236,7 +236,8 @@ async function legendOutput(o, legend) {
       const data = i => `data:image/png;base64,${drawn[i].toString("base64")}`;
       images = new Map(unique.map(([key], i) => [key, {src: data(2 * i), srcset: `${data(2 * i)} 1x, ${data(2 * i + 1)} 2x`}]));
     }
-    return legendSnippet(rows, {...look, base: o.base, images, columns: o.columns, notes: o.notes, rampWidth: o.rampWidth}) + "\n";
+    return legendSnippet(rows, {...look, base: o.base, images, columns: o.columns, notes: o.notes, rampWidth: o.rampWidth,
+                                ...(o.font ? {font: o.font} : {}), ...(o.fontSize ? {fontSize: o.fontSize} : {})}) + "\n";
   }
   const rasteriser = o.format === "png" ? startRasteriser(o.scale) : null;
   const layout = {...look, columns: o.columns, notes: o.notes, rampWidth: o.rampWidth, ...(o.font ? {font: o.font} : {}),

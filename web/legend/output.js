@@ -146,12 +146,13 @@ export function footnotesOf(rows) {
  * from a swatch path to {src, srcset}) put the swatches inside the snippet
  * instead; notes adds what the swatches do not show as footnotes. */
 export function legendSnippet(rows, {title = "", headingTag = "h2", base = SCRIPT, images = null, background = null,
-                                     columns = 1, notes = false, rampWidth = RAMP_WIDTH} = {}) {
+                                     columns = 1, notes = false, rampWidth = RAMP_WIDTH, font = null,
+                                     fontSize = 13} = {}) {
   const colours = coloursOf(background);
   const column = Math.max(0, ...rows.filter(r => r.swatch).map(r => r.w));
   const {footnotes, numbers} = notes ? footnotesOf(rows) : {footnotes: [], numbers: []};
   const lines = [`<div style="display:inline-block;background:${colours.background};color:${colours.text};border:1px solid #999;` +
-                 `padding:8px 12px;font:14px/1.3 sans-serif">` +
+                 `padding:8px 12px;font:${+fontSize.toFixed(2)}px/1.3 ${font ? `${escapeHtml(font)}, ` : ""}sans-serif">` +
                  (title ? `<${headingTag} style="font-size:1em;font-weight:bold;margin:0 0 6px">` +
                           `${escapeHtml(title)}</${headingTag}>` : "")];
   lines.push(`  <ul style="list-style:none;margin:0;padding:0${columns > 1 ? `;columns:${columns};column-gap:24px` : ""}">`);

@@ -14,7 +14,7 @@ export const PAPER = {a4: [210, 297], a3: [297, 420], letter: [215.9, 279.4]};
 export const PX_PER_MM = 96 / 25.4;
 export const PX_PER_PT = 96 / 72;
 /* The type on screen and on paper, CSS pixels. */
-export const SCREEN_FONT_SIZE = 14;
+export const SCREEN_FONT_SIZE = 13;
 export const PAPER_FONT_SIZE = 10 * PX_PER_PT;
 const DEFAULT_FONT = "DejaVu Sans";
 
