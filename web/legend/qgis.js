@@ -10,7 +10,7 @@
  *   - it leaves sizes in millimetres, ignores the symbol's opacity, and
  *     gives its own dash lengths for Qt's pen styles. */
 import QGISStyleParser from "geostyler-qgis-parser";
-import {attributes, childNamed, childrenNamed, elements, localName, readOneRule, withChildren, writeXml} from "./xml.js";
+import {attributes, childNamed, childrenNamed, elements, localName, readOneRule, tagOf, withChildren, writeXml} from "./xml.js";
 import {linearRamp} from "./ramp.js";
 
 const PX_PER_MM = 96 / 25.4;
@@ -85,12 +85,31 @@ function rendererOf(root) {
   return renderer;
 }
 
+/* The properties (Option or prop elements) one element of a symbol may
+ * hold: QGIS writes some 60 to a layer; past this the rest are not read,
+ * so that the style library is not handed a document of any size. */
+const MAX_PROPERTIES = 300;
+
+/* An element with at most MAX_PROPERTIES properties at every level. */
+function boundedProperties(node, cut) {
+  let kept = 0;
+  const children = (node[tagOf(node)] ?? []).filter(n => {
+    if (!["Option", "prop"].includes(localName(n))) return true;
+    if (kept++ < MAX_PROPERTIES) return true;
+    cut.count++;
+    return false;
+  });
+  return withChildren(node, children.map(n => (tagOf(n) && !("#text" in n) ? boundedProperties(n, cut) : n)));
+}
+
 /* The symbol's own document for the parser: that symbol alone, its
- * switched-off layers left out. */
+ * switched-off layers left out, its properties bounded. */
 function symbolDocument(symbol) {
   const layers = elements(symbol).filter(n => localName(n) !== "layer" || attributes(n).enabled !== "0");
-  const renderer = {"renderer-v2": [{symbols: [withChildren(symbol, layers)]}], ":@": {type: "singleSymbol"}};
-  return {xml: writeXml([{qgis: [renderer]}]), layers: layers.filter(n => localName(n) === "layer")};
+  const cut = {count: 0};
+  const bounded = boundedProperties(withChildren(symbol, layers), cut);
+  const renderer = {"renderer-v2": [{symbols: [bounded]}], ":@": {type: "singleSymbol"}};
+  return {xml: writeXml([{qgis: [renderer]}]), layers: layers.filter(n => localName(n) === "layer"), cut: cut.count};
 }
 
 /* A line pattern fill as the hatch mark SLD writes it: its line's colour
@@ -196,10 +215,10 @@ function dataDefinedNotes(layer, notes) {
 
 /* The symbolizers of a symbol, its layers bottom first. */
 async function symbolizersOf(parser, symbol, scale) {
-  const {xml, layers} = symbolDocument(symbol);
+  const {xml, layers, cut} = symbolDocument(symbol);
   const {symbolizers, error} = await readOneRule(parser, xml);
   if (error) return {error};
-  const notes = new Set();
+  const notes = new Set(cut ? [`The symbol has over ${MAX_PROPERTIES} properties in one place: ${cut} ${cut > 1 ? "are" : "is"} not read.`] : []);
   const alpha = parseFloat(attributes(symbol).alpha ?? "1");
   layers.forEach(l => dataDefinedNotes(l, notes));
   const mended = symbolizers.length === layers.length
