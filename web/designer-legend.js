@@ -199,8 +199,14 @@ export function renderLegend() {
     for (const row of run) list.appendChild(rowItem(row, i++, column, Boolean(group)));
   }
   renderSelection();
-  renderPreviewAndSnippet();
+  // A long legend's preview and snippet are made in a task of their own,
+  // so that its rows show first and the page answers in between.
+  clearTimeout(legend.previewTimer);
+  if (legend.rows.length > LONG_LEGEND) legend.previewTimer = setTimeout(renderPreviewAndSnippet, 0);
+  else renderPreviewAndSnippet();
 }
+
+const LONG_LEGEND = 100;
 
 function rowItem(row, i, column, inGroup) {
   const item = document.createElement("li");
@@ -367,6 +373,8 @@ export function renderPreviewAndSnippet() {
   // The snippet is the page's own markup: every text in it is escaped.
   const shown = document.createElement("template");
   shown.innerHTML = snippet;
+  // Shown here, a long legend's images load as they come into view.
+  for (const img of shown.content.querySelectorAll("img")) img.loading = "lazy";
   $("legend-preview").replaceChildren(shown.content);
   $("snippet").value = snippet;
   if (legend.downloadUrl) URL.revokeObjectURL(legend.downloadUrl);
