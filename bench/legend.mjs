@@ -68,7 +68,9 @@ function firstLoad(read) {
     const file = queue.shift();
     if (seen.has(file)) continue;
     seen.add(file);
-    for (const m of read(file).matchAll(/^(?:import|export)\s[^;]*?from\s+"\.\/([^"]+)"/gm)) queue.push(m[1]);
+    // Each import's path, relative to the module that imports it.
+    for (const m of read(file).matchAll(/^(?:import|export)\s[^;]*?from\s+"(\.{1,2}\/[^"]+)"/gm))
+      queue.push(path.posix.normalize(path.posix.join(path.posix.dirname(file), m[1])));
   }
   return [...seen].reduce((sum, f) => sum + Buffer.byteLength(read(f)), 0);
 }

@@ -59,10 +59,19 @@ printf '#!/bin/sh\nprintf "Content-Type: text/plain\\n\\nother\\n"\n' >/usr/lib/
 chmod 755 /usr/lib/cgi-bin/other.cgi
 
 swatch_url=/cgi-bin/swatch/40/20/255/0/0
+# The modules the installed pages import (from, import(), new URL()) that
+# are not installed beside them.
+missing_imports() {
+  find /usr/share/swatch -name '*.js' | while read -r module; do
+    grep -oE '(from |import\(|new URL\()"\.{1,2}/[^"]+"' "$module" | sed -E 's/.*"(.*)"/\1/' |
+      while read -r relative; do [ -e "$(dirname "$module")/$relative" ] || echo "$module: $relative"; done
+  done
+}
 installed_checks() { # WHEN OTHER-STATUS
   apache start
   check "$1: the swatch is answered" [ "$(status $swatch_url)" = 200 ]
   check "$1: the designer is answered" [ "$(status /swatch/designer.html)" = 200 ]
+  check "$1: every module the pages import is installed $(missing_imports | tr '\n' ' ')" [ -z "$(missing_imports)" ]
   check "$1: other.cgi gets $2" [ "$(status /cgi-bin/other.cgi)" = "$2" ]
   check "$1: the Server header is the server's own" [ "$(server_header)" = "$server_before" ]
   apache stop

@@ -241,48 +241,13 @@ function renderSelection() {
   $("selection-count").textContent = `${count} row${count === 1 ? "" : "s"} selected`;
 }
 
-/* Moves every selected row one place up (-1) or down (+1), past the next
- * row that is not selected; the selection keeps its order. */
-function moveSelected(step) {
-  const rows = legend.rows;
-  const order = step < 0 ? rows.map((_, k) => k) : rows.map((_, k) => rows.length - 1 - k);
-  for (const k of order) {
-    const next = k + step;
-    if (next < 0 || next >= rows.length || !legend.selected.has(rows[k]) || legend.selected.has(rows[next])) continue;
-    [rows[k], rows[next]] = [rows[next], rows[k]];
-  }
-  stopEditing();
-  renderLegend();
-}
-
-function removeSelected() {
-  legend.rows = legend.rows.filter(r => !legend.selected.has(r));
-  legend.selected.clear();
-  stopEditing();
-  renderLegend();
-  $("row-label").focus();
-}
-
-/* The selected rows under one heading (none for an empty name), gathered
- * where the first of them is. */
-function groupSelected() {
-  const name = $("group-name").value.trim();
-  const picked = legend.rows.filter(r => legend.selected.has(r));
-  if (!picked.length) return;
-  const at = legend.rows.indexOf(picked[0]);
-  const rest = legend.rows.filter(r => !legend.selected.has(r));
-  const before = rest.filter(r => legend.rows.indexOf(r) < at);
-  for (const r of picked) r.group = name || undefined;
-  legend.rows = [...before, ...picked, ...rest.slice(before.length)];
-  stopEditing();
-  renderLegend();
-}
-
+/* The buttons for the selected rows; what they do loads when first used. */
 export function initSelection() {
-  $("move-selected-up").addEventListener("click", () => moveSelected(-1));
-  $("move-selected-down").addEventListener("click", () => moveSelected(1));
-  $("remove-selected").addEventListener("click", removeSelected);
-  $("group-selected").addEventListener("click", groupSelected);
+  const act = name => async () => (await import("./designer-selection.js"))[name](legend);
+  $("move-selected-up").addEventListener("click", act("moveSelectedUp"));
+  $("move-selected-down").addEventListener("click", act("moveSelectedDown"));
+  $("remove-selected").addEventListener("click", act("removeSelected"));
+  $("group-selected").addEventListener("click", act("groupSelected"));
   $("clear-selection").addEventListener("click", () => { legend.selected.clear(); renderLegend(); });
   $("legend-background").addEventListener("input", renderPreviewAndSnippet);
 }
