@@ -26,7 +26,7 @@ import {blend, colorOf, stackOf} from "./swatch.js";
 import {LegendError, checkStyleSize} from "./error.js";
 import {decodeStyle, readXml, localName, rootOf} from "./xml.js";
 import {LEGEND_VERSION} from "./output.js";
-import {DENSITIES, readLegendJson} from "./rows.js";
+import {DENSITIES, hex, readRow, text} from "./rows.js";
 import {DEFAULT_ZOOM, viewOf} from "./view.js";
 
 export {LegendError, DEFAULT_ZOOM};
@@ -63,6 +63,19 @@ async function readStyle(text, view) {
                           `a legend "version": ${LEGEND_VERSION} and "rows"`);
   }
   throw new LegendError("not a style document: neither XML nor JSON");
+}
+
+/* A legend's JSON read: {title, background, rows, notes}, at most maxRows
+ * rows; a row that is no swatch and no ramp is left out with a note. */
+function readLegendJson(doc, maxRows) {
+  const rows = [], notes = [];
+  for (const [i, r] of (Array.isArray(doc.rows) ? doc.rows : []).slice(0, maxRows).entries()) {
+    const row = readRow(r);
+    if (row) rows.push(row);
+    else notes.push(`Row ${i + 1} is no swatch and no ramp: left out.`);
+  }
+  return {title: text(doc.title), background: hex(doc.background), rows,
+          notes: [...(Array.isArray(doc.notes) ? doc.notes.map(text) : []), ...notes]};
 }
 
 /* A colour of a ramp as RRGGBB, seen over the backdrop. */

@@ -9,8 +9,8 @@ import {PRINT_DENSITY} from "./output.js";
  * device pixels a CSS pixel, and print. */
 export const DENSITIES = [2, 3, PRINT_DENSITY];
 
-const text = v => (typeof v === "string" ? v : "");
-const hex = v => typedColor(text(v));
+export const text = v => (typeof v === "string" ? v : "");
+export const hex = v => typedColor(text(v));
 
 function path(v) {
   const parsed = typeof v === "string" && parseSwatchUrl(v);
@@ -44,17 +44,4 @@ export function readRow(r) {
   const scaled = Object.fromEntries(DENSITIES.map(d => [d, layers(r.scaled?.[d])]).filter(([, l]) => l));
   const designs = [...(drawn.beneath ?? []), drawn.swatch].map(p => parseSwatchUrl(p).design);
   return {...base, ...drawn, ...(Object.keys(scaled).length ? {scaled} : {}), designs, w: designs[0].w, h: designs[0].h};
-}
-
-/* A legend's JSON read: {title, background, rows, notes}, at most maxRows
- * rows; a row that is no swatch and no ramp is left out with a note. */
-export function readLegendJson(doc, maxRows) {
-  const rows = [], notes = [];
-  for (const [i, r] of (Array.isArray(doc.rows) ? doc.rows : []).slice(0, maxRows).entries()) {
-    const row = readRow(r);
-    if (row) rows.push(row);
-    else notes.push(`Row ${i + 1} is no swatch and no ramp: left out.`);
-  }
-  return {title: text(doc.title), background: hex(doc.background), rows,
-          notes: [...(Array.isArray(doc.notes) ? doc.notes.map(text) : []), ...notes]};
 }
