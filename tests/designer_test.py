@@ -137,6 +137,23 @@ class Designer(unittest.TestCase):
         WebDriverWait(self.driver, seconds).until(done)
         return seen
 
+    def screenshots(self, name, element_id):
+        """The page at 1 and 2 device pixels a CSS pixel, the element in view."""
+        for scale in (1, 2):
+            self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                                        {"width": 1280, "height": 1400, "deviceScaleFactor": scale, "mobile": False})
+            self.driver.execute_script("document.getElementById(arguments[0]).scrollIntoView();", element_id)
+            self.driver.save_screenshot(os.path.join(ARTIFACTS, f"{name}@{scale}x.png"))
+        self.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+
+    def download(self, button_id, folder, name):
+        """Clicks the button and returns the text of the file it downloads."""
+        self.field(button_id).click()
+        path = os.path.join(folder, name)
+        WebDriverWait(self.driver, 20).until(lambda d: os.path.exists(path) and os.path.getsize(path) > 0)
+        with open(path) as f:
+            return f.read()
+
     def preview_state(self):
         return self.driver.execute_script("return document.body.dataset.previewState")
 
@@ -573,19 +590,10 @@ class Designer(unittest.TestCase):
         self.field("import-pasted").click()
         WebDriverWait(self.driver, 20).until(lambda d: "not a style document" in self.field("import-message").text)
         self.assertEqual(len(self.driver.find_elements(By.CSS_SELECTOR, "#rows li")), 1)
-        self.driver.execute_script("document.getElementById('import').scrollIntoView();")
-        for scale in (1, 2):
-            self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
-                                        {"width": 1280, "height": 1400, "deviceScaleFactor": scale, "mobile": False})
-            self.driver.save_screenshot(os.path.join(ARTIFACTS, f"import@{scale}x.png"))
-        self.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+        self.screenshots("import", "import")
 
         # The legend as one SVG document, the program's swatches inside.
-        self.field("download-svg").click()
-        path = os.path.join(downloads, "legend.svg")
-        WebDriverWait(self.driver, 20).until(lambda d: os.path.exists(path) and os.path.getsize(path) > 0)
-        with open(path) as f:
-            svg = f.read()
+        svg = self.download("download-svg", downloads, "legend.svg")
         self.assertIn("<title>line_pattern_30_degree.qml</title>", svg)
         self.assertEqual(svg.count("<svg x="), 1)
         self.assertIn('stroke="#588b07"', svg)
@@ -642,18 +650,9 @@ class Designer(unittest.TestCase):
         self.field("group-selected").click()
         WebDriverWait(self.driver, 10).until(
             lambda d: rows() == ["group Water", "Lake 1", "group Ways", "Motorway 2", "Track 1", "Depth 0"])
-        for scale in (1, 2):
-            self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
-                                        {"width": 1280, "height": 1400, "deviceScaleFactor": scale, "mobile": False})
-            self.driver.execute_script("document.getElementById('rows').scrollIntoView();")
-            self.driver.save_screenshot(os.path.join(ARTIFACTS, f"legend-groups@{scale}x.png"))
-        self.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+        self.screenshots("legend-groups", "rows")
         # Downloaded again, all of it is in the JSON.
-        self.field("download-json").click()
-        path = os.path.join(downloads, "legend.json")
-        WebDriverWait(self.driver, 20).until(lambda d: os.path.exists(path) and os.path.getsize(path) > 0)
-        with open(path) as f:
-            back = json.load(f)
+        back = json.loads(self.download("download-json", downloads, "legend.json"))
         self.assertEqual((back["title"], back["background"]), ("Kept", "F2F3F0"))
         self.assertEqual([(r["label"], r.get("group"), len(r.get("beneath", [])), "ramp" in r) for r in back["rows"]],
                          [("Lake", "Water", 0, False), ("Motorway", "Ways", 1, False), ("Track", "Ways", 0, False),
