@@ -52,21 +52,6 @@ void Answer(FastCgiConnection &oConnection, size_t nBytes, FastCgiClock::time_po
     oConnection.FinishReply(t);
 }
 
-/* The ids of the END_REQUEST records in what is to be sent. */
-std::vector<int> EndedIds(const FastCgiConnection &oConnection)
-{
-    std::vector<int> anIds;
-    const std::string osOut(oConnection.PendingData(), oConnection.PendingSize());
-    for (size_t nAt = 0; nAt + 8 <= osOut.size();)
-    {
-        const auto *p = reinterpret_cast<const unsigned char *>(osOut.data() + nAt);
-        if (p[1] == kEndRequest)
-            anIds.push_back(p[2] << 8 | p[3]);
-        nAt += 8 + (p[4] << 8 | p[5]) + p[6];
-    }
-    return anIds;
-}
-
 } // namespace
 
 TEST(FastCgiRecords, EachTimeFiresWhenDueAndNotBefore)
@@ -101,21 +86,6 @@ TEST(FastCgiRecords, EachTimeFiresWhenDueAndNotBefore)
         EXPECT_TRUE(oConnection.CheckTimes(t0 + sCase.tDue - kJustBefore));
         EXPECT_FALSE(oConnection.CheckTimes(t0 + sCase.tDue));
     }
-}
-
-TEST(FastCgiRecords, IncompleteInputIsAnswered408WhenItsTimeIsUp)
-{
-    FastCgiConnection oConnection(t0);
-    auto oPost = CgiPost("/8/8", "");
-    oPost["CONTENT_LENGTH"] = "10"; // a body that never comes
-    ASSERT_TRUE(Feed(oConnection, Request(1, oPost, true), t0));
-    EXPECT_EQ(oConnection.RequestToAnswer(), nullptr);
-    EXPECT_TRUE(oConnection.CheckTimes(t0 + kRequestInputTimeout - kJustBefore));
-    EXPECT_EQ(oConnection.PendingSize(), 0u);
-    EXPECT_TRUE(oConnection.CheckTimes(t0 + kRequestInputTimeout));
-    const std::string osOut(oConnection.PendingData(), oConnection.PendingSize());
-    EXPECT_NE(osOut.find("Status: 408 Request Timeout"), std::string::npos);
-    EXPECT_EQ(EndedIds(oConnection), std::vector<int>{1});
 }
 
 TEST(FastCgiRecords, PipelinedPastTheLimitIdsReusedAndAborts)

@@ -1,7 +1,6 @@
 /* The FastCGI worker spoken to directly, record by record, the way a server
  * that keeps its connections does: several requests on one connection, the
  * end of a request's input sent in a write of its own, after the reply. */
-#include <fcntl.h>
 #include <linux/close_range.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -516,14 +515,11 @@ TEST(FastCgiWire, StopsWhenItsManagerSaysSo)
 
 /* The hostile peers of a review of the record layer, one case each: what
  * each cost a worker before, and the bound it is held to now. */
-TEST(FastCgiWire, GetValuesFloodIsBoundedAndAnsweredOnce)
+TEST(FastCgiWire, GetValuesIsAnsweredOnceANameInOneRecord)
 {
-    // A peer that sends FCGI_GET_VALUES and reads nothing took a worker
-    // from 1.6 MB to 168 MB in 6 s; a name asked over and over made an
-    // answer longer than a record holds. The answers stop being made past
-    // a megabyte untaken, and each name is answered once.
-    if (kSanitized)
-        GTEST_SKIP() << "AddressSanitizer's own memory hides the worker's";
+    // A name asked over and over made an answer longer than a record holds
+    // (its length wrapped): each name is answered once. (What a peer that
+    // reads none of the answers can queue is the record layer's test.)
     TempDir oDir;
     Worker oWorker(oDir.Path("swatch.sock"));
     const int fd = oWorker.Connect();
@@ -531,36 +527,12 @@ TEST(FastCgiWire, GetValuesFloodIsBoundedAndAnsweredOnce)
     std::string osAsked;
     for (int i = 0; i < 4000; i++)
         osAsked += Length(14) + Length(0) + "FCGI_MAX_CONNS";
-    const std::string osOnce = Record(static_cast<RecordType>(9), osAsked, 0);
-    ASSERT_TRUE(SendAll(fd, osOnce));
+    ASSERT_TRUE(SendAll(fd, Record(static_cast<RecordType>(9), osAsked, 0)));
     unsigned char abyHeader[8];
     ASSERT_EQ(recv(fd, abyHeader, 8, MSG_WAITALL), 8);
     EXPECT_EQ(abyHeader[1], 10); // GET_VALUES_RESULT
     EXPECT_EQ(abyHeader[4] << 8 | abyHeader[5], 2 + 14 + 3); // FCGI_MAX_CONNS=256, once
     close(fd);
-
-    const int fdFlood = oWorker.Connect();
-    const long nStartKb = ResidentKb(oWorker.Pid());
-    const std::string osSmall = Record(static_cast<RecordType>(9), Length(14) + Length(0) + "FCGI_MAX_CONNS", 0);
-    std::string osFlood;
-    for (int i = 0; i < 4096; i++)
-        osFlood += osSmall;
-    // As much as the worker takes in two seconds, never reading.
-    fcntl(fdFlood, F_SETFL, O_NONBLOCK);
-    size_t nSent = 0;
-    for (const auto tStart = std::chrono::steady_clock::now(); SecondsSince(tStart) < 2;)
-    {
-        const ssize_t n = send(fdFlood, osFlood.data(), osFlood.size(), MSG_NOSIGNAL);
-        if (n > 0)
-            nSent += static_cast<size_t>(n);
-        else
-            usleep(10000);
-    }
-    const long nKb = ResidentKb(oWorker.Pid());
-    printf("GET_VALUES flood: %zu bytes taken, worker %ld -> %ld KiB\n", nSent, nStartKb, nKb);
-    EXPECT_LT(nKb - nStartKb, 4 * 1024);
-    EXPECT_LT(nSent, 8u * 1024 * 1024);
-    close(fdFlood);
 }
 
 TEST(FastCgiWire, TinyParametersAreChargedTheirCost)
