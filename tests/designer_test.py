@@ -444,8 +444,10 @@ class Designer(unittest.TestCase):
             lambda d: "has 10000 rows: the first 500 are read" in self.field("legend-message").text)
         self.assertIn("The swatch of row 2 is larger than a legend row takes (256 x 256 pixels)",
                       self.field("legend-message").text)
+        # A long legend is listed in steps, the page answering in between.
+        WebDriverWait(self.driver, 20).until(
+            lambda d: len(d.find_elements(By.CSS_SELECTOR, "#rows input[type=text]")) == 499)
         labels = self.driver.find_elements(By.CSS_SELECTOR, "#rows input[type=text]")
-        self.assertEqual(len(labels), 499)
         self.assertEqual(labels[-1].get_attribute("value"), "row 500")
         # Hundreds of swatches through CGI, beside the other tests: time to come back.
         swatches = [u for u in self.wait_for_requests_done(120) if "/cgi-bin/swatch/" in u]

@@ -14,6 +14,7 @@ const $ = id => document.getElementById(id);
  * the swatch path of the form's design (currentPath), and opening a row's
  * swatch in the form (openPath). */
 const legend = {rows: [] /* legend rows, with w and h */, selected: new Set(), lastPicked: -1, editing: -1, downloadUrl: null,
+                listing: 0, previewTimer: null, pageTimer: null,
                 currentPath: () => "", openPath: () => {},
                 /* A legend in the address that could not be read whole stays
                  * there, as it came, until the user changes something. */
@@ -193,20 +194,32 @@ export function renderLegend() {
   list.replaceChildren();
   // The swatches in one column, as wide as the widest, so the labels line up.
   const column = `${Math.max(0, ...legend.rows.filter(r => !r.ramp).map(r => r.w))}px`;
+  const makers = [];
   let i = 0;
   for (const {group, rows: run} of grouped(legend.rows)) {
-    if (group) list.appendChild(groupHeading(group, run));
-    for (const row of run) list.appendChild(rowItem(row, i++, column, Boolean(group)));
+    if (group) makers.push(() => groupHeading(group, run));
+    for (const row of run) {
+      const at = i++;
+      makers.push(() => rowItem(row, at, column, Boolean(group)));
+    }
   }
+  // A long legend is listed LISTED_AT_ONCE items a task, so that the page
+  // answers in between; a newer listing stops an older one.
+  const listing = ++legend.listing;
+  const listFrom = start => {
+    if (listing !== legend.listing) return;
+    list.append(...makers.slice(start, start + LISTED_AT_ONCE).map(make => make()));
+    if (start + LISTED_AT_ONCE < makers.length) setTimeout(() => listFrom(start + LISTED_AT_ONCE), 0);
+  };
+  listFrom(0);
   renderSelection();
-  // A long legend's preview and snippet are made in a task of their own,
-  // so that its rows show first and the page answers in between.
+  // Its preview and snippet are made in a task of their own too.
   clearTimeout(legend.previewTimer);
   if (legend.rows.length > LONG_LEGEND) legend.previewTimer = setTimeout(renderPreviewAndSnippet, 0);
   else renderPreviewAndSnippet();
 }
 
-const LONG_LEGEND = 100;
+const LONG_LEGEND = 100, LISTED_AT_ONCE = 40;
 
 function rowItem(row, i, column, inGroup) {
   const item = document.createElement("li");
@@ -342,11 +355,17 @@ export function renderPreviewAndSnippet() {
   for (const img of shown.content.querySelectorAll("img")) img.loading = "lazy";
   $("legend-preview").replaceChildren(shown.content);
   $("snippet").value = snippet;
-  if (legend.downloadUrl) URL.revokeObjectURL(legend.downloadUrl);
-  legend.downloadUrl = URL.createObjectURL(new Blob([legend.rows.length ? legendPage(written(), {title, base: programBase(), background}) : ""],
-                                                    {type: "text/html"}));
-  $("download-legend").href = legend.downloadUrl;
-  saveAddress();
+  // The page to download and the address: for a long legend, a task later.
+  const rest = () => {
+    if (legend.downloadUrl) URL.revokeObjectURL(legend.downloadUrl);
+    legend.downloadUrl = URL.createObjectURL(new Blob([legend.rows.length ? legendPage(written(), {title, base: programBase(), background}) : ""],
+                                                      {type: "text/html"}));
+    $("download-legend").href = legend.downloadUrl;
+    saveAddress();
+  };
+  clearTimeout(legend.pageTimer);
+  if (legend.rows.length > LONG_LEGEND) legend.pageTimer = setTimeout(rest, 0);
+  else rest();
 }
 
 /* Adds the form's swatch as a row, or puts it on top of the row being
