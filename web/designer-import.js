@@ -5,8 +5,8 @@
  * read again as the legend's JSON is, their URLs written anew, and every
  * text of the style is shown as text. */
 import {absoluteUrl, inFormat, scaledUrl} from "./swatch-url.js";
-import {imageKey, layerPaths, legendJson, legendPage, printLayerPaths} from "./legend/output.js";
-import {legendSvg} from "./legend/svg.js";
+import {imageKey, layerPaths, legendJson, legendPage} from "./legend/output.js";
+import {legendSvg, printLayerPaths} from "./legend/svg.js";
 import {addRows, legendForExport, MAX_ROW_SIDE, rowOf} from "./designer-legend.js";
 import {MAX_STYLE_BYTES} from "./legend/error.js";
 

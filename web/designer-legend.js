@@ -113,8 +113,6 @@ export function loadLegend(hash) {
   if (words.length) damaged(words.join(" "));
 }
 
-/* The rows as the legend's writers take them. */
-const written = () => legend.rows;
 
 /* A row's swatches, one over another, or its ramp as a bar. */
 function swatchCell(row, column) {
@@ -203,8 +201,8 @@ export function renderLegend() {
       makers.push(() => rowItem(row, at, column, Boolean(group)));
     }
   }
-  // A long legend is listed LISTED_AT_ONCE items a task, so that the page
-  // answers in between; a newer listing stops an older one.
+  // A long legend is listed in steps, the page answering in between; a
+  // newer listing stops an older one.
   const listing = ++legend.listing;
   const listFrom = start => {
     if (listing !== legend.listing) return;
@@ -326,7 +324,7 @@ export function programBase() {
 
 /* The legend as the downloads write it. */
 export function legendForExport() {
-  return {title: $("legend-title").value.trim(), background: backgroundOf(), rows: written()};
+  return {title: $("legend-title").value.trim(), background: backgroundOf(), rows: legend.rows};
 }
 
 /* Rows a style import made, after the legend's or in their place. */
@@ -347,7 +345,7 @@ export function renderPreviewAndSnippet() {
   const title = $("legend-title").value.trim();
   const base = absoluteUrl(location.origin, "");
   const background = backgroundOf();
-  const snippet = legend.rows.length ? legendSnippet(written(), {title, base, background}) : "";
+  const snippet = legend.rows.length ? legendSnippet(legend.rows, {title, base, background}) : "";
   // The snippet is the page's own markup: every text in it is escaped.
   const shown = document.createElement("template");
   shown.innerHTML = snippet;
@@ -358,7 +356,7 @@ export function renderPreviewAndSnippet() {
   // The page to download and the address: for a long legend, a task later.
   const rest = () => {
     if (legend.downloadUrl) URL.revokeObjectURL(legend.downloadUrl);
-    legend.downloadUrl = URL.createObjectURL(new Blob([legend.rows.length ? legendPage(written(), {title, base: programBase(), background}) : ""],
+    legend.downloadUrl = URL.createObjectURL(new Blob([legend.rows.length ? legendPage(legend.rows, {title, base: programBase(), background}) : ""],
                                                       {type: "text/html"}));
     $("download-legend").href = legend.downloadUrl;
     saveAddress();
@@ -368,9 +366,9 @@ export function renderPreviewAndSnippet() {
   else rest();
 }
 
-/* Adds the form's swatch as a row, or puts it on top of the row being
- * edited: the row keeps its group, and the swatches beneath it while they
- * are the same size; the images a style drew for it while it is the same. */
+/* Adds the form's swatch as a row, or on top of the row being edited,
+ * which keeps its group, what is beneath (of the same size) and its dense
+ * images (while the swatch is the same). */
 export function putRow(swatch, label) {
   const edited = legend.editing;
   const fresh = readRow({swatch, label});

@@ -17,8 +17,8 @@ import path from "node:path";
 import os from "node:os";
 import {DEFAULT_SWATCH_SIZE, DEFAULT_ZOOM, LegendError, MAX_ROWS, readLegend, rowChooser} from "./legend.js";
 import {checkStyleSize, MAX_STYLE_BYTES} from "./error.js";
-import {imageKey, layerPaths, legendJson, legendSnippet, printLayerPaths, RAMP_WIDTH} from "./output.js";
-import {legendPages, legendSvg, PAPER, PAPER_FONT_SIZE, PX_PER_PT} from "./svg.js";
+import {imageKey, layerPaths, legendJson, legendSnippet, RAMP_WIDTH} from "./output.js";
+import {legendPages, legendSvg, PAPER, PAPER_FONT_SIZE, printLayerPaths, PX_PER_PT} from "./svg.js";
 import {startProgram} from "./program.js";
 import {inFormat, SCALES, scaledUrl, sizeProblem, SCRIPT, typedColor} from "../swatch-url.js";
 

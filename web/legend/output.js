@@ -9,7 +9,7 @@
  * is drawn on its background (white when none) with labels in black or
  * white, whichever reads better on it. Every text of a row is written as
  * text, never as markup. */
-import {describeSwatch, parseSwatchUrl, SCRIPT, scaledUrl, scalesOffered, sizeProblem} from "../swatch-url.js";
+import {describeSwatch, parseSwatchUrl, SCRIPT, scaledUrl, scalesOffered} from "../swatch-url.js";
 
 export function escapeHtml(text) {
   return String(text).replace(/[&<>"']/g, c => ({"&": "&amp;", "<": "&lt;", ">": "&gt;", '"': "&quot;", "'": "&#39;"}[c]));
@@ -40,19 +40,6 @@ function altOf(row) {
 export function layerPaths(row, density = 1) {
   const at = density === 1 ? row : row.scaled?.[density];
   return at ? [...(at.beneath ?? []), at.swatch] : null;
-}
-
-/* The SVG legend's swatches are drawn this many times denser than their
- * boxes and scaled into them, so that a line of half a pixel prints half a
- * pixel wide. */
-export const PRINT_DENSITY = 4;
-
-/* The layers the SVG legend draws of a row: its own images at
- * PRINT_DENSITY where they differ from the 1x ones enlarged, else the 1x
- * ones (a vector, the same when enlarged, and crisp at 1x). */
-export function printLayerPaths(row) {
-  const {w, h} = row.designs[0];
-  return (!sizeProblem(w * PRINT_DENSITY, h * PRINT_DENSITY) && layerPaths(row, PRINT_DENSITY)) || layerPaths(row);
 }
 
 /* The key of a row's layer among embedded images: its 1x and 2x paths. */

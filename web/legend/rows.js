@@ -3,7 +3,11 @@
  * written anew (nothing of the text but the designs is kept), colours as
  * RRGGBB, texts as texts. Light enough for the designer's first load. */
 import {parseSwatchUrl, swatchPath, typedColor} from "../swatch-url.js";
-import {PRINT_DENSITY} from "./output.js";
+
+/* The SVG legend's swatches are drawn this many times denser than their
+ * boxes and scaled into them, so that a line of half a pixel prints half a
+ * pixel wide. */
+export const PRINT_DENSITY = 4;
 
 /* The densities a row may have images of its own at: screens of 2 and 3
  * device pixels a CSS pixel, and print. */

@@ -7,7 +7,18 @@
  * Every text is placed by the writer (librsvg ignores dominant-baseline):
  * a label's lines are centred on its swatch's middle. */
 import {LegendError} from "./error.js";
-import {coloursOf, escapeHtml, footnoteMarks, footnotesOf, grouped, RAMP_WIDTH, textWidth, ticksOf} from "./output.js";
+import {coloursOf, escapeHtml, footnoteMarks, footnotesOf, grouped, layerPaths, RAMP_WIDTH, textWidth, ticksOf}
+  from "./output.js";
+import {PRINT_DENSITY} from "./rows.js";
+import {sizeProblem} from "../swatch-url.js";
+
+/* The layers the SVG legend draws of a row: its own images at
+ * PRINT_DENSITY where they differ from the 1x ones enlarged, else the 1x
+ * ones (a vector, the same when enlarged, and crisp at 1x). */
+export function printLayerPaths(row) {
+  const {w, h} = row.designs[0];
+  return (!sizeProblem(w * PRINT_DENSITY, h * PRINT_DENSITY) && layerPaths(row, PRINT_DENSITY)) || layerPaths(row);
+}
 
 /* Paper sizes, millimetres. */
 export const PAPER = {a4: [210, 297], a3: [297, 420], letter: [215.9, 279.4]};
