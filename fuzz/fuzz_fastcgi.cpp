@@ -92,10 +92,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pabyData, size_t nSize)
 
     // The worker still answers, and answers right, on a fresh connection
     // (without keeping it, so that it closes it after the reply).
-    std::string osHead = RequestHead({{"REQUEST_METHOD", "GET"},
-                                      {"SCRIPT_NAME", "/cgi-bin/swatch"},
-                                      {"PATH_INFO", "/4/4"}});
-    osHead[8 + 2] = 0; // BEGIN_REQUEST flags: do not keep the connection
+    const std::string osHead = RequestHead({{"REQUEST_METHOD", "GET"},
+                                            {"SCRIPT_NAME", "/cgi-bin/swatch"},
+                                            {"PATH_INFO", "/4/4"}},
+                                           1, false);
     const int fdCheck = Connect();
     const std::string osRequest = osHead + Record(kStdin, "");
     if (send(fdCheck, osRequest.data(), osRequest.size(), MSG_NOSIGNAL) !=

@@ -20,20 +20,10 @@ namespace
 const FastCgiClock::time_point t0{};
 constexpr std::chrono::milliseconds kJustBefore{1};
 
-std::string Begin(int nId, bool bKeep = true)
-{
-    const char abyBody[8] = {0, 1, static_cast<char>(bKeep ? 1 : 0), 0, 0, 0, 0, 0};
-    return Record(kBeginRequest, std::string(abyBody, 8), nId);
-}
-
 /* A request with these parameters, its input ended unless bOpen. */
 std::string Request(int nId, const std::map<std::string, std::string> &oParams = CgiGet("/8/8"), bool bOpen = false)
 {
-    std::string osPairs;
-    for (const auto &oParam : oParams)
-        osPairs += Length(oParam.first.size()) + Length(oParam.second.size()) + oParam.first + oParam.second;
-    return Begin(nId) + Record(kParams, osPairs, nId) + Record(kParams, "", nId) +
-           (bOpen ? "" : Record(kStdin, "", nId));
+    return RequestHead(oParams, nId) + (bOpen ? "" : Record(kStdin, "", nId));
 }
 
 const std::string kGetValues =

@@ -325,9 +325,8 @@ TEST(FastCgiWire, HostileParamsRecordCostsNoService)
         SCOPED_TRACE(nRound);
         const int fdHostile = oWorker.Connect();
         ASSERT_GE(fdHostile, 0);
-        const char abyBegin[8] = {0, 1, 1, 0, 0, 0, 0, 0};
         const std::string osPair = Length(0x7FFFFFFF) + Length(0x7FFFFFF0) + "REQUEST";
-        ASSERT_TRUE(SendAll(fdHostile, Record(kBeginRequest, std::string(abyBegin, 8)) +
+        ASSERT_TRUE(SendAll(fdHostile, BeginRecord() +
                                            Record(kParams, osPair) + Record(kParams, "")));
         std::string osReply;
         EXPECT_FALSE(ReadReply(fdHostile, osReply)); // closed, unanswered
@@ -546,10 +545,8 @@ TEST(FastCgiWire, TinyParametersAreChargedTheirCost)
     std::string osPairs;
     for (int i = 0; osPairs.size() < 60000; i++)
         osPairs += Length(1) + Length(0) + static_cast<char>('a' + i % 26);
-    const char abyBegin[8] = {0, 1, 1, 0, 0, 0, 0, 0};
     std::string osReply;
-    ASSERT_TRUE(SendAll(fd, Record(kBeginRequest, std::string(abyBegin, 8)) + Record(kParams, osPairs) +
-                                Record(kParams, "") + Record(kStdin, "")));
+    ASSERT_TRUE(SendAll(fd, BeginRecord() + Record(kParams, osPairs) + Record(kParams, "") + Record(kStdin, "")));
     ASSERT_TRUE(ReadReply(fd, osReply));
     EXPECT_NE(osReply.find("parameters are longer than"), std::string::npos) << osReply.substr(0, 200);
     // An ordinary request on the same connection is answered as before.
@@ -566,10 +563,9 @@ TEST(FastCgiWire, PeerGoneWhileItsInputIsHeldCostsNoCpu)
     Worker oWorker(oDir.Path("swatch.sock"));
     const int fd = oWorker.Connect();
     ASSERT_GE(fd, 0);
-    const char abyBegin[8] = {0, 1, 1, 0, 0, 0, 0, 0};
     std::string osHeld;
     for (int nId = 1; nId <= 5; nId++)
-        osHeld += Record(kBeginRequest, std::string(abyBegin, 8), nId);
+        osHeld += BeginRecord(nId);
     osHeld += Record(kParams, std::string(65535, 'x'), 5) + Record(kStdin, std::string(1000, 'y'), 5);
     ASSERT_TRUE(SendAll(fd, osHeld));
     usleep(200000);

@@ -88,16 +88,23 @@ inline std::string Length(size_t n)
     return std::string(reinterpret_cast<const char *>(aby), 4);
 }
 
-/* BEGIN_REQUEST (responder, connection kept) and the parameters. */
-inline std::string RequestHead(const std::map<std::string, std::string> &oParams)
+/* BEGIN_REQUEST of a responder, the connection kept unless bKeep is false. */
+inline std::string BeginRecord(int nId = 1, bool bKeep = true)
+{
+    const char abyBegin[8] = {0, 1, static_cast<char>(bKeep ? 1 : 0), 0, 0, 0, 0, 0};
+    return Record(kBeginRequest, std::string(abyBegin, 8), nId);
+}
+
+/* BEGIN_REQUEST (responder, connection kept unless bKeep is false) and the
+ * parameters. */
+inline std::string RequestHead(const std::map<std::string, std::string> &oParams, int nId = 1,
+                               bool bKeep = true)
 {
     std::string osPairs;
     for (const auto &oParam : oParams)
         osPairs += Length(oParam.first.size()) + Length(oParam.second.size()) + oParam.first +
                    oParam.second;
-    const char abyBegin[8] = {0, 1, 1 /* keep the connection */, 0, 0, 0, 0, 0};
-    return Record(kBeginRequest, std::string(abyBegin, 8)) + Record(kParams, osPairs) +
-           Record(kParams, "");
+    return BeginRecord(nId, bKeep) + Record(kParams, osPairs, nId) + Record(kParams, "", nId);
 }
 
 } // namespace fastcgiclient
