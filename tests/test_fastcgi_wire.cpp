@@ -619,9 +619,13 @@ TEST(FastCgiWire, SilentConnectionsAtTheLimitMakeRoom)
     EXPECT_EQ(Answer(fd), RunProgram(SWATCH_EXE, {}, oSmallGet).osStdout);
     EXPECT_LT(SecondsSince(tStart), 2.0);
     close(fd);
-    // The first of them was closed to make room (its end of input reads 0).
+    // The first of them was closed to make room (its end of input reads 0),
+    // and only it: the next one is still open (it closed a second one while
+    // it looked for another connection to take).
     char c;
     EXPECT_EQ(recv(afdSilent[0], &c, 1, 0), 0);
+    EXPECT_EQ(recv(afdSilent[1], &c, 1, MSG_DONTWAIT), -1);
+    EXPECT_EQ(errno, EAGAIN);
     for (const int fdSilent : afdSilent)
         close(fdSilent);
 }

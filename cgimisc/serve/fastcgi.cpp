@@ -295,14 +295,12 @@ bool HasRoom(std::vector<std::unique_ptr<Connection>> &apoConnections)
 void AcceptConnections(int fdListen, std::vector<std::unique_ptr<Connection>> &apoConnections,
                        FastCgiClock::time_point &tAcceptAgain)
 {
-    while (HasRoom(apoConnections))
+    while (true)
     {
-        if (apoConnections.size() >= kMaxConnections)
-        {
-            std::unique_ptr<Connection> *ppoIdle = LongestIdle(apoConnections);
-            std::swap(*ppoIdle, apoConnections.back());
-            apoConnections.pop_back();
-        }
+        const bool bFull = apoConnections.size() >= kMaxConnections;
+        std::unique_ptr<Connection> *ppoIdle = bFull ? LongestIdle(apoConnections) : nullptr;
+        if (bFull && ppoIdle == nullptr)
+            return;
         const int fd = accept4(fdListen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0)
         {
@@ -310,6 +308,10 @@ void AcceptConnections(int fdListen, std::vector<std::unique_ptr<Connection>> &a
                 tAcceptAgain = FastCgiClock::now() + kAcceptPause;
             return; // none waiting (another worker took it), or a failure
         }
+        // The idle one makes room only once there is a new one to take it
+        // (the others keep the order they came in).
+        if (ppoIdle != nullptr)
+            apoConnections.erase(apoConnections.begin() + (ppoIdle - apoConnections.data()));
         try
         {
             apoConnections.push_back(std::make_unique<Connection>(fd, FastCgiClock::now()));
