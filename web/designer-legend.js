@@ -4,8 +4,8 @@
  * edited and removed in place, one row or a selection at once; copied as a
  * self-styled HTML snippet or downloaded, and kept in the page's address
  * after the design (!legend=...). */
-import {absoluteUrl, MAX_LEGEND_ROWS, srcsetOf, typedColor} from "./swatch-url.js";
-import {grouped, layerPaths, legendPage, legendSnippet} from "./legend/output.js";
+import {absoluteUrl, MAX_LEGEND_ROWS, typedColor} from "./swatch-url.js";
+import {grouped, layerImage, layerPaths, legendPage, legendSnippet} from "./legend/output.js";
 import {readRow} from "./legend/rows.js";
 
 const $ = id => document.getElementById(id);
@@ -48,12 +48,15 @@ export const MAX_ROW_SIDE = 256;
 export const rowTooLarge = ({w, h}) => w > MAX_ROW_SIDE || h > MAX_ROW_SIDE;
 const TOO_LARGE = `larger than a legend row takes (${MAX_ROW_SIDE} x ${MAX_ROW_SIDE} pixels)`;
 
-/* A row from what someone else wrote (an address, a style's or a legend's
- * JSON): [swatch, label] or a legend row; null for what is no row, and for
- * a swatch too large for a row (nothing of it is asked of the server). */
+/* A row as someone else wrote it (an address, a style's or a legend's
+ * JSON): [swatch, label] or a legend row; null for what is no row. */
+const readEntry = entry => readRow(Array.isArray(entry) ? {swatch: entry[0], label: entry[1]} : entry);
+
+/* That row, or null also for a swatch too large for a row (nothing of it
+ * is asked of the server). */
 export function rowOf(entry) {
-  const row = readRow(Array.isArray(entry) ? {swatch: entry[0], label: entry[1]} : entry);
-  return row && !row.ramp && rowTooLarge(row) ? null : row;
+  const row = readEntry(entry);
+  return row && rowTooLarge(row) ? null : row;
 }
 
 /* The legend's background as RRGGBB, or null (white), from its field. */
@@ -96,10 +99,10 @@ export function loadLegend(hash) {
   legend.rows = [];
   legend.selected.clear();
   given.forEach((entry, i) => {
-    const row = rowOf(entry);
-    const read = !row && readRow(Array.isArray(entry) ? {swatch: entry[0]} : entry);
-    if (row) legend.rows.push(row);
-    else (read ? large : left).push(i + 1);
+    const row = readEntry(entry);
+    if (!row) left.push(i + 1);
+    else if (rowTooLarge(row)) large.push(i + 1);
+    else legend.rows.push(row);
   });
   const words = [];
   if (all.length > MAX_LEGEND_ROWS)
@@ -128,14 +131,12 @@ function swatchCell(row, column) {
   }
   const stack = document.createElement("span");
   stack.className = "stack";
-  layerPaths(row).forEach((path, i, all) => {
+  layerPaths(row).forEach((_, i, all) => {
     const img = document.createElement("img");
-    const url = absoluteUrl(location.origin, path);
     // Loaded as the row comes into view: a long legend asks for no more than is seen.
     img.loading = "lazy";
-    img.src = url;
-    img.srcset = srcsetOf(url, row.w, row.h, Object.fromEntries([2, 3].filter(s => layerPaths(row, s))
-      .map(s => [s, absoluteUrl(location.origin, layerPaths(row, s)[i])])));
+    const image = layerImage(row, i, absoluteUrl(location.origin, ""));
+    img.src = image.src; img.srcset = image.srcset;
     img.width = row.w; img.height = row.h; img.alt = "";
     if (i < all.length - 1) img.className = "beneath";
     stack.appendChild(img);

@@ -47,7 +47,7 @@ export const imageKey = (row, i) => `${layerPaths(row)[i]} ${layerPaths(row, 2)?
 
 /* A layer's image at base: its 1x swatch and, for denser screens, the
  * row's own image there or else the 1x one enlarged. */
-function layerImage(row, i, base) {
+export function layerImage(row, i, base) {
   const url = `${base}${layerPaths(row)[i]}`;
   const at = s => (layerPaths(row, s) ? `${base}${layerPaths(row, s)[i]}` : scaledUrl(url, s));
   const offered = scalesOffered(url, row.w, row.h);
