@@ -224,7 +224,9 @@ async function legendOutput(o, legend) {
   if (o.format === "json") return legendJson(legend);
   const rows = legend.rows.map(r => ({...r, w: r.designs?.[0].w, h: r.designs?.[0].h}));
   const program = programPath(o.program);
-  const look = {title: legend.title, background: legend.background};
+  // How every format lays the legend out.
+  const layout = {title: legend.title, background: legend.background, columns: o.columns, notes: o.notes,
+                  rampWidth: o.rampWidth, ...(o.font ? {font: o.font} : {}), ...(o.fontSize ? {fontSize: o.fontSize} : {})};
   if (o.format === "html") {
     let images = null;
     if (o.embed) {
@@ -236,12 +238,9 @@ async function legendOutput(o, legend) {
       const data = i => `data:image/png;base64,${drawn[i].toString("base64")}`;
       images = new Map(unique.map(([key], i) => [key, {src: data(2 * i), srcset: `${data(2 * i)} 1x, ${data(2 * i + 1)} 2x`}]));
     }
-    return legendSnippet(rows, {...look, base: o.base, images, columns: o.columns, notes: o.notes, rampWidth: o.rampWidth,
-                                ...(o.font ? {font: o.font} : {}), ...(o.fontSize ? {fontSize: o.fontSize} : {})}) + "\n";
+    return legendSnippet(rows, {...layout, base: o.base, images}) + "\n";
   }
   const rasteriser = o.format === "png" ? startRasteriser(o.scale) : null;
-  const layout = {...look, columns: o.columns, notes: o.notes, rampWidth: o.rampWidth, ...(o.font ? {font: o.font} : {}),
-                  ...(o.fontSize ? {fontSize: o.fontSize} : {})};
   const printed = rows.map(r => (r.ramp ? [] : printLayerPaths(r)));
   const paths = printed.flat();
   let drawn;

@@ -16,16 +16,14 @@ export const DENSITIES = [2, 3, PRINT_DENSITY];
 export const text = v => (typeof v === "string" ? v : "");
 export const hex = v => typedColor(text(v));
 
-function path(v) {
-  const parsed = typeof v === "string" && parseSwatchUrl(v);
-  return parsed ? swatchPath(parsed.design) : null;
-}
+const designOf = v => (typeof v === "string" && parseSwatchUrl(v)?.design) || null;
 
-/* {swatch, beneath} read, or null. */
+/* {swatch, beneath} read, as paths and as designs bottom first, or null. */
 function layers(at) {
-  const swatch = path(at?.swatch);
-  const beneath = Array.isArray(at?.beneath) ? at.beneath.map(path) : [];
-  return swatch && !beneath.includes(null) ? {swatch, ...(beneath.length ? {beneath} : {})} : null;
+  const designs = [...(Array.isArray(at?.beneath) ? at.beneath : []), at?.swatch].map(designOf);
+  if (designs.includes(null)) return null;
+  const paths = designs.map(swatchPath);
+  return {paths: {swatch: paths.at(-1), ...(paths.length > 1 ? {beneath: paths.slice(0, -1)} : {})}, designs};
 }
 
 function rampOf(r) {
@@ -45,7 +43,7 @@ export function readRow(r) {
   if (ramp) return {...base, ramp};
   const drawn = layers(r);
   if (!drawn) return null;
-  const scaled = Object.fromEntries(DENSITIES.map(d => [d, layers(r.scaled?.[d])]).filter(([, l]) => l));
-  const designs = [...(drawn.beneath ?? []), drawn.swatch].map(p => parseSwatchUrl(p).design);
-  return {...base, ...drawn, ...(Object.keys(scaled).length ? {scaled} : {}), designs, w: designs[0].w, h: designs[0].h};
+  const {paths, designs} = drawn;
+  const scaled = Object.fromEntries(DENSITIES.map(d => [d, layers(r.scaled?.[d])?.paths]).filter(([, l]) => l));
+  return {...base, ...paths, ...(Object.keys(scaled).length ? {scaled} : {}), designs, w: designs[0].w, h: designs[0].h};
 }

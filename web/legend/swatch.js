@@ -197,9 +197,11 @@ const symbolSizeFor = (symbol, extent, w, h) => {
  * its size: the program's is drawn at the size whose ink comes nearest. */
 function starSizeFor(d, w, h) {
   const target = 1.1227 * (d / 2) ** 2;
-  let best = 1;
-  for (let s = 2; s <= Math.min(w, h, Math.ceil(d) + 2); s++)
-    if (Math.abs(starInk(s, w, h) - target) < Math.abs(starInk(best, w, h) - target)) best = s;
+  let best = 1, bestMiss = Math.abs(starInk(1, w, h) - target);
+  for (let s = 2; s <= Math.min(w, h, Math.ceil(d) + 2); s++) {
+    const miss = Math.abs(starInk(s, w, h) - target);
+    if (miss < bestMiss) [best, bestMiss] = [s, miss];
+  }
   return best;
 }
 
