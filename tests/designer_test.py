@@ -9,6 +9,7 @@ people to look at.
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -16,7 +17,7 @@ import unittest
 import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "support"))
-from support import free_port, wait_for_port  # noqa: E402
+from support import decode_png, free_port, wait_for_port  # noqa: E402
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.action_chains import ActionChains
@@ -146,13 +147,32 @@ class Designer(unittest.TestCase):
             self.driver.save_screenshot(os.path.join(ARTIFACTS, f"{name}@{scale}x.png"))
         self.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
 
-    def download(self, button_id, folder, name):
-        """Clicks the button and returns the text of the file it downloads."""
+    def download(self, button_id, folder, name, mode="r"):
+        """Clicks the button and returns the file it downloads (its text, or
+        its bytes with mode "rb")."""
         self.field(button_id).click()
         path = os.path.join(folder, name)
-        WebDriverWait(self.driver, 20).until(lambda d: os.path.exists(path) and os.path.getsize(path) > 0)
-        with open(path) as f:
+        WebDriverWait(self.driver, 30).until(lambda d: os.path.exists(path) and os.path.getsize(path) > 0)
+        with open(path, mode) as f:
             return f.read()
+
+    def labels_off_centre(self, pairs_script):
+        """For each label the script pairs with its swatch ([[label box],
+        [swatch box]], CSS pixels in view, labels without descenders), how
+        far the label's middle is from the swatch's: measured on a
+        screenshot, the middle of the label's ink (its capitals' top to its
+        baseline) against the middle of the swatch's box."""
+        scale = self.driver.execute_script("return devicePixelRatio")
+        pairs = self.driver.execute_script(pairs_script)
+        _, _, px = decode_png(self.driver.get_screenshot_as_png())
+        offsets = []
+        for label, swatch in pairs:
+            left, top, right, bottom = (round(v * scale) for v in label)
+            back = px[top][left][:3]
+            inked = [y for y in range(top, bottom)
+                     if any(sum(abs(a - b) for a, b in zip(px[y][x][:3], back)) > 96 for x in range(left, right))]
+            offsets.append(abs((inked[0] + inked[-1] + 1) / 2 / scale - (swatch[1] + swatch[3]) / 2))
+        return offsets
 
     def preview_state(self):
         return self.driver.execute_script("return document.body.dataset.previewState")
@@ -390,12 +410,13 @@ class Designer(unittest.TestCase):
                 "return [...document.images].every(i => i.complete && i.naturalWidth > 0);"))
             self.assertEqual(self.driver.execute_script(
                 "return [...document.images].filter(i => !i.currentSrc.includes('Scale=2')).length"), 0)
-            offsets = self.driver.execute_script("""
-                return [...document.images].map(img => {
-                  const row = img.parentElement.parentElement;
-                  const a = img.getBoundingClientRect(), b = row.lastElementChild.getBoundingClientRect();
-                  return Math.abs((a.top + a.bottom) / 2 - (b.top + b.bottom) / 2);
+            offsets = self.labels_off_centre("""
+                return [...document.images].flatMap(img => {
+                  const label = img.parentElement.parentElement.lastElementChild;
+                  const box = e => { const r = e.getBoundingClientRect(); return [r.left, r.top, r.right, r.bottom]; };
+                  return /[gjpqy(),]/.test(label.textContent) ? [] : [[box(label), box(img)]];
                 });""")
+            self.assertEqual(len(offsets), 3)
             self.assertTrue(all(o <= 1 for o in offsets), offsets)
             self.driver.save_screenshot(os.path.join(ARTIFACTS, "legend-export@2x.png"))
         finally:
@@ -659,6 +680,40 @@ class Designer(unittest.TestCase):
         self.assertEqual([(r["label"], r.get("group"), len(r.get("beneath", [])), "ramp" in r) for r in back["rows"]],
                          [("Lake", "Water", 0, False), ("Motorway", "Ways", 1, False), ("Track", "Ways", 0, False),
                           ("Depth", "Ways", 0, True)])
+        # As PDF on A4 paper, written in the page: one A4 page, the lake's
+        # 20-pixel square on it at its size.
+        pdf = self.download("download-pdf", downloads, "legend.pdf", "rb")
+        if not shutil.which("pdftoppm"):
+            print("SKIP: the PDF's pages: pdftoppm and pdfinfo are not installed (Debian: poppler-utils)")
+        else:
+            self.assertTrue(pdf.startswith(b"%PDF-"))
+            path = os.path.join(downloads, "legend.pdf")
+            info = subprocess.run(["pdfinfo", path], capture_output=True, text=True, check=True).stdout
+            self.assertRegex(info, r"Pages: +1\n")
+            self.assertIn("595.276 x 841.89 pts (A4)", info)
+            page = subprocess.run(["pdftoppm", "-r", "96", "-png", path], capture_output=True, check=True).stdout
+            _, _, px = decode_png(page)
+            blue = sum(1 for line in px for p in line if p[0] < 8 and p[1] < 8 and p[2] > 247)
+            self.assertTrue(18 * 18 <= blue <= 20 * 20, blue)
+        # As SVG, drawn by Chromium: each label's middle within a CSS pixel
+        # of its swatch's.
+        self.download("download-svg", downloads, "legend.svg")
+        self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                                    {"width": 600, "height": 400, "deviceScaleFactor": 2, "mobile": False})
+        try:
+            self.driver.get("file://" + os.path.join(downloads, "legend.svg"))
+            offsets = self.labels_off_centre("""
+                const box = e => { const r = e.getBoundingClientRect(); return [r.left, r.top, r.right, r.bottom]; };
+                const swatches = [...document.querySelectorAll('svg svg')];
+                return [...document.querySelectorAll('text:not([font-weight])')].flatMap(text => {
+                  const [l, t, r, b] = box(text);
+                  const swatch = swatches.find(s => { const [sl, st, sr, sb] = box(s); return sr <= l && st < b && sb > t; });
+                  return swatch && !/[gjpqy(),]/.test(text.textContent) ? [[[l, t, r, b], box(swatch)]] : [];
+                });""")
+            self.assertEqual(len(offsets), 2)
+            self.assertTrue(all(o <= 1 for o in offsets), offsets)
+        finally:
+            self.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
 
     def test_phone(self):
         self.driver.set_window_size(390, 844)
@@ -723,4 +778,4 @@ class Designer(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    unittest.main(argv=sys.argv[:1] + sys.argv[4:], verbosity=2)

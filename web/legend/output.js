@@ -168,7 +168,7 @@ export function legendSnippet(rows, {title = "", headingTag = "h2", base = SCRIP
         : img(row, 0, 1);
       lines.push(`  <li style="display:flex;align-items:center;gap:8px;margin:4px 0${indent}${keep}">` +
                  `<span style="display:flex;flex:none;width:${column}px;justify-content:center">${swatches}</span>` +
-                 `<span>${label(i)}</span></li>`);
+                 `<span style="text-box:trim-both cap alphabetic">${label(i)}</span></li>`);
     }
   }
   lines.push("  </ul>");
