@@ -23,7 +23,7 @@ for (const file of process.argv.slice(2))
       }
     }
   }
-const out = ["The swatch-legend command and the designer's style reader hold these npm packages.\n"];
+const out = ["The swatch-legend command and the designer's style reader and PDF writer hold these npm packages.\n"];
 for (const root of [...roots].sort()) {
   const meta = JSON.parse(fs.readFileSync(path.join(root, "package.json"), "utf8"));
   const licence = fs.readdirSync(root).find(f => /^(licen[cs]e|copying)(\.|$)/i.test(f));

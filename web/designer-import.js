@@ -6,7 +6,7 @@
  * text of the style is shown as text. */
 import {absoluteUrl, inFormat, scaledUrl} from "./swatch-url.js";
 import {imageKey, layerPaths, legendJson, legendPage} from "./legend/output.js";
-import {legendSvg, printLayerPaths} from "./legend/svg.js";
+import {legendPages, legendSvg, PAPER, printLayerPaths} from "./legend/svg.js";
 import {addRows, legendForExport, MAX_ROW_SIDE, rowOf} from "./designer-legend.js";
 import {MAX_STYLE_BYTES} from "./legend/error.js";
 
@@ -122,28 +122,69 @@ const dataUrl = blob => new Promise(resolve => {
   r.readAsDataURL(blob);
 });
 
-async function svgDocument({title, background, rows}) {
-  const svgs = await Promise.all(rows.map(row => (row.ramp ? [] : Promise.all(printLayerPaths(row).map(async p =>
-    (await fetchSwatch(p, row.label, "svg")).text())))));
-  return legendSvg(rows, svgs, {title, background});
-}
+/* The program's SVG of each row's layers, as the SVG writers take them. */
+const swatchSvgs = rows => Promise.all(rows.map(row => (row.ramp ? [] : Promise.all(printLayerPaths(row).map(async p =>
+  (await fetchSwatch(p, row.label, "svg")).text())))));
 
-/* The SVG legend drawn at 2 device pixels a CSS pixel. */
-async function pngOf(svg) {
+const svgDocument = async ({title, background, rows}) => legendSvg(rows, await swatchSvgs(rows), {title, background});
+
+/* An SVG document drawn on a canvas at `density` device pixels a CSS pixel. */
+async function drawn(svg, density) {
   const url = URL.createObjectURL(new Blob([svg], {type: "image/svg+xml"}));
   try {
     const img = new Image();
     img.src = url;
     await img.decode();
     const canvas = document.createElement("canvas");
-    canvas.width = img.naturalWidth * 2;
-    canvas.height = img.naturalHeight * 2;
+    canvas.width = Math.round(img.naturalWidth * density);
+    canvas.height = Math.round(img.naturalHeight * density);
     const context = canvas.getContext("2d");
-    context.scale(2, 2);
+    context.scale(canvas.width / img.naturalWidth, canvas.height / img.naturalHeight);
     context.drawImage(img, 0, 0);
-    return await new Promise(resolve => canvas.toBlob(resolve, "image/png"));
+    return canvas;
   } finally {
     URL.revokeObjectURL(url);
+  }
+}
+
+/* The legend's PNG, 2 device pixels a CSS pixel. */
+const pngOf = async svg => {
+  const canvas = await drawn(svg, 2);
+  return new Promise(resolve => canvas.toBlob(resolve, "image/png"));
+};
+
+/* The PDF's pages are drawn at 288 dpi: sharp in print, and a page's
+ * pixels (8 million on A4) still drawn and sent within a moment. */
+const PDF_DENSITY = 3;
+
+/* The worker's answer to one message: {error} when it failed or could not load. */
+function askWorker(worker, message, transfer = []) {
+  return new Promise((resolve, reject) => {
+    worker.onmessage = ({data}) => (data.error ? reject(new Error(data.error)) : resolve(data));
+    worker.onerror = e => {
+      e.preventDefault();
+      reject(new Error("the PDF writer could not be loaded"));
+    };
+    worker.postMessage(message, transfer);
+  });
+}
+
+/* The legend on pages of the chosen paper, one PDF written by a worker. A
+ * page is drawn here (only a document draws SVG) and handed over before the
+ * next is drawn, so one page's pixels are held at a time. */
+async function pdfOf({title, background, rows}, paper, say) {
+  const pages = legendPages(rows, await swatchSvgs(rows), {paper, title, background});
+  const worker = new Worker(new URL("./legend-pdf.bundle.js", import.meta.url), {type: "module"});
+  try {
+    await askWorker(worker, {paper, title});
+    for (const [i, page] of pages.entries()) {
+      say(`Drawing page ${i + 1} of ${pages.length}…`);
+      const bitmap = await createImageBitmap(await drawn(page, PDF_DENSITY));
+      await askWorker(worker, {page: bitmap}, [bitmap]);
+    }
+    return (await askWorker(worker, {end: true})).pdf;
+  } finally {
+    worker.terminate();
   }
 }
 
@@ -162,6 +203,10 @@ const MAKERS = {
   },
   async svg(legend) { return [new Blob([await svgDocument(legend)], {type: "image/svg+xml"}), "legend.svg"]; },
   async png(legend) { return [await pngOf(await svgDocument(legend)), "legend.png"]; },
+  async pdf(legend, say) {
+    const paper = PAPER[$("pdf-paper").value] ?? PAPER.a4;
+    return [new Blob([await pdfOf(legend, paper, say)], {type: "application/pdf"}), "legend.pdf"];
+  },
   async json({title, background, rows}) {
     // The legend's own JSON, which the command line and this page read back.
     return [new Blob([legendJson({title, background, rows, notes: []})], {type: "application/json"}), "legend.json"];
@@ -177,7 +222,7 @@ export async function download(kind) {
   }
   status.textContent = "Preparing the download…";
   try {
-    const [blob, name] = await MAKERS[kind](legend);
+    const [blob, name] = await MAKERS[kind](legend, text => { status.textContent = text; });
     const link = document.createElement("a");
     link.href = URL.createObjectURL(blob);
     link.download = name;

@@ -258,7 +258,7 @@ dropZone.addEventListener("drop", async e => {
   e.preventDefault();
   (await importer()).importFile(file);
 });
-for (const kind of ["offline", "svg", "png", "json"])
+for (const kind of ["offline", "svg", "png", "pdf", "json"])
   $(`download-${kind}`).addEventListener("click", async () => (await importer()).download(kind));
 $("cancel-edit").addEventListener("click", () => { stopEditing(); renderLegend(); });
 window.addEventListener("resize", layoutPreview);
