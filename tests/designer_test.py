@@ -289,8 +289,8 @@ class Designer(unittest.TestCase):
         forest = f"{self.base}/cgi-bin/swatch/40/20/0/128/0?LineType=Hatch&amp;HatchType=5"
         self.assertIn(f'<img src="{forest}" srcset="{forest} 1x, {forest}&amp;Scale=2 2x, '
                       f'{forest}&amp;Scale=3 3x" width="40" height="20" alt="green cross-hatch"', snippet)
-        self.assertIn('<span>Forest</span>', snippet)
-        self.assertIn('<span>River &lt;main&gt;</span>', snippet)
+        self.assertIn('>Forest</span>', snippet)
+        self.assertIn('>River &lt;main&gt;</span>', snippet)
         self.assertNotIn("<main>", snippet)
         self.driver.execute_script("document.getElementById('legend-heading').scrollIntoView();")
         self.driver.save_screenshot(os.path.join(ARTIFACTS, "legend.png"))
