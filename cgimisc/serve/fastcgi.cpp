@@ -68,6 +68,12 @@ constexpr size_t kReadPerRound = 256 * 1024;
  * dropped) before it is closed: a socket closed with input unread is reset,
  * and a reset can take the end of the reply with it. */
 constexpr std::chrono::seconds kLingerTime{2};
+/* How long after its last answer a worker gives back all the free memory
+ * it keeps for the next request: requests that follow each other reuse
+ * it, an idle worker holds no more than it started with. */
+constexpr std::chrono::seconds kIdleTrimDelay{1};
+/* When that is due; never while nothing was answered since the last time. */
+FastCgiClock::time_point tTrimAt = FastCgiClock::time_point::max();
 
 struct Connection
 {
@@ -212,6 +218,7 @@ bool ServeConnection(Connection &oConnection, short nEvents)
         {
             const bool bAnswered = AnswerRequest(oRecords, *poRequest);
             GiveBackMemoryOfLargeRequests();
+            tTrimAt = FastCgiClock::now() + kIdleTrimDelay;
             if (!bAnswered)
                 return false;
             oRecords.FinishReply(FastCgiClock::now());
@@ -255,7 +262,7 @@ bool ServeConnection(Connection &oConnection, short nEvents)
 int PollTimeoutMs(const std::vector<std::unique_ptr<Connection>> &apoConnections,
                   FastCgiClock::time_point tAcceptAgain, FastCgiClock::time_point tNow)
 {
-    FastCgiClock::time_point tNext = tAcceptAgain > tNow ? tAcceptAgain : FastCgiClock::time_point::max();
+    FastCgiClock::time_point tNext = std::min(tTrimAt, tAcceptAgain > tNow ? tAcceptAgain : FastCgiClock::time_point::max());
     for (const auto &poConnection : apoConnections)
     {
         if (poConnection->oRecords.RequestToAnswer() != nullptr)
@@ -429,6 +436,11 @@ int ServeFastCgi(int fdListen)
         // What the connections that ended held goes back to the system.
         if (bDropped)
             GiveBackMemoryOfLargeRequests();
+        if (FastCgiClock::now() >= tTrimAt)
+        {
+            malloc_trim(0);
+            tTrimAt = FastCgiClock::time_point::max();
+        }
 
         if (bAccepting && (asPoll.back().revents & POLLIN) != 0)
             AcceptConnections(fdListen, apoConnections, tAcceptAgain);
