@@ -6,7 +6,7 @@
  * only when used).
  *
  *   node bench/legend.mjs [RUNS] [BASE_COMMIT] */
-import {execFileSync} from "node:child_process";
+import {execFileSync, spawnSync} from "node:child_process";
 import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
@@ -57,6 +57,44 @@ for (const ext of Object.keys(styles)) {
   const pdf = median([bundle, "--format", "pdf", "--page", "a4", "--columns", "2", file]);
   console.log(`${rules} rules of .${ext}: ` + [...times, ["embedded html", html], ["pdf on A4 in 2 columns", pdf]]
     .map(([what, ms]) => `${what} ${ms.toFixed(0)} ms (${(ms / node).toFixed(1)}x node)`).join(", "));
+}
+
+/* Styles of nearly 5 MiB (the most a legend reads) of the shapes that cost
+ * the most per byte, each read once to JSON: time and peak memory. */
+const MIB5 = 5 * 1024 * 1024 - 4096;
+/* head, then pieces of make(i) while the whole stays under 5 MiB, then tail. */
+const fill = (make, [head, tail]) => {
+  let body = "";
+  for (let i = 0, next = make(0); head.length + body.length + next.length + tail.length < MIB5; next = make(++i))
+    body += next;
+  return head + body + tail;
+};
+const sldAround = inner => `<StyledLayerDescriptor version="1.0.0" xmlns="http://www.opengis.net/sld"><NamedLayer><Name>n</Name>` +
+  `<UserStyle><FeatureTypeStyle>${inner}</FeatureTypeStyle></UserStyle></NamedLayer></StyledLayerDescriptor>`;
+const around = (text, hole = "\0") => text.split(hole);
+const manyAttributes = n => Array.from({length: n}, (_, i) => `a${i}="vvvvvvvvvvvv"`).join(" ");
+const worst = {
+  "rules.sld": fill(i => `<Rule><Name>r${i}</Name><PolygonSymbolizer><Fill><CssParameter name="fill">#ff0000</CssParameter>` +
+    `</Fill></PolygonSymbolizer></Rule>`, around(sldAround("\0"))),
+  "symbolizers.sld": fill(i => `<LineSymbolizer><Stroke><CssParameter name="stroke-width">${1 + (i % 9)}</CssParameter>` +
+    `</Stroke></LineSymbolizer>`, around(sldAround("<Rule><Name>one</Name>\0</Rule>"))),
+  "attributes.sld": sldAround(`<Rule><LineSymbolizer><Stroke>${Array.from({length: 199}, () =>
+    `<CssParameter name="stroke-width" ${manyAttributes(999)}>2</CssParameter>`).join("")}</Stroke></LineSymbolizer></Rule>`),
+  "attributes.qml": `<qgis><renderer-v2 type="singleSymbol"><symbols><symbol type="fill" name="0"><layer class="SimpleFill">` +
+    `${Array.from({length: 199}, () => `<prop ${manyAttributes(999)}/>`).join("")}<prop k="color" v="255,0,0,255"/>` +
+    `</layer></symbol></symbols></renderer-v2></qgis>`,
+  "layers.json": fill(i => `${i ? "," : ""}{"id": "l${i}", "type": "line", "paint": {"line-color": ` +
+    `"#${(i % 4096).toString(16).padStart(3, "0")}", "line-width": ${1 + (i % 5)}}}`, around(`{"version": 8, "sources": {}, "layers": [\0]}`)),
+};
+for (const [name, text] of Object.entries(worst)) {
+  const file = path.join(work, name);
+  fs.writeFileSync(file, text);
+  const start = process.hrtime.bigint();
+  const run = spawnSync("/usr/bin/time", ["-f", "%M", process.execPath, bundle, "--format", "json", "--quiet", file], {encoding: "utf8"});
+  const ms = Number(process.hrtime.bigint() - start) / 1e6;
+  console.log(`${(text.length / 1048576).toFixed(1)} MiB of ${name}: ${ms.toFixed(0)} ms, ` +
+              `${(Number(run.stderr.trim().split("\n").at(-1)) / 1024).toFixed(0)} MB at most` +
+              (run.status ? ` (refused: ${run.stderr.split("\n")[0]})` : ""));
 }
 
 /* The designer's first load: the page, its style sheet and the modules it

@@ -23,6 +23,9 @@ export const MAX_SCALE = 4;                  // Scale is 1 to this: device pixel
 export const SCALES = Array.from({length: MAX_SCALE}, (_, i) => i + 1);
 /* The most rows a legend holds: from a style, or from a page's address. */
 export const MAX_LEGEND_ROWS = 500;
+/* The most swatches one legend row stacks (a map's symbols have a few;
+ * each is a request of the page that shows the legend). */
+export const MAX_ROW_LAYERS = 8;
 /* The colour the corner marks are drawn in: they are see-through. */
 export const CORNER_COLOR = "FF00FF";
 

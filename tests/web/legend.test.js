@@ -517,6 +517,18 @@ test("a dash array of 300 entries of 65,535 is drawn solid with a note, not as a
   assert.match(rows[0].notes.join(" "), /longer than a swatch can carry \(2000 pixels\): drawn solid/);
 });
 
+test("a rule of 35,000 symbolizers, or a legend row of 20 layers, stacks its top 8, not a swatch request each", async () => {
+  const widths = Array.from({length: 35000}, (_, i) => 1 + (i % 40));
+  const rule = `<Rule><Name>many</Name>${widths.map(w => `<LineSymbolizer>${stroke(css("stroke-width", w))}</LineSymbolizer>`).join("")}</Rule>`;
+  const [row] = (await readLegend(sld(rule))).rows;
+  // 35,000 % 40 is 0: the last eight are the widths 33 to 40, 40 on top.
+  assert.deepEqual([...row.beneath, row.swatch].map(p => Number(/LineWidth=(\d+)/.exec(p)[1])), [33, 34, 35, 36, 37, 38, 39, 40]);
+  assert.match(row.notes.join(" "), /Only the top 8 layers of the symbol are drawn/);
+  const beneath = Array.from({length: 19}, (_, i) => `/20/20/${i}/0/0`);
+  const [kept] = (await readLegend(JSON.stringify({version: 1, rows: [{label: "x", swatch: "/20/20/255/0/0", beneath}]}))).rows;
+  assert.deepEqual(kept.beneath, beneath.slice(-7));
+});
+
 test("a control character in a label is taken out with a note; character references are decoded", async () => {
   const legend = await readLegend(maplibre({id: "bad\u0001name\u001f", type: "fill"}));
   assert.equal(legend.rows[0].label, "badname");

@@ -10,7 +10,8 @@
  *   - it leaves sizes in millimetres, ignores the symbol's opacity, and
  *     gives its own dash lengths for Qt's pen styles. */
 import QGISStyleParser from "geostyler-qgis-parser";
-import {attributes, childNamed, childrenNamed, elements, localName, readOneRule, tagOf, withChildren, writeXml} from "./xml.js";
+import {attributes, childNamed, childrenNamed, elements, localName, readOneRule, tagOf, withChildren, withFewAttributes,
+        writeXml} from "./xml.js";
 import {linearRamp} from "./ramp.js";
 
 const PX_PER_MM = 96 / 25.4;
@@ -90,7 +91,8 @@ function rendererOf(root) {
  * so that the style library is not handed a document of any size. */
 const MAX_PROPERTIES = 300;
 
-/* An element with at most MAX_PROPERTIES properties at every level. */
+/* An element with at most MAX_PROPERTIES properties at every level, and a
+ * few attributes on each (withFewAttributes). */
 function boundedProperties(node, cut) {
   let kept = 0;
   const children = (node[tagOf(node)] ?? []).filter(n => {
@@ -99,7 +101,7 @@ function boundedProperties(node, cut) {
     cut.count++;
     return false;
   });
-  return withChildren(node, children.map(n => (tagOf(n) && !("#text" in n) ? boundedProperties(n, cut) : n)));
+  return withFewAttributes(withChildren(node, children.map(n => (tagOf(n) && !("#text" in n) ? boundedProperties(n, cut) : n))));
 }
 
 /* The symbol's own document for the parser: that symbol alone, its

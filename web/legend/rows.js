@@ -2,7 +2,7 @@
  * designer's address): every swatch path read as the program reads it and
  * written anew (nothing of the text but the designs is kept), colours as
  * RRGGBB, texts as texts. Light enough for the designer's first load. */
-import {parseSwatchUrl, swatchPath, typedColor} from "../swatch-url.js";
+import {MAX_ROW_LAYERS, parseSwatchUrl, swatchPath, typedColor} from "../swatch-url.js";
 
 /* The SVG legend's swatches are drawn this many times denser than their
  * boxes and scaled into them, so that a line of half a pixel prints half a
@@ -18,9 +18,11 @@ export const hex = v => typedColor(text(v));
 
 const designOf = v => (typeof v === "string" && parseSwatchUrl(v)?.design) || null;
 
-/* {swatch, beneath} read, as paths and as designs bottom first, or null. */
+/* {swatch, beneath} read, as paths and as designs bottom first, or null;
+ * the top MAX_ROW_LAYERS of them. */
 function layers(at) {
-  const designs = [...(Array.isArray(at?.beneath) ? at.beneath : []), at?.swatch].map(designOf);
+  const beneath = Array.isArray(at?.beneath) ? at.beneath.slice(1 - MAX_ROW_LAYERS) : [];
+  const designs = [...beneath, at?.swatch].map(designOf);
   if (designs.includes(null)) return null;
   const paths = designs.map(swatchPath);
   return {paths: {swatch: paths.at(-1), ...(paths.length > 1 ? {beneath: paths.slice(0, -1)} : {})}, designs};

@@ -15,9 +15,9 @@
  *     numbers as colours), and throws on a dash array of one number;
  *   - it accepts malformed XML (the document is checked before). */
 import SldStyleParser from "geostyler-sld-parser";
-import {colorOf} from "./swatch.js";
+import {colorOf, MAX_SYMBOLIZERS} from "./swatch.js";
 import {linearRamp} from "./ramp.js";
-import {attributes, childNamed, childrenNamed, elements, localName, readOneRule, tagOf, textOf, withChildren,
+import {attributes, childNamed, childrenNamed, elements, localName, readOneRule, tagOf, textOf, withChildren, withFewAttributes,
         writeXml} from "./xml.js";
 
 const SYMBOLIZERS = ["PolygonSymbolizer", "LineSymbolizer", "PointSymbolizer", "TextSymbolizer", "RasterSymbolizer"];
@@ -39,13 +39,24 @@ function featureTypeStyles(root) {
   return found;
 }
 
+/* A rule with its last MAX_SYMBOLIZERS symbolizers, those drawn on top:
+ * the parser is given no more than the legend reads. */
+function withTopSymbolizers(rule) {
+  const children = rule[tagOf(rule)];
+  const symbolizers = children.filter(n => localName(n).endsWith("Symbolizer"));
+  if (symbolizers.length <= MAX_SYMBOLIZERS) return rule;
+  const dropped = new Set(symbolizers.slice(0, -MAX_SYMBOLIZERS));
+  return withChildren(rule, children.filter(n => !dropped.has(n)));
+}
+
 /* Every rule of every FeatureTypeStyle, in document order, up to limit:
- * {rule, layer, style, fts}, the rule and the elements above it. */
+ * {rule, original, layer, style, fts}, the rule as it is read, as the
+ * document has it, and the elements above it. */
 function rulesOf(root, limit) {
   const found = [];
   for (const above of featureTypeStyles(root))
     for (const rule of childrenNamed(above.fts, "Rule")) {
-      found.push({rule, ...above});
+      found.push({rule: withTopSymbolizers(rule), original: rule, ...above});
       if (found.length >= limit) return found;
     }
   return found;
@@ -67,13 +78,15 @@ function styleTitle(root) {
 const isParameter = (node, name) => ["CssParameter", "SvgParameter"].includes(localName(node)) &&
                                     attributes(node).name === name;
 
-/* The rule with each one-number dash array written as two (the same
- * pattern): the parser throws on a dash array of one number. */
-function mendDashes(node) {
+/* The elements as the parser is given them: each one-number dash array
+ * written as two (the same pattern; the parser throws on a dash array of
+ * one number), a few attributes on each element (withFewAttributes). */
+function forParser(node) {
   if (isParameter(node, "stroke-dasharray") && /^\s*[\d.]+\s*$/.test(textOf(node)))
-    return withChildren(node, [{"#text": `${textOf(node)} ${textOf(node)}`}]);
+    return withFewAttributes(withChildren(node, [{"#text": `${textOf(node)} ${textOf(node)}`}]));
   const children = node[tagOf(node)];
-  return Array.isArray(children) ? withChildren(node, children.map(n => (tagOf(n).startsWith("#") ? n : mendDashes(n)))) : node;
+  return withFewAttributes(Array.isArray(children)
+    ? withChildren(node, children.map(n => (tagOf(n).startsWith("#") ? n : forParser(n)))) : node);
 }
 
 /* A document of this one rule, for the parser: an SLD with a layer and a
@@ -83,7 +96,7 @@ function ruleDocument(root, {rule, layer, style, fts}) {
   const sld = localName(root) === "StyledLayerDescriptor" ? root
     : {StyledLayerDescriptor: [], ":@": {version: se ? "1.1.0" : "1.0.0"}};
   const name = layer && childNamed(layer, "Name");
-  const ruleStyle = withChildren(style ?? {UserStyle: []}, [withChildren(fts, [mendDashes(rule)])]);
+  const ruleStyle = withChildren(style ?? {UserStyle: []}, [withChildren(fts, [forParser(rule)])]);
   return writeXml([withChildren(sld, [withChildren(layer ?? {NamedLayer: []}, name ? [name, ruleStyle] : [ruleStyle])])]);
 }
 
@@ -317,19 +330,32 @@ async function rulesOfRule(parser, root, found, group, scale, limit) {
 }
 
 /* {title, rules: [{label, group, symbolizers | ramp, notes, shown, scales}], notes}. */
+/* The document with only the rules found: those past the legend's limit
+ * are not read at all (33,000 rules of a 5 MiB document took 9 s). */
+function withRulesFound(root, found) {
+  const kept = new Map(found.map(f => [f.original, f.rule]));
+  const prune = node => {
+    const children = node[tagOf(node)];
+    if (!Array.isArray(children) || localName(node) === "Rule") return node;
+    return withChildren(node, children.filter(n => localName(n) !== "Rule" || kept.has(n))
+      .map(n => kept.get(n) ?? (tagOf(n).startsWith("#") ? n : prune(n))));
+  };
+  return prune(root);
+}
+
 /* Each rule's symbolizers from one reading of the whole document, in the
  * order of rulesOf; null when the parser cannot read it whole or reads
  * another number of rules (each rule is then read alone). */
-async function wholeDocument(parser, root, count) {
+async function wholeDocument(parser, root, found) {
   if (localName(root) !== "StyledLayerDescriptor") return null;
   let read;
   try {
-    read = await parser.readStyle(writeXml([mendDashes(root)]));
+    read = await parser.readStyle(writeXml([forParser(withRulesFound(root, found))]));
   } catch {
     return null;
   }
   const rules = read.output?.rules;
-  return Array.isArray(rules) && rules.length === count && rules.every(r => Array.isArray(r.symbolizers))
+  return Array.isArray(rules) && rules.length === found.length && rules.every(r => Array.isArray(r.symbolizers))
     ? rules.map(r => r.symbolizers) : null;
 }
 
@@ -337,11 +363,14 @@ export async function readSld(root, view, limit) {
   const parser = new SldStyleParser();
   const rules = [];
   const found = rulesOf(root, limit);
-  const whole = await wholeDocument(parser, root, found.length);
+  const whole = await wholeDocument(parser, root, found);
   for (const [i, f] of found.entries()) f.parsed = whole?.[i];
+  // A FeatureTypeStyle's title, once for its rules (it may hold thousands).
+  const titles = new Map();
   for (const one of found) {
     const drawn = viewOfRule(one.rule, view);
-    const read = await rulesOfRule(parser, root, one, titleOf(one.fts), view.scale, limit - rules.length);
+    if (!titles.has(one.fts)) titles.set(one.fts, titleOf(one.fts));
+    const read = await rulesOfRule(parser, root, one, titles.get(one.fts), view.scale, limit - rules.length);
     rules.push(...read.map(r => ({...r, ...drawn})));
     if (rules.length >= limit) break;
   }

@@ -16,7 +16,7 @@
  *   density                        device pixels a style's pixel (1; 2 and 3
  *                                  for the images of denser screens) */
 import {Color} from "@maplibre/maplibre-gl-style-spec";
-import {dashInk, dashPattern, dashTooLong, MAX_DASH_PATTERN, newDesign, roundHalfUp} from "../swatch-url.js";
+import {dashInk, dashPattern, dashTooLong, MAX_DASH_PATTERN, MAX_ROW_LAYERS, newDesign, roundHalfUp} from "../swatch-url.js";
 
 const WHITE = [255, 255, 255];
 
@@ -67,6 +67,8 @@ const number = v => (typeof v === "number" && Number.isFinite(v) ? v : undefined
 const HATCHES = {"shape://slash": 1, "shape://backslash": 2, "shape://horline": 3,
                  "shape://vertline": 4, "shape://times": 5, "shape://plus": 6};
 const DRAWN = ["Fill", "Line", "Mark"];
+/* The most symbolizers of one rule that are read: the last, top ones. */
+export const MAX_SYMBOLIZERS = 4 * MAX_ROW_LAYERS;
 const UNSHOWN = {Text: "Labels are not shown.", Icon: "The icon is not shown.", Raster: "The raster is not shown."};
 const MARKS = {square: 1, triangle: 3, cross: 4, plus: 4, star: 5, circle: 6};
 /* Symbols whose shape is filled: a stroke of another colour around them
@@ -75,11 +77,14 @@ const FILLED = [1, 3, 5, 6];
 
 /* The designs of a rule's symbolizers, bottom first, and their notes; null
  * when none of them draws. Designs in a stack have no background of their
- * own, except the bottom one, which takes a flat patch it lies on. */
-export function stackOf(symbolizers, {w, h, dashUnit = "px", defaultCap = "butt", markStroke = "centred",
+ * own, except the bottom one, which takes a flat patch it lies on. At most
+ * MAX_ROW_LAYERS designs, the top ones, from at most MAX_SYMBOLIZERS
+ * symbolizers, the last ones. */
+export function stackOf(all, {w, h, dashUnit = "px", defaultCap = "butt", markStroke = "centred",
                                       renderer = "java2d", backdrop = WHITE, density = 1}) {
   const notes = [];
   const stack = [];
+  const symbolizers = all.slice(-MAX_SYMBOLIZERS);
   w *= density;
   h *= density;
   // A length of the style (or its default) in the swatch's pixels.
@@ -105,6 +110,9 @@ export function stackOf(symbolizers, {w, h, dashUnit = "px", defaultCap = "butt"
   const top = stack.at(-1);
   if (top.gapOnly) notes.push("The line is drawn on the map as two lines either side of a gap: its middle is empty.");
   const designs = compact(stack);
+  if (designs.length > MAX_ROW_LAYERS || all.length > MAX_SYMBOLIZERS)
+    notes.push(`Only the top ${MAX_ROW_LAYERS} layers of the symbol are drawn.`);
+  designs.splice(0, designs.length - MAX_ROW_LAYERS);
   // Every swatch of a row is as large as its largest symbol or line needs.
   const side = Math.max(...designs.map(d => (d.kind === "symbol" ? d.symbolSize ?? 0 : d.kind === "flat" ? 0 : d.lineWidth)));
   return {designs: designs.map(({gapOnly, ...d}) => ({...d, w: Math.max(d.w, side), h: Math.max(d.h, side)})), notes};

@@ -135,6 +135,19 @@ export async function readOneRule(parser, xml) {
   return {error: String(first?.message ?? first ?? "unknown error").split("\n")[0]};
 }
 
+/* The most attributes of one element handed to a style library: styles
+ * write a few to an element (QGIS some 15), and a library's own reading
+ * costs by the attribute. */
+const MAX_ATTRIBUTES_READ = 32;
+
+/* The element with its first MAX_ATTRIBUTES_READ attributes (itself when
+ * it has no more). */
+export function withFewAttributes(node) {
+  const names = Object.keys(node[":@"] ?? {});
+  if (names.length <= MAX_ATTRIBUTES_READ) return node;
+  return {...node, ":@": Object.fromEntries(names.slice(0, MAX_ATTRIBUTES_READ).map(k => [k, node[":@"][k]]))};
+}
+
 /* A copy of an element with other children. */
 export function withChildren(node, children) {
   const copy = {[tagOf(node)]: children};
