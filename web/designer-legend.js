@@ -14,11 +14,14 @@ const $ = id => document.getElementById(id);
  * the swatch path of the form's design (currentPath), and opening a row's
  * swatch in the form (openPath). */
 const legend = {rows: [] /* legend rows, with w and h */, selected: new Set(), lastPicked: -1, editing: -1, downloadUrl: null,
-                listing: 0, previewTimer: null, pageTimer: null,
+                steps: {read: 0, list: 0, preview: 0}, previewTimer: null, pageTimer: null,
                 currentPath: () => "", openPath: () => {},
                 /* A legend in the address that could not be read whole stays
                  * there, as it came, until the user changes something. */
-                keepAddress: false};
+                keepAddress: false,
+                /* While a long legend in the address is being read (its rows
+                 * come in steps), the address is not written. */
+                reading: false};
 
 export function initLegend({currentPath, openPath}) {
   legend.currentPath = currentPath;
@@ -29,7 +32,7 @@ export function initLegend({currentPath, openPath}) {
 
 /* The legend in the page's address, after the design. */
 export function saveAddress() {
-  if (legend.keepAddress) return;
+  if (legend.keepAddress || legend.reading) return;
   // A plain row as [swatch, label]; one with more as the legend's JSON writes it.
   const entry = ({label, group, swatch, beneath, scaled, ramp}) => (group || beneath || scaled || ramp
     ? {label, ...(group ? {group} : {}), ...(swatch ? {swatch} : {}), ...(beneath ? {beneath} : {}),
@@ -98,15 +101,35 @@ export function loadLegend(hash) {
   const left = [], large = [];
   legend.rows = [];
   legend.selected.clear();
-  given.forEach((entry, i) => {
+  const read = entries => entries.forEach(([entry, i]) => {
     const row = readEntry(entry);
     if (!row) left.push(i + 1);
     else if (rowTooLarge(row)) large.push(i + 1);
     else legend.rows.push(row);
   });
+  const entries = given.map((entry, i) => [entry, i]);
+  if (given.length <= LONG_LEGEND) {
+    read(entries);
+    sayWhatWasLeft(all.length, left, large, damaged);
+    return;
+  }
+  // A long legend is read in steps, the page answering in between, and
+  // listed once it is read.
+  legend.reading = true;
+  $("legend-message").textContent = `Reading the ${given.length} rows of the legend in this address…`;
+  inSteps("read", entries, READ_AT_ONCE, read, {later: true, done: () => {
+    legend.reading = false;
+    $("legend-message").textContent = "";
+    sayWhatWasLeft(all.length, left, large, damaged);
+    renderLegend();
+  }});
+}
+
+/* What of the address's legend was not read, and why. */
+function sayWhatWasLeft(count, left, large, damaged) {
   const words = [];
-  if (all.length > MAX_LEGEND_ROWS)
-    words.push(`The legend in this address has ${all.length} rows: the first ${MAX_LEGEND_ROWS} are read.`);
+  if (count > MAX_LEGEND_ROWS)
+    words.push(`The legend in this address has ${count} rows: the first ${MAX_LEGEND_ROWS} are read.`);
   if (left.length)
     words.push(`Row${left.length > 1 ? "s" : ""} ${left.join(", ")} of the legend in this address ` +
                `${left.length > 1 ? "are" : "is"} no swatch and ${left.length > 1 ? "were" : "was"} left out.`);
@@ -202,15 +225,7 @@ export function renderLegend() {
       makers.push(() => rowItem(row, at, column, Boolean(group)));
     }
   }
-  // A long legend is listed in steps, the page answering in between; a
-  // newer listing stops an older one.
-  const listing = ++legend.listing;
-  const listFrom = start => {
-    if (listing !== legend.listing) return;
-    list.append(...makers.slice(start, start + LISTED_AT_ONCE).map(make => make()));
-    if (start + LISTED_AT_ONCE < makers.length) setTimeout(() => listFrom(start + LISTED_AT_ONCE), 0);
-  };
-  listFrom(0);
+  inSteps("list", makers, LISTED_AT_ONCE, some => list.append(...some.map(make => make())));
   renderSelection();
   // Its preview and snippet are made in a task of their own too.
   clearTimeout(legend.previewTimer);
@@ -218,7 +233,23 @@ export function renderLegend() {
   else renderPreviewAndSnippet();
 }
 
-const LONG_LEGEND = 100, LISTED_AT_ONCE = 40;
+const LONG_LEGEND = 100, READ_AT_ONCE = 100, LISTED_AT_ONCE = 40, PREVIEWED_AT_ONCE = 100;
+
+/* Takes a long legend's items in steps of `size`, a task each (the first
+ * in this one, or the next when `later`), the page answering in between,
+ * then calls done; a newer run of the same kind ("read", "list",
+ * "preview") stops an older one. */
+function inSteps(kind, items, size, put, {later = false, done = () => {}} = {}) {
+  const run = ++legend.steps[kind];
+  const from = start => {
+    if (run !== legend.steps[kind]) return;
+    put(items.slice(start, start + size));
+    if (start + size < items.length) setTimeout(() => from(start + size), 0);
+    else done();
+  };
+  if (later) setTimeout(() => from(0), 0);
+  else from(0);
+}
 
 function rowItem(row, i, column, inGroup) {
   const item = document.createElement("li");
@@ -350,10 +381,15 @@ export function renderPreviewAndSnippet() {
   // The snippet is the page's own markup: every text in it is escaped.
   const shown = document.createElement("template");
   shown.innerHTML = snippet;
-  // Shown here, a long legend's images load as they come into view.
+  // Shown here, a long legend's images load as they come into view, and
+  // its rows go in in steps.
   for (const img of shown.content.querySelectorAll("img")) img.loading = "lazy";
+  const list = shown.content.querySelector("ul");
+  const items = list ? [...list.children] : [];
+  list?.replaceChildren();
   $("legend-preview").replaceChildren(shown.content);
   $("snippet").value = snippet;
+  if (list) inSteps("preview", items, PREVIEWED_AT_ONCE, some => list.append(...some), {later: items.length > LONG_LEGEND});
   // The page to download and the address: for a long legend, a task later.
   const rest = () => {
     if (legend.downloadUrl) URL.revokeObjectURL(legend.downloadUrl);
