@@ -387,6 +387,11 @@ if wait_port "$port" && wait_port "$cache_port"; then
   check "four large swatches and small ones beside them are all answered" \
     bash -c 'for f in "$@"; do read -r code _ <"$f"; [ "$code" = 200 ] || exit 1; done' _ "$run"/large-* "$run"/small-*
   echo "nginx: 4 large and 4 small swatches at once: $(cat "$run"/large-* "$run"/small-* | awk '{ if ($2 > t) t = $2 } END { print t }') s for the slowest"
+  # After them, on nginx's kept connections, an idle worker is back under
+  # 2 MiB (each held 3.4 MiB, kept for the next request, until it idled).
+  largest_idle() { for pid in $(pgrep -P "$supervisor"); do awk '/^VmRSS/ { print $2 }' "/proc/$pid/status"; done | sort -n | tail -1; }
+  for _ in $(seq 1 30); do [ "$(largest_idle)" -lt 2048 ] && break; sleep 0.1; done
+  check "idle workers are back under 2 MiB after large swatches ($(largest_idle) KiB)" [ "$(largest_idle)" -lt 2048 ]
   slow_client_checks "http://127.0.0.1:$port" "$port"
   worker_checks "http://127.0.0.1:$port"
   server="nginx cache in front"
