@@ -85,6 +85,9 @@ const worst = {
     `</layer></symbol></symbols></renderer-v2></qgis>`,
   "layers.json": fill(i => `${i ? "," : ""}{"id": "l${i}", "type": "line", "paint": {"line-color": ` +
     `"#${(i % 4096).toString(16).padStart(3, "0")}", "line-width": ${1 + (i % 5)}}}`, around(`{"version": 8, "sources": {}, "layers": [\0]}`)),
+  "stops.json": fill(i => `,${i},"#${(i % 4096).toString(16).padStart(3, "0")}"`,
+    around(`{"version": 8, "sources": {}, "layers": [{"id": "a", "type": "fill", "paint": {"fill-color": ["step", ["get", "v"], "#000"\0]}}]}`)),
+  "nesting.json": `{"version": 8, "sources": {}, "layers": [{"id": "a", "type": "fill", "filter": ${"[".repeat(2e6)}${"]".repeat(2e6)}}]}`,
 };
 for (const [name, text] of Object.entries(worst)) {
   const file = path.join(work, name);

@@ -127,6 +127,10 @@ const CASES = [
   ["KML is no style", `<kml xmlns="http://www.opengis.net/kml/2.2"><Document/></kml>`, /^not a style document/],
   ["GeoJSON is no style", `{"type": "FeatureCollection", "features": []}`, /^not a style document \(JSON of type FeatureCollection/],
   ["malformed JSON", `{"version": 8, "layers": [}`, /^malformed JSON/],
+  // 2.6 million nested arrays took 2.6 s and 340 MB to parse; refused before.
+  ["JSON nested deeper than any style, refused before it is parsed (brackets inside strings do not count)",
+   `{"version": 8, "name": "${"[".repeat(500)}", "layers": [{"id": "a", "type": "fill", "filter": ${"[".repeat(200)}${"]".repeat(200)}}]}`,
+   /nests deeper than 128 levels/],
 
   // QGIS.
   // Measured in QGIS 3.22: a line pattern's distance and width are across its lines.
@@ -382,6 +386,11 @@ test("a style of 100,000 rules, or a match of 50,000 classes, gives the first 50
                                              paint: {"fill-color": ["match", ["get", "k"], ...cases, "#000000"]}}));
   assert.deepEqual(classes.rows.slice(0, 2).map(r => [r.label, r.swatch]), [["v0", "/20/20/0/0/255"], ["v1", "/20/20/255/0/0"]]);
   assert.equal(classes.rows.length, 500);
+  // A step of 370,000 stops (5 MiB) took 2 s to compile: the first 500 are read, said so.
+  const stops = Array.from({length: 300000}, (_, i) => [i, "#0f0"]).flat();
+  const steps = await readLegend(maplibre({id: "s", type: "fill", source: "s", paint: {"fill-color": ["step", ["get", "k"], "#0000ff", ...stops]}}));
+  assert.deepEqual(steps.rows.slice(0, 2).map(r => [r.label, r.swatch]), [["< 0", "/20/20/0/0/255"], ["0 – 1", "/20/20/0/255/0"]]);
+  assert.match(steps.notes.join(" "), /1 expression has more stops or cases than a legend shows: the first 500 are read/);
 });
 
 test("colours as the style languages write them, each to RRGGBB", () => {

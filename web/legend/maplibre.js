@@ -13,6 +13,7 @@
  *   - A heatmap is a ramp of its colour over its density.
  * One layer that cannot be read costs only that layer. */
 import {convertFunction, isFunction, latest, normalizePropertyExpression} from "@maplibre/maplibre-gl-style-spec";
+import {MAX_LEGEND_ROWS} from "../swatch-url.js";
 import {colorOf} from "./swatch.js";
 import {scaleOfZoom} from "./view.js";
 
@@ -59,6 +60,34 @@ function evaluate(layer, group, name, zoom, {globals = {}, classValue} = {}) {
              : spec.type === "array" ? Array.isArray(value) : true;
   if (!fits) return {value: spec.default, note: `${name} could not be read: drawn with its default.`};
   return {value};
+}
+
+/* The most stops or cases of one expression that are read: a legend shows
+ * no more classes than that (370,000 stops of a step took 2 s to compile). */
+const MAX_EXPRESSION_PAIRS = MAX_LEGEND_ROWS;
+/* Of an expression by operator: the items before its pairs, and whether a
+ * fallback follows them. Any other array keeps its first items. */
+const PAIRED = {match: [2, true], case: [1, true], step: [3, false], interpolate: [3, false],
+                "interpolate-hcl": [3, false], "interpolate-lab": [3, false]};
+
+/* An expression with at most MAX_EXPRESSION_PAIRS pairs in each array
+ * (cut.count counts the arrays shortened). */
+function shortened(e, cut) {
+  if (!Array.isArray(e)) return e;
+  const [head, fallback] = PAIRED[e[0]] ?? [0, false];
+  const most = head + 2 * MAX_EXPRESSION_PAIRS + (fallback ? 1 : 0);
+  const kept = e.length <= most ? e : (cut.count++, [...e.slice(0, most - (fallback ? 1 : 0)), ...(fallback ? [e.at(-1)] : [])]);
+  return kept.map(item => shortened(item, cut));
+}
+
+/* A layer with its filter, paint and layout expressions shortened. */
+function shortenedLayer(layer, cut) {
+  const of = values => (values && typeof values === "object"
+    ? Object.fromEntries(Object.entries(values).map(([k, v]) => [k, shortened(v, cut)])) : values);
+  const copy = {...layer};
+  for (const key of ["filter", "paint", "layout"])
+    if (key in layer) copy[key] = key === "filter" ? shortened(layer.filter, cut) : of(layer[key]);
+  return copy;
 }
 
 /* Whether an expression reads the feature (rather than only the zoom or
@@ -257,7 +286,12 @@ function backgroundOf(layers, zoom) {
 /* {title, rules: [{label, group, symbolizers | ramp, notes, shown, scales}], notes, background}. */
 export async function readMapLibre(doc, {zoom}, limit) {
   const rules = [], notes = [];
-  const layers = doc.layers.filter(l => l && typeof l === "object" && l.layout?.visibility !== "none");
+  const cut = {count: 0};
+  const layers = doc.layers.filter(l => l && typeof l === "object" && l.layout?.visibility !== "none")
+    .map(l => shortenedLayer(l, cut));
+  if (cut.count)
+    notes.push(`${cut.count} expression${cut.count > 1 ? "s have" : " has"} more stops or cases than a legend shows: ` +
+               `the first ${MAX_EXPRESSION_PAIRS} are read.`);
   // Layers drawn here that draw the same features, by what picks the features.
   const stacks = new Map();
   const keyOf = l => (typeof l.source === "string" ? JSON.stringify([l.source, l["source-layer"], l.filter]) : l);
