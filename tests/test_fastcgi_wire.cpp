@@ -299,14 +299,16 @@ TEST(FastCgiWire, LargeSwatchLeavesAnIdleWorkerSmall)
         ASSERT_GT(osReply.size(), 1000000u);
     }
     // The worker hands the memory back once the reply is out, and what it
-    // kept for the next request once it has been idle a second: it is back
-    // under the 2 MiB it is said to hold idle.
+    // kept for the next request once it has been idle a second: it holds
+    // what it held idle before them (it held 2 MiB more, 3.4 MiB in all
+    // where it is linked statically; a shared libgdal's pages add the same
+    // to both figures).
     long nKb = ResidentKb(oWorker.Pid());
-    for (int nTry = 0; nTry < 40 && nKb >= 2 * 1024; nTry++, usleep(100000))
+    for (int nTry = 0; nTry < 40 && nKb - nIdleKb >= 1024; nTry++, usleep(100000))
         nKb = ResidentKb(oWorker.Pid());
     printf("Idle worker: %ld KiB resident, %ld KiB after 6000 x 6000 swatches\n", nIdleKb, nKb);
     EXPECT_GT(nIdleKb, 0);
-    EXPECT_LT(nKb, 2 * 1024);
+    EXPECT_LT(nKb - nIdleKb, 1024);
     // Small requests after it are answered as before.
     EXPECT_EQ(Answer(fd), osSmall);
     for (const int fdKept : afd)
