@@ -14,7 +14,7 @@ const $ = id => document.getElementById(id);
  * the swatch path of the form's design (currentPath), and opening a row's
  * swatch in the form (openPath). */
 const legend = {rows: [] /* legend rows, with w and h */, selected: new Set(), lastPicked: -1, editing: -1, downloadUrl: null,
-                steps: {read: 0, list: 0, preview: 0}, previewTimer: null, pageTimer: null,
+                steps: {read: 0, list: 0, preview: 0}, timers: {preview: null, page: null},
                 currentPath: () => "", openPath: () => {},
                 /* A legend in the address that could not be read whole stays
                  * there, as it came, until the user changes something. */
@@ -107,21 +107,16 @@ export function loadLegend(hash) {
     else if (rowTooLarge(row)) large.push(i + 1);
     else legend.rows.push(row);
   });
-  const entries = given.map((entry, i) => [entry, i]);
-  if (given.length <= LONG_LEGEND) {
-    read(entries);
-    sayWhatWasLeft(all.length, left, large, damaged);
-    return;
-  }
-  // A long legend is read in steps, the page answering in between, and
-  // listed once it is read.
-  legend.reading = true;
-  $("legend-message").textContent = `Reading the ${given.length} rows of the legend in this address…`;
-  inSteps("read", entries, READ_AT_ONCE, read, {later: true, done: () => {
+  // A long legend is read in steps, the page answering in between (and its
+  // address left as it is meanwhile), and listed once it is read.
+  const long = given.length > LONG_LEGEND;
+  legend.reading = long;
+  if (long) $("legend-message").textContent = `Reading the ${given.length} rows of the legend in this address…`;
+  inSteps("read", given.map((entry, i) => [entry, i]), READ_AT_ONCE, read, {later: long, done: () => {
     legend.reading = false;
     $("legend-message").textContent = "";
     sayWhatWasLeft(all.length, left, large, damaged);
-    renderLegend();
+    if (long) renderLegend();
   }});
 }
 
@@ -228,9 +223,7 @@ export function renderLegend() {
   inSteps("list", makers, LISTED_AT_ONCE, some => list.append(...some.map(make => make())));
   renderSelection();
   // Its preview and snippet are made in a task of their own too.
-  clearTimeout(legend.previewTimer);
-  if (legend.rows.length > LONG_LEGEND) legend.previewTimer = setTimeout(renderPreviewAndSnippet, 0);
-  else renderPreviewAndSnippet();
+  nowOrLater("preview", renderPreviewAndSnippet);
 }
 
 const LONG_LEGEND = 100, READ_AT_ONCE = 100, LISTED_AT_ONCE = 40, PREVIEWED_AT_ONCE = 100;
@@ -249,6 +242,14 @@ function inSteps(kind, items, size, put, {later = false, done = () => {}} = {}) 
   };
   if (later) setTimeout(() => from(0), 0);
   else from(0);
+}
+
+/* Runs make now, or for a long legend in a task of its own; a newer call
+ * of the same kind ("preview", "page") takes the place of one not yet run. */
+function nowOrLater(kind, make) {
+  clearTimeout(legend.timers[kind]);
+  if (legend.rows.length > LONG_LEGEND) legend.timers[kind] = setTimeout(make, 0);
+  else make();
 }
 
 function rowItem(row, i, column, inGroup) {
@@ -398,9 +399,7 @@ export function renderPreviewAndSnippet() {
     $("download-legend").href = legend.downloadUrl;
     saveAddress();
   };
-  clearTimeout(legend.pageTimer);
-  if (legend.rows.length > LONG_LEGEND) legend.pageTimer = setTimeout(rest, 0);
-  else rest();
+  nowOrLater("page", rest);
 }
 
 /* Adds the form's swatch as a row, or on top of the row being edited,
