@@ -43,7 +43,7 @@ function featureTypeStyles(root) {
  * the parser is given no more than the legend reads. */
 function withTopSymbolizers(rule) {
   const children = rule[tagOf(rule)];
-  const symbolizers = children.filter(n => localName(n).endsWith("Symbolizer"));
+  const symbolizers = children.filter(n => SYMBOLIZERS.includes(localName(n)));
   if (symbolizers.length <= MAX_SYMBOLIZERS) return rule;
   const dropped = new Set(symbolizers.slice(0, -MAX_SYMBOLIZERS));
   return withChildren(rule, children.filter(n => !dropped.has(n)));
@@ -329,7 +329,6 @@ async function rulesOfRule(parser, root, found, group, scale, limit) {
   return rules;
 }
 
-/* {title, rules: [{label, group, symbolizers | ramp, notes, shown, scales}], notes}. */
 /* The document with only the rules found: those past the legend's limit
  * are not read at all (33,000 rules of a 5 MiB document took 9 s). */
 function withRulesFound(root, found) {
@@ -359,6 +358,7 @@ async function wholeDocument(parser, root, found) {
     ? rules.map(r => r.symbolizers) : null;
 }
 
+/* {title, rules: [{label, group, symbolizers | ramp, notes, shown, scales}], notes}. */
 export async function readSld(root, view, limit) {
   const parser = new SldStyleParser();
   const rules = [];
